@@ -1,0 +1,150 @@
+// cfdl_class.cpp — CFDLController, the Python class around one CfdlController.
+#include "core/siso/cfdl_controller.hpp"
+#include "python/registry.hpp"
+#include "python/siso_common.hpp"
+
+namespace vorn::py {
+
+template <>
+struct SisoClass<CfdlController> {
+    static constexpr const char* name = "CFDLController";
+};
+
+namespace {
+
+using Methods = SisoMethods<CfdlController>;
+using Object = Instance<CfdlController>;
+
+const Signature kNew{"CFDLController.__new__()",
+                     {"eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "u_min", "u_max"},
+                     0};
+const Signature kUpdate{"CFDLController.update()", {"y", "yd"}, 2};
+const Signature kSetPhiHat{"CFDLController.set_phi_hat()", {"phi"}, 1};
+const Signature kSetInitialPhi{"CFDLController.set_initial_phi()", {"initial_phi"}, 1};
+const Signature kSetState{"CFDLController.__setstate__()", {"state"}, 1};
+
+PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return guard([&]() -> PyObject* {
+        SisoParams p;
+        if (!parse_siso_args(kNew, args, kwargs, p)) return nullptr;
+        if (!check_siso(p, p.l_y == 0 && p.l_u == 1, "CFDL 要求 l_y == 0 且 l_u == 1")) return nullptr;
+        auto core = CfdlController::create(p);
+        if (!core) return raise_error(core.error());
+        return new_instance(type, std::move(core).value());
+    });
+}
+
+PyObject* cfdl_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* a[2];
+    if (!bind(kUpdate, args, nargs, kwnames, a)) return nullptr;
+    auto& inst = instance<CfdlController>(self);
+    ExclusiveAccess access(inst.access);
+    if (!access) return nullptr;
+    double y = 0.0, yd = 0.0;
+    if (!arg(a[0], "y", y) || !arg(a[1], "yd", yd)) return nullptr;
+    const CfdlStep s = inst.core.update(y, yd);
+    return tuple_of(s.u, s.delta_y, s.delta_u, s.e, s.phi);
+}
+
+PyObject* cfdl_get_phi(PyObject* self, PyObject*) {
+    auto& inst = instance<CfdlController>(self);
+    SharedAccess access(inst.access);
+    if (!access) return nullptr;
+    const double phi = inst.core.get_phi();
+    return list_of(&phi, 1);
+}
+
+PyObject* cfdl_set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&]() -> PyObject* {
+        PyObject* a[1];
+        if (!bind(kSetPhiHat, args, nargs, kwnames, a)) return nullptr;
+        auto& inst = instance<CfdlController>(self);
+        ExclusiveAccess access(inst.access);
+        if (!access) return nullptr;
+        std::vector<double> phi;
+        if (!arg(a[0], "phi", phi)) return nullptr;
+        if (phi.size() != 1) return raise_value_error("CFDL 的 phi_hat 长度必须为 1，实际为 " + std::to_string(phi.size()));
+        inst.core.set_phi_hat(phi[0]);
+        return none();
+    });
+}
+
+PyObject* cfdl_getstate(PyObject* self, PyObject*) {
+    return guard([&]() -> PyObject* {
+        auto& inst = instance<CfdlController>(self);
+        SharedAccess access(inst.access);
+        if (!access) return nullptr;
+        Ref state = siso_state_dict(inst.core.params());
+        if (!state) return nullptr;
+        const CfdlHistory h = inst.core.history();
+        PyObject* d = state.get();
+        if (!set_state_item(d, "y_prev", to_py(h.y_prev)) || !set_state_item(d, "u_prev", to_py(h.u_prev)) ||
+            !set_state_item(d, "u_prev2", to_py(h.u_prev2)) || !set_state_item(d, "phi_hat", to_py(h.phi_hat))) {
+            return nullptr;
+        }
+        return state.release();
+    });
+}
+
+PyObject* cfdl_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guard([&]() -> PyObject* {
+        PyObject* a[1];
+        if (!bind(kSetState, args, nargs, kwnames, a)) return nullptr;
+        auto& inst = instance<CfdlController>(self);
+        ExclusiveAccess access(inst.access);
+        if (!access) return nullptr;
+        PyObject* state = a[0];
+        SisoParams p;
+        CfdlHistory h{};
+        if (!read_state_params(state, p) || !state_item(state, "y_prev", h.y_prev) ||
+            !state_item(state, "u_prev", h.u_prev) || !state_item(state, "u_prev2", h.u_prev2) ||
+            !state_item(state, "phi_hat", h.phi_hat)) {
+            return nullptr;
+        }
+        inst.core.restore(p, h);
+        return none();
+    });
+}
+
+PyMethodDef cfdl_methods[] = {
+    method("update", cfdl_update,
+           "update($self, y, yd)\n--\n\n执行一步控制更新。\n\n# 返回值\n元组 `(u, delta_y, delta_u, e, phi)`。"),
+    method("reset", mutator_method<CfdlController, &CfdlController::reset>, kResetDoc),
+    method("get_phi", cfdl_get_phi,
+           "get_phi($self)\n--\n\n返回当前 PPD 估计（长度为 1 的向量，与 PFDL/FFDL 保持一致）。"),
+    method("set_phi_hat", cfdl_set_phi_hat,
+           "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 估计。\n\n# 参数\n- `phi`：长度为 1 的向量，与 `get_phi()` "
+           "返回格式一致。\n\n# 错误\n当 `phi` 长度不为 1 时抛出 `ValueError`。"),
+    Methods::set_eta(),
+    Methods::set_mu(),
+    Methods::set_rho(),
+    Methods::set_lambda(),
+    Methods::set_eps(),
+    Methods::set_u0(),
+    method("set_initial_phi", setter_method<&CfdlController::set_initial_phi, kSetInitialPhi>,
+           "set_initial_phi($self, initial_phi)\n--\n\n"),
+    Methods::set_u_min(),
+    Methods::set_u_max(),
+    Methods::getnewargs_def(),
+    method("__getstate__", cfdl_getstate, kGetStateDoc),
+    method("__setstate__", cfdl_setstate, kSetStateDoc),
+    end_of_methods(),
+};
+
+ClassDef cfdl_class{
+    "vorn._vorn_core.CFDLController",
+    instance_size<CfdlController>(),
+    "CFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, u0=0.0, "
+    "u_min=None, u_max=None)\n--\n\n对应 Python 侧的 `CFDLController`。\n\n包装 [`CfdlController`]，要求 `l_y == 0` 且 "
+    "`l_u == 1`。",
+    cfdl_new,
+    Methods::repr,
+    dealloc_instance<CfdlController>,
+    cfdl_methods,
+};
+
+}  // namespace
+
+int add_cfdl_class(PyObject* module) { return add_class(module, "CFDLController", cfdl_class); }
+
+}  // namespace vorn::py

@@ -1,0 +1,32 @@
+// errors.cpp — the storage check that guards every construction of a sized state.
+#include "python/errors.hpp"
+
+#include <unistd.h>
+
+namespace vorn::py {
+
+namespace {
+
+std::size_t physical_memory_bytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return static_cast<std::size_t>(-1);
+    const Size bytes = checked_mul(static_cast<std::size_t>(pages), static_cast<std::size_t>(page_size));
+    return bytes ? *bytes : static_cast<std::size_t>(-1);
+}
+
+}  // namespace
+
+bool check_storage(Size bytes) {
+    if (!bytes) {
+        PyErr_SetString(PyExc_OverflowError, "控制器状态的规模超出可表示的范围");
+        return false;
+    }
+    if (*bytes > physical_memory_bytes()) {
+        PyErr_Format(PyExc_MemoryError, "控制器状态需要 %zu 字节，超出本机内存", *bytes);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vorn::py

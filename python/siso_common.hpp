@@ -1,0 +1,114 @@
+// siso_common.hpp — what the three SISO classes share: the eleven constructor
+// parameters, their validation and form test, `__getnewargs__`, the parameter part of the
+// pickle state, and the printed representation.
+#pragma once
+
+#include <string>
+
+#include "core/siso/params.hpp"
+#include "python/binding.hpp"
+#include "python/methods.hpp"
+
+namespace vorn::py {
+
+// Binds and converts the eleven constructor arguments into `out`, which holds the class's
+// defaults on entry. `sig` must list "eta" … "u_max" in constructor order.
+bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out);
+
+// The constructor's checks in order: validation, then the form test (`form_ok`), raising
+// ValueError with the validation message or `form_message`.
+bool check_siso(const SisoParams& p, bool form_ok, const char* form_message);
+
+// The eleven constructor arguments, None for absent limits.
+PyObject* siso_newargs(const SisoParams& p);
+
+// A new state dictionary holding the eleven parameter keys ("lambda", not "lambda_").
+Ref siso_state_dict(const SisoParams& p);
+// Sets dict[key] = value, taking over the new reference `value`; false on failure.
+bool set_state_item(PyObject* dict, const char* key, PyObject* value);
+
+// Reads dict[key] into `out`: KeyError naming a missing key; a value that does not convert
+// raises the conversion's own exception, without a note.
+template <class T>
+bool state_item(PyObject* dict, const char* key, T& out) {
+    Ref name(PyUnicode_FromString(key));
+    if (!name) return false;
+    PyObject* value = PyDict_GetItemWithError(dict, name.get());
+    if (!value) {
+        if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, name.get());
+        return false;
+    }
+    Ref hold = Ref::borrow(value);
+    return convert(value, out);
+}
+
+// Checks that `state` is a dict (TypeError with the note naming 'state') and reads the
+// eleven parameter keys in order.
+bool read_state_params(PyObject* state, SisoParams& out);
+
+// "<Class>(eta=…, mu=…, rho=…, lambda_=…, eps=…, l_y=…, l_u=…, initial_phi=…, u0=…)".
+PyObject* siso_repr(const char* class_name, const SisoParams& p);
+
+}  // namespace vorn::py
+
+namespace vorn::py {
+
+// Names each SISO core's Python class; specialised next to each class.
+template <class Core>
+struct SisoClass;
+
+// Methods of the same shape in every SISO class. Each core offers params() and the
+// setters set_eta, set_mu, set_rho, set_lambda, set_eps, set_u0 (double) and
+// set_u_min, set_u_max (std::optional<double>).
+template <class Core>
+struct SisoMethods {
+    static std::string callable(const char* method) { return std::string(SisoClass<Core>::name) + "." + method + "()"; }
+
+    static inline const Signature eta{callable("set_eta"), {"eta"}, 1};
+    static inline const Signature mu{callable("set_mu"), {"mu"}, 1};
+    static inline const Signature rho{callable("set_rho"), {"rho"}, 1};
+    static inline const Signature lambda{callable("set_lambda"), {"lambda_"}, 1};
+    static inline const Signature eps{callable("set_eps"), {"eps"}, 1};
+    static inline const Signature u0{callable("set_u0"), {"u0"}, 1};
+    static inline const Signature u_min{callable("set_u_min"), {"u_min"}, 1};
+    static inline const Signature u_max{callable("set_u_max"), {"u_max"}, 1};
+
+    // set_eta … set_u0, in method-table order.
+    static PyMethodDef set_eta() { return method("set_eta", setter_method<&Core::set_eta, eta>, "set_eta($self, eta)\n--\n\n"); }
+    static PyMethodDef set_mu() { return method("set_mu", setter_method<&Core::set_mu, mu>, "set_mu($self, mu)\n--\n\n"); }
+    static PyMethodDef set_rho() { return method("set_rho", setter_method<&Core::set_rho, rho>, "set_rho($self, rho)\n--\n\n"); }
+    static PyMethodDef set_lambda() {
+        return method("set_lambda", setter_method<&Core::set_lambda, lambda>, "set_lambda($self, lambda_)\n--\n\n");
+    }
+    static PyMethodDef set_eps() { return method("set_eps", setter_method<&Core::set_eps, eps>, "set_eps($self, eps)\n--\n\n"); }
+    static PyMethodDef set_u0() { return method("set_u0", setter_method<&Core::set_u0, u0>, "set_u0($self, u0)\n--\n\n"); }
+    static PyMethodDef set_u_min() {
+        return method("set_u_min", setter_method<&Core::set_u_min, u_min>, "set_u_min($self, u_min)\n--\n\n");
+    }
+    static PyMethodDef set_u_max() {
+        return method("set_u_max", setter_method<&Core::set_u_max, u_max>, "set_u_max($self, u_max)\n--\n\n");
+    }
+
+    static PyObject* getnewargs(PyObject* self, PyObject*) {
+        auto& inst = instance<Core>(self);
+        SharedAccess access(inst.access);
+        if (!access) return nullptr;
+        return siso_newargs(inst.core.params());
+    }
+    static PyMethodDef getnewargs_def() {
+        return method("__getnewargs__", getnewargs, "__getnewargs__($self)\n--\n\n返回用于 pickle 重建的参数元组。");
+    }
+
+    static PyObject* repr(PyObject* self) {
+        auto& inst = instance<Core>(self);
+        SharedAccess access(inst.access);
+        if (!access) return nullptr;
+        return guard([&] { return siso_repr(SisoClass<Core>::name, inst.core.params()); });
+    }
+};
+
+inline constexpr const char* kGetStateDoc = "__getstate__($self)\n--\n\n返回用于 pickle 的状态字典。";
+inline constexpr const char* kSetStateDoc = "__setstate__($self, state)\n--\n\n从 pickle 状态字典恢复对象。";
+inline constexpr const char* kResetDoc = "reset($self)\n--\n\n重置控制器状态。";
+
+}  // namespace vorn::py
