@@ -1,0 +1,204 @@
+// controller.cpp — construction, reset, setters and the per-sample update cycle of the
+// three MIMO cores.
+#include "core/mimo/controller.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "core/mimo/linalg.hpp"
+
+namespace vorn {
+
+namespace {
+
+struct Counts {
+    Size n_y;  // output layers
+    Size n_u;  // input layers
+};
+
+template <MimoForm F>
+Counts layer_counts(const MimoParams& p) {
+    if constexpr (F == MimoForm::Compact) return {Size(0), Size(1)};
+    if constexpr (F == MimoForm::Partial) return {Size(0), to_size(p.l_u)};
+    return {to_size(p.l_y), to_size(p.l_u)};
+}
+
+// M = x·I.
+void fill_scaled_identity(std::vector<double>& m, std::size_t n, double x) {
+    std::fill(m.begin(), m.end(), 0.0);
+    for (std::size_t i = 0; i < n; ++i) m[i * n + i] = x;
+}
+
+}  // namespace
+
+template <MimoForm F>
+Size MimoCore<F>::storage_bytes(const MimoParams& p) {
+    const Counts c = layer_counts<F>(p);
+    const Size dim = to_size(p.dim);
+    const Size dim2 = checked_mul(dim, dim);
+    const Size pairs = checked_add(c.n_y, c.n_u);
+    const std::size_t extra = (F == MimoForm::Compact && dim && *dim >= 4) ? 2 : 1;  // initial, LU copy
+    const Size matrices = checked_mul(checked_add(pairs, Size(extra)), dim2);
+    const Size vectors = checked_mul(checked_add(pairs, Size(7)), dim);  // histories, y_prev, u_prev, scratch
+    return doubles_bytes(checked_add(matrices, vectors));
+}
+
+template <MimoForm F>
+MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std::size_t n_u)
+    : dim_(dim),
+      dim2_(dim * dim),
+      n_y_(n_y),
+      n_u_(n_u),
+      eta_(p.eta),
+      mu_(p.mu),
+      rho_(p.rho),
+      lambda_(p.lambda),
+      eps_(p.eps),
+      m_upper_(p.m_upper),
+      m_lower_(p.m_lower),
+      u0_(p.u0),
+      m_upper_sq_(p.m_upper * p.m_upper),
+      m_lower_sq_(p.m_lower * p.m_lower),
+      det0_(1.0),
+      layers_((n_y + n_u) * dim2_),
+      initial_(dim2_),
+      hist_((n_y + n_u) * dim),
+      y_prev_(dim),
+      u_prev_(dim),
+      dy_(dim),
+      w_(dim),
+      acc_(dim),
+      du_(dim),
+      col_(dim),
+      lu_(F == MimoForm::Compact && dim >= 4 ? dim2_ : 0) {
+    set_initial_phi(p.initial_phi);
+    reset();
+}
+
+template <MimoForm F>
+Expected<MimoCore<F>, MimoParamError> MimoCore<F>::create(const MimoParams& p) {
+    if (auto err = validate(p, F)) return *err;
+    const Counts c = layer_counts<F>(p);
+    const Size dim = to_size(p.dim);
+    if (!storage_bytes(p) || !c.n_y || !c.n_u || !dim) throw std::length_error("MIMO core too large");
+    return MimoCore(p, *dim, *c.n_y, *c.n_u);
+}
+
+template <MimoForm F>
+void MimoCore<F>::reset() {
+    for (std::size_t m = 0; m < layer_count(); ++m) std::copy(initial_.begin(), initial_.end(), layer_ptr(m));
+    std::fill(hist_.begin(), hist_.end(), 0.0);
+    std::fill(y_prev_.begin(), y_prev_.end(), 0.0);
+    std::fill(u_prev_.begin(), u_prev_.end(), u0_);
+}
+
+template <MimoForm F>
+bool MimoCore<F>::set_phi_hat(std::span<const double> flat) {
+    if (flat.size() != layers_.size()) return false;
+    std::copy(flat.begin(), flat.end(), layers_.begin());
+    return true;
+}
+
+template <MimoForm F>
+void MimoCore<F>::set_initial_phi(double x) {
+    fill_scaled_identity(initial_, dim_, x);
+    if constexpr (F == MimoForm::Compact) det0_ = linalg::determinant(initial_, dim_, lu_);
+}
+
+template <MimoForm F>
+void MimoCore<F>::restore_layer(std::span<double> a) {
+    std::copy(initial_.begin(), initial_.end(), a.begin());
+}
+
+// Bound rule: a layer whose squared Frobenius norm leaves [m_lower², m_upper²] returns to
+// initial_phi_matrix; a NaN norm fails both tests and keeps the layer.
+template <MimoForm F>
+void MimoCore<F>::bound(std::span<double> a) {
+    const double n2 = linalg::squared_frobenius(a, col_);
+    if (n2 > m_upper_sq_ || n2 < m_lower_sq_) restore_layer(a);
+}
+
+// Step 3: s = Σ of each layer but the newest of its kind times the increment one step older
+// than it pairs with; the full form's newest output layer takes this call's Δy.
+template <MimoForm F>
+void MimoCore<F>::feed_forward(std::span<const double> dy) {
+    std::fill(acc_.begin(), acc_.end(), 0.0);
+    if (n_y_ >= 1) {
+        linalg::add_mat_vec(layer(0), dy, acc_);
+        for (std::size_t i = 1; i < n_y_; ++i) linalg::add_mat_vec(layer(i), hist(i - 1), acc_);
+    }
+    for (std::size_t j = 1; j < n_u_; ++j) linalg::add_mat_vec(layer(n_y_ + j), hist(n_y_ + j - 1), acc_);
+}
+
+// Step 8: normalised projection of the residual onto every regressor pair, in pair order.
+template <MimoForm F>
+void MimoCore<F>::estimate(std::span<const double> dy) {
+    const std::size_t pairs = layer_count();
+    std::fill(acc_.begin(), acc_.end(), 0.0);
+    for (std::size_t m = 0; m < pairs; ++m) linalg::add_mat_vec(layer(m), hist(m), acc_);
+    linalg::sub(dy, acc_, acc_);  // r = Δy − p
+    double d = mu_;
+    for (std::size_t m = 0; m < pairs; ++m) d = d + linalg::squared_norm(hist(m));
+    if (!(d > eps_)) return;
+    const double f = eta_ / d;
+    for (std::size_t m = 0; m < pairs; ++m) {
+        linalg::add_scaled_outer(layer_mut(m), acc_, hist(m), f);
+        if constexpr (F != MimoForm::Compact) bound(layer_mut(m));
+    }
+}
+
+// Step 9: the compact form's small-increment, bound and determinant-sign rules.
+template <MimoForm F>
+void MimoCore<F>::compact_reset_rules() {
+    std::span<double> phi = layer_mut(0);
+    if (std::sqrt(linalg::squared_norm(du_)) <= eps_) {
+        restore_layer(phi);
+        return;
+    }
+    bound(phi);
+    if (std::fabs(det0_) > eps_) {
+        const double s1 = linalg::signum(linalg::determinant(phi, dim_, lu_));
+        const double s0 = linalg::signum(det0_);
+        if (s1 != s0 || std::isnan(s1) || std::isnan(s0)) restore_layer(phi);
+    }
+}
+
+// Step 10: every history moves one place up, last entry first; the newest goes to entry 0.
+template <MimoForm F>
+void MimoCore<F>::shift_histories(std::span<const double> dy) {
+    const auto shift = [this](std::size_t first, std::size_t count, std::span<const double> newest) {
+        if (count == 0) return;
+        double* block = hist_.data() + first * dim_;
+        std::copy_backward(block, block + (count - 1) * dim_, block + count * dim_);
+        std::copy(newest.begin(), newest.end(), block);
+    };
+    shift(0, n_y_, dy);
+    shift(n_y_, n_u_, du_);
+}
+
+template <MimoForm F>
+const std::vector<double>& MimoCore<F>::update(std::span<const double> y, std::span<const double> yd) {
+    if (y.size() != dim_ || yd.size() != dim_) return u_prev_;
+    const std::span<const double> lead = layer(n_y_);
+
+    linalg::sub(y, y_prev_, dy_);                                 // 1. Δy = y − y_prev
+    linalg::sub(yd, y, w_);                                       // 2. e = yd − y
+    feed_forward(dy_);                                            // 3. s
+    linalg::sub(w_, acc_, w_);                                    // 4. w = e − s
+    const double g = rho_ / (lambda_ + linalg::squared_frobenius(lead, col_));  // 5.
+    linalg::mat_t_vec(lead, w_, du_);                             // 6. Δu = g·(Lᵀ·w)
+    linalg::scale(du_, g);
+    linalg::add(u_prev_, du_, u_prev_);                           // 7. u = u_prev + Δu
+    estimate(dy_);                                                // 8.
+    if constexpr (F == MimoForm::Compact) compact_reset_rules();  // 9.
+    shift_histories(dy_);                                         // 10.
+    std::copy(y.begin(), y.end(), y_prev_.begin());               // 11. (u_prev already holds u)
+    return u_prev_;                                               // 12.
+}
+
+template class MimoCore<MimoForm::Compact>;
+template class MimoCore<MimoForm::Partial>;
+template class MimoCore<MimoForm::Full>;
+
+}  // namespace vorn

@@ -1,0 +1,109 @@
+// controller.hpp — the three MIMO cores (compact, partial and full form). They share one
+// implementation: a list of dim×dim layers, each paired with one increment history entry.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "core/checked_size.hpp"
+#include "core/expected.hpp"
+#include "core/mimo/params.hpp"
+
+namespace vorn {
+
+// Layers and histories are stored flat. Layer m occupies layers()[m·dim² …] row-major and
+// pairs with history entry m at hist[m·dim …]. The first output_layer_count() pairs are
+// the output layers with the output increments (full form only), the rest the input layers
+// with the input increments, newest first. This is also the order of layers() and of
+// set_phi_hat. The compact form has one input layer and one history entry (Δu(k−1)).
+template <MimoForm F>
+class MimoCore {
+public:
+    // Bytes taken by the state and scratch of a core for `params`; empty on overflow.
+    static Size storage_bytes(const MimoParams& params);
+
+    // Validates and builds. Sizes are the caller's to check with storage_bytes first: a
+    // count that overflows throws std::length_error, and a failed allocation std::bad_alloc.
+    static Expected<MimoCore, MimoParamError> create(const MimoParams& params);
+
+    // One sample; y and yd have dim() entries. Returns the new input u(k), which stays
+    // valid until the next call. With other lengths nothing changes and u(k−1) is returned.
+    const std::vector<double>& update(std::span<const double> y, std::span<const double> yd);
+    void reset();
+
+    std::size_t dim() const { return dim_; }
+    std::size_t layer_count() const { return n_y_ + n_u_; }
+    std::size_t output_layer_count() const { return n_y_; }
+    const std::vector<double>& layers() const { return layers_; }
+    std::span<const double> layer(std::size_t m) const { return {layers_.data() + m * dim2_, dim2_}; }
+    const std::vector<double>& initial_phi_matrix() const { return initial_; }
+    const std::vector<double>& u_prev() const { return u_prev_; }
+
+    // Replaces every layer from a flat array in the order of layers(); false, with nothing
+    // changed, when its size is not layer_count()·dim².
+    bool set_phi_hat(std::span<const double> flat);
+    void set_initial_phi(double x);
+
+    void set_eta(double v) { eta_ = v; }
+    void set_mu(double v) { mu_ = v; }
+    void set_rho(double v) { rho_ = v; }
+    void set_lambda(double v) { lambda_ = v; }
+    void set_eps(double v) { eps_ = v; }
+    void set_m_upper(double v) {
+        m_upper_ = v;
+        m_upper_sq_ = v * v;
+    }
+    void set_m_lower(double v) {
+        m_lower_ = v;
+        m_lower_sq_ = v * v;
+    }
+    void set_u0(double v) { u0_ = v; }
+
+private:
+    MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std::size_t n_u);
+
+    double* layer_ptr(std::size_t m) { return layers_.data() + m * dim2_; }
+    std::span<double> layer_mut(std::size_t m) { return {layer_ptr(m), dim2_}; }
+    std::span<const double> hist(std::size_t m) const { return {hist_.data() + m * dim_, dim_}; }
+
+    void feed_forward(std::span<const double> dy);
+    void estimate(std::span<const double> dy);
+    void bound(std::span<double> a);
+    void compact_reset_rules();
+    void shift_histories(std::span<const double> dy);
+    void restore_layer(std::span<double> a);
+
+    std::size_t dim_;
+    std::size_t dim2_;
+    std::size_t n_y_;  // output layers (full form)
+    std::size_t n_u_;  // input layers
+
+    double eta_, mu_, rho_, lambda_, eps_, m_upper_, m_lower_, u0_;
+    double m_upper_sq_, m_lower_sq_;  // m_upper·m_upper and m_lower·m_lower, kept with the setters
+    double det0_;                     // det(initial_phi_matrix), compact form only
+
+    std::vector<double> layers_;
+    std::vector<double> initial_;
+    std::vector<double> hist_;
+    std::vector<double> y_prev_;
+    std::vector<double> u_prev_;
+
+    // Scratch of one update, kept so that an update allocates nothing.
+    std::vector<double> dy_;   // Δy
+    std::vector<double> w_;    // e, then w = e − s
+    std::vector<double> acc_;  // s, then the prediction p, then the residual r
+    std::vector<double> du_;   // Δu
+    std::vector<double> col_;  // column sums of the Frobenius norm
+    std::vector<double> lu_;   // LU copy of the determinant (compact form, dim ≥ 4)
+};
+
+using MimoCfdlCore = MimoCore<MimoForm::Compact>;
+using MimoPfdlCore = MimoCore<MimoForm::Partial>;
+using MimoFfdlCore = MimoCore<MimoForm::Full>;
+
+extern template class MimoCore<MimoForm::Compact>;
+extern template class MimoCore<MimoForm::Partial>;
+extern template class MimoCore<MimoForm::Full>;
+
+}  // namespace vorn
