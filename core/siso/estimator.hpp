@@ -1,0 +1,44 @@
+// estimator.hpp — the pseudo-partial-derivative vector estimate of the partial and full
+// forms: a normalised projection step per sample, with a reset rule.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "core/siso/params.hpp"
+
+namespace vorn {
+
+class PpdVectorEstimator {
+public:
+    // Both vectors become n copies of params.initial_phi. `sign_index` is the component of
+    // the newest input increment: 0 in the partial form, l_y in the full form.
+    PpdVectorEstimator(const SisoParams& params, std::size_t n, std::size_t sign_index);
+
+    // One correction from the output increment Δy(k) and the increment vector ΔH(k−1).
+    // Returns false, changing nothing, when phi_hat, delta_h or initial_phi_vector lacks a
+    // component the rule needs (the owning controllers refuse such vectors beforehand).
+    bool update(double delta_y, const std::vector<double>& delta_h);
+
+    const std::vector<double>& phi_hat() const { return phi_hat_; }
+    const std::vector<double>& initial_phi_vector() const { return initial_phi_vector_; }
+    std::size_t sign_index() const { return sign_index_; }
+
+    // Both the estimate and its reset value become phi; no length check.
+    void set_phi_hat(std::vector<double> phi);
+    void set_initial_phi_vector(std::vector<double> phi) { initial_phi_vector_ = std::move(phi); }
+    // The estimate returns to its reset value.
+    void restore_initial() { phi_hat_ = initial_phi_vector_; }
+
+    void set_eta(double v) { params_.eta = v; }
+    void set_mu(double v) { params_.mu = v; }
+    void set_eps(double v) { params_.eps = v; }
+
+private:
+    SisoParams params_;
+    std::vector<double> phi_hat_;
+    std::vector<double> initial_phi_vector_;
+    std::size_t sign_index_;
+};
+
+}  // namespace vorn

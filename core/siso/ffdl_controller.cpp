@@ -1,0 +1,113 @@
+// ffdl_controller.cpp — construction, update cycle, reset and state of the FFDL controller.
+#include "core/siso/ffdl_controller.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace vorn {
+
+Size FfdlController::storage_bytes(const SisoParams& params) {
+    // phi_hat, initial_phi_vector and delta_h hold l_y + l_u doubles each; y_hist l_y + 1,
+    // u_hist l_u + 1.
+    const Size l_y = to_size(params.l_y);
+    const Size l_u = to_size(params.l_u);
+    const Size n = checked_add(l_y, l_u);
+    const Size hist = checked_add(checked_add(l_y, 1), checked_add(l_u, 1));
+    const Size doubles = checked_add(checked_mul(n, 3), hist);
+    return checked_add(doubles_bytes(doubles), sizeof(FfdlController));
+}
+
+Expected<FfdlController, ParamError> FfdlController::create(const SisoParams& params) {
+    if (params.l_u < 1 || !storage_bytes(params)) return ParamError{ParamError::Kind::InvalidOrder, {}};
+    return FfdlController(params, static_cast<std::size_t>(params.l_y), static_cast<std::size_t>(params.l_u));
+}
+
+FfdlController::FfdlController(const SisoParams& params, std::size_t l_y, std::size_t l_u)
+    : params_(params),
+      estimator_(params, l_y + l_u, l_y),
+      law_(params, l_y, l_u),
+      y_hist_(l_y + 1, 0.0),
+      u_hist_(l_u + 1, params.u0),
+      l_y_(l_y),
+      l_u_(l_u),
+      n_(l_y + l_u),
+      y_len_(l_y + 1),
+      u_len_(l_u + 1),
+      delta_h_(l_y + l_u, 0.0) {}
+
+bool FfdlController::lengths_ok() const {
+    const auto& rho = law_.rho_vector();
+    return phi_hat().size() >= n_ && initial_phi_vector().size() >= n_ && (!rho || rho->size() >= n_) &&
+           y_hist_.size() >= y_len_ && u_hist_.size() >= u_len_;
+}
+
+double FfdlController::step(double y, double yd, double& delta_y) {
+    delta_y = y - y_hist_[0];
+    for (std::size_t i = 0; i < l_y_; ++i) delta_h_[i] = y_hist_[i] - y_hist_[i + 1];
+    for (std::size_t j = 0; j < l_u_; ++j) delta_h_[l_y_ + j] = u_hist_[j] - u_hist_[j + 1];
+    estimator_.update(delta_y, delta_h_);
+    const double u = law_.compute(y, yd, estimator_.phi_hat(), y_hist_, u_hist_);
+    std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
+                       u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
+    u_hist_[0] = u;
+    std::copy_backward(y_hist_.begin(), y_hist_.begin() + static_cast<std::ptrdiff_t>(l_y_),
+                       y_hist_.begin() + static_cast<std::ptrdiff_t>(y_len_));
+    y_hist_[0] = y;
+    return u;
+}
+
+double FfdlController::update(double y, double yd) {
+    if (!lengths_ok()) return std::numeric_limits<double>::quiet_NaN();
+    double delta_y;
+    return step(y, yd, delta_y);
+}
+
+StepRecord FfdlController::update_logged(double y, double yd) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (!lengths_ok()) return {nan, nan, {}, nan, {}};
+    double delta_y;
+    const double u = step(y, yd, delta_y);
+    return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
+}
+
+void FfdlController::reset() {
+    estimator_.restore_initial();
+    u_hist_.assign(u_len_, params_.u0);
+    y_hist_.assign(y_len_, 0.0);
+}
+
+Status<LengthError> FfdlController::set_phi_hat_checked(std::vector<double> phi) {
+    if (auto e = require_length("phi", n_, phi.size())) return e;
+    estimator_.set_phi_hat(std::move(phi));
+    return std::nullopt;
+}
+
+Status<LengthError> FfdlController::set_initial_phi(std::vector<double> phi) {
+    // n_ >= 1 (l_u >= 1), so the first entry exists.
+    if (auto e = require_length("initial_phi", n_, phi.size())) return e;
+    params_.initial_phi = phi[0];
+    estimator_.set_initial_phi_vector(std::move(phi));
+    return std::nullopt;
+}
+
+Status<LengthError> FfdlController::set_rho_vector_checked(std::vector<double> rho) {
+    if (auto e = require_length("rho", n_, rho.size())) return e;
+    law_.set_rho_vector(std::move(rho));
+    return std::nullopt;
+}
+
+Status<LengthError> FfdlController::import_state(FfdlState state) {
+    if (auto e = require_length("y_hist", y_len_, state.y_hist.size())) return e;
+    if (auto e = require_length("u_hist", u_len_, state.u_hist.size())) return e;
+    if (auto e = require_length("phi_hat", n_, state.phi_hat.size())) return e;
+    if (state.rho_vector) {
+        if (auto e = require_length("rho_vector", n_, state.rho_vector->size())) return e;
+    }
+    y_hist_ = std::move(state.y_hist);
+    u_hist_ = std::move(state.u_hist);
+    estimator_.set_phi_hat(std::move(state.phi_hat));
+    law_.replace_rho_vector(std::move(state.rho_vector));
+    return std::nullopt;
+}
+
+}  // namespace vorn

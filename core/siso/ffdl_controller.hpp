@@ -1,0 +1,95 @@
+// ffdl_controller.hpp — the full-form (FFDL) controller: a PPD vector over the last l_y
+// output and l_u input increments, its estimator, its control law and both histories.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "core/checked_size.hpp"
+#include "core/siso/control_law.hpp"
+#include "core/siso/estimator.hpp"
+#include "core/siso/length_error.hpp"
+#include "core/siso/params.hpp"
+
+namespace vorn {
+
+// The dynamic state, as exported and imported.
+struct FfdlState {
+    std::vector<double> y_hist;
+    std::vector<double> u_hist;
+    std::vector<double> phi_hat;
+    std::optional<std::vector<double>> rho_vector;
+};
+
+class FfdlController {
+public:
+    // Bytes a controller built from `params` holds; empty when the count overflows.
+    static Size storage_bytes(const SisoParams& params);
+    // Requires l_u >= 1 (and a storage that does not overflow): else InvalidOrder.
+    static Expected<FfdlController, ParamError> create(const SisoParams& params);
+
+    // One control step; no allocation. Both leave the same state.
+    double update(double y, double yd);
+    StepRecord update_logged(double y, double yd);
+    void reset();
+
+    const SisoParams& params() const { return params_; }
+    const std::vector<double>& phi_hat() const { return estimator_.phi_hat(); }
+    std::vector<double> get_phi() const { return estimator_.phi_hat(); }
+    const std::vector<double>& initial_phi_vector() const { return estimator_.initial_phi_vector(); }
+    const std::optional<std::vector<double>>& rho_vector() const { return law_.rho_vector(); }
+    const std::vector<double>& y_hist() const { return y_hist_; }
+    const std::vector<double>& u_hist() const { return u_hist_; }
+
+    // Least lengths the update cycle reads.
+    std::size_t min_phi_length() const { return n_; }
+    std::size_t min_y_hist_length() const { return y_len_; }
+    std::size_t min_u_hist_length() const { return u_len_; }
+
+    // Estimate and reset value both become phi. Unchecked: the caller guarantees
+    // min_phi_length() entries (an update refuses to run otherwise).
+    void set_phi_hat(std::vector<double> phi) { estimator_.set_phi_hat(std::move(phi)); }
+    Status<LengthError> set_phi_hat_checked(std::vector<double> phi);
+    // params.initial_phi takes the first entry, the reset value the whole vector.
+    Status<LengthError> set_initial_phi(std::vector<double> phi);
+    // Makes the law's step weights present. Unchecked like set_phi_hat.
+    void set_rho_vector(std::vector<double> rho) { law_.set_rho_vector(std::move(rho)); }
+    Status<LengthError> set_rho_vector_checked(std::vector<double> rho);
+
+    void set_eta(double v) { params_.eta = v; estimator_.set_eta(v); }
+    void set_mu(double v) { params_.mu = v; estimator_.set_mu(v); }
+    void set_eps(double v) { params_.eps = v; estimator_.set_eps(v); }
+    void set_rho(double v) { params_.rho = v; law_.set_rho(v); }
+    void set_lambda(double v) { params_.lambda = v; law_.set_lambda(v); }
+    void set_u_min(std::optional<double> v) { params_.u_min = v; law_.set_u_min(v); }
+    void set_u_max(std::optional<double> v) { params_.u_max = v; law_.set_u_max(v); }
+    void set_u0(double v) { params_.u0 = v; }
+
+    FfdlState export_state() const { return {y_hist_, u_hist_, estimator_.phi_hat(), law_.rho_vector()}; }
+    // Histories and step weights as given; the saved estimate becomes estimate and reset
+    // value. Vectors shorter than the update reads are refused, leaving the controller unchanged.
+    Status<LengthError> import_state(FfdlState state);
+
+private:
+    FfdlController(const SisoParams& params, std::size_t l_y, std::size_t l_u);
+
+    // Only vectors set through the unchecked setters can break these.
+    bool lengths_ok() const;
+    // Steps 1–6 of the cycle; returns u and leaves delta_y in `delta_y`.
+    double step(double y, double yd, double& delta_y);
+
+    SisoParams params_;
+    PpdVectorEstimator estimator_;
+    FfdlControlLaw law_;
+    std::vector<double> y_hist_;
+    std::vector<double> u_hist_;
+    std::size_t l_y_;
+    std::size_t l_u_;
+    std::size_t n_;                    // l_y + l_u
+    std::size_t y_len_;                // l_y + 1
+    std::size_t u_len_;                // l_u + 1
+    std::vector<double> delta_h_;      // scratch: ΔH(k−1) of the last step
+};
+
+}  // namespace vorn

@@ -1,0 +1,90 @@
+// pfdl_controller.cpp — construction, update cycle, reset and state of the PFDL controller.
+#include "core/siso/pfdl_controller.hpp"
+
+#include <algorithm>
+#include <limits>
+
+namespace vorn {
+
+Size PfdlController::storage_bytes(const SisoParams& params) {
+    // phi_hat, initial_phi_vector and delta_h hold l_u doubles each, u_hist l_u + 1.
+    const Size l_u = to_size(params.l_u);
+    const Size doubles = checked_add(checked_mul(l_u, 3), checked_add(l_u, 1));
+    return checked_add(doubles_bytes(doubles), sizeof(PfdlController));
+}
+
+Expected<PfdlController, ParamError> PfdlController::create(const SisoParams& params) {
+    if (params.l_y != 0 || params.l_u < 1 || !storage_bytes(params)) {
+        return ParamError{ParamError::Kind::InvalidOrder, {}};
+    }
+    return PfdlController(params, static_cast<std::size_t>(params.l_u));
+}
+
+PfdlController::PfdlController(const SisoParams& params, std::size_t l_u)
+    : params_(params),
+      estimator_(params, l_u, 0),
+      law_(params, l_u),
+      u_hist_(l_u + 1, params.u0),
+      l_u_(l_u),
+      u_len_(l_u + 1),
+      delta_h_(l_u, 0.0) {}
+
+bool PfdlController::lengths_ok() const {
+    return !phi_hat().empty() && !initial_phi_vector().empty() && u_hist_.size() >= u_len_;
+}
+
+double PfdlController::step(double y, double yd, double& delta_y) {
+    delta_y = y - y_prev_;
+    for (std::size_t j = 0; j < l_u_; ++j) delta_h_[j] = u_hist_[j] - u_hist_[j + 1];
+    estimator_.update(delta_y, delta_h_);
+    const double u = law_.compute(y, yd, estimator_.phi_hat(), u_hist_);
+    std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
+                       u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
+    u_hist_[0] = u;
+    y_prev_ = y;
+    return u;
+}
+
+double PfdlController::update(double y, double yd) {
+    if (!lengths_ok()) return std::numeric_limits<double>::quiet_NaN();
+    double delta_y;
+    return step(y, yd, delta_y);
+}
+
+StepRecord PfdlController::update_logged(double y, double yd) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (!lengths_ok()) return {nan, nan, {}, nan, {}};
+    double delta_y;
+    const double u = step(y, yd, delta_y);
+    return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
+}
+
+void PfdlController::reset() {
+    estimator_.restore_initial();
+    u_hist_.assign(u_len_, params_.u0);
+    y_prev_ = 0.0;
+}
+
+Status<LengthError> PfdlController::set_phi_hat_checked(std::vector<double> phi) {
+    if (auto e = require_length("phi", min_phi_length(), phi.size())) return e;
+    estimator_.set_phi_hat(std::move(phi));
+    return std::nullopt;
+}
+
+Status<LengthError> PfdlController::set_initial_phi(std::vector<double> phi) {
+    if (auto e = require_length("initial_phi", min_phi_length(), phi.size())) return e;
+    params_.initial_phi = phi[0];
+    estimator_.set_initial_phi_vector(std::move(phi));
+    return std::nullopt;
+}
+
+Status<LengthError> PfdlController::import_state(PfdlState state) {
+    if (auto e = require_length("u_hist", u_len_, state.u_hist.size())) return e;
+    if (auto e = require_length("phi_hat", min_phi_length(), state.phi_hat.size())) return e;
+    u_hist_ = std::move(state.u_hist);
+    estimator_.set_phi_hat(std::move(state.phi_hat));
+    y_prev_ = state.y_prev;
+    return std::nullopt;
+}
+
+}  // namespace vorn
