@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <string>
+
 namespace vorn::py {
 
 namespace {
@@ -23,7 +25,9 @@ bool check_storage(Size bytes) {
         return false;
     }
     if (*bytes > physical_memory_bytes()) {
-        PyErr_Format(PyExc_MemoryError, "控制器状态需要 %zu 字节，超出本机内存", *bytes);
+        // The message is not ASCII, which PyErr_Format refuses in its format string.
+        const std::string message = "控制器状态需要 " + std::to_string(*bytes) + " 字节，超出本机内存";
+        PyErr_SetString(PyExc_MemoryError, message.c_str());
         return false;
     }
     return true;
