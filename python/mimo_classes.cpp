@@ -1,8 +1,277 @@
-// mimo_classes.cpp — placeholder until these members are built.
+// mimo_classes.cpp — MimoCfdlController, MimoPfdlController and MimoFfdlController: one
+// class template over the three MIMO cores, with their shape checks and messages.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/mimo/controller.hpp"
+#include "python/binding.hpp"
+#include "python/methods.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {
 
-int add_mimo_classes(PyObject*) { return 0; }
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+template <MimoForm F>
+struct MimoClass;
+
+template <>
+struct MimoClass<MimoForm::Compact> {
+    static constexpr const char* name = "MimoCfdlController";
+    static constexpr const char* qualified_name = "vorn._vorn_core.MimoCfdlController";
+    static constexpr std::uint64_t l_y = 0;
+    static constexpr std::uint64_t l_u = 1;
+    static constexpr const char* doc =
+        "MimoCfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, "
+        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoCfdlController` 绑定。";
+};
+
+template <>
+struct MimoClass<MimoForm::Partial> {
+    static constexpr const char* name = "MimoPfdlController";
+    static constexpr const char* qualified_name = "vorn._vorn_core.MimoPfdlController";
+    static constexpr std::uint64_t l_y = 0;
+    static constexpr std::uint64_t l_u = 2;
+    static constexpr const char* doc =
+        "MimoPfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, "
+        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoPfdlController` 绑定。";
+};
+
+template <>
+struct MimoClass<MimoForm::Full> {
+    static constexpr const char* name = "MimoFfdlController";
+    static constexpr const char* qualified_name = "vorn._vorn_core.MimoFfdlController";
+    static constexpr std::uint64_t l_y = 1;
+    static constexpr std::uint64_t l_u = 2;
+    static constexpr const char* doc =
+        "MimoFfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, "
+        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoFfdlController` 绑定。";
+};
+
+// "CFDL 的 phi 层数应为 1，实际为 n" and its partial and full counterparts.
+std::string layer_count_message(MimoForm form, std::size_t expected, std::size_t given) {
+    switch (form) {
+        case MimoForm::Compact: return "CFDL 的 phi 层数应为 1，实际为 " + std::to_string(given);
+        case MimoForm::Partial:
+            return "PFDL 的 phi 层数应为 " + std::to_string(expected) + "，实际为 " + std::to_string(given);
+        case MimoForm::Full:
+            return "FFDL 的 phi 层数应为 " + std::to_string(expected) + "，实际为 " + std::to_string(given);
+    }
+    return {};
+}
+
+std::string shape_message(const std::string& label, const char* what, std::size_t given, std::size_t dim) {
+    return label + " " + what + " " + std::to_string(given) + " ≠ dim " + std::to_string(dim);
+}
+
+// Appends a dim×dim matrix row by row to `flat`; false with ValueError set, naming `label`,
+// when the row count or a row's length differs from dim.
+bool append_matrix(const Matrix& m, const std::string& label, std::size_t dim, std::vector<double>& flat) {
+    if (m.size() != dim) {
+        raise_value_error(shape_message(label, "行数", m.size(), dim));
+        return false;
+    }
+    for (const std::vector<double>& row : m) {
+        if (row.size() != dim) {
+            raise_value_error(shape_message(label, "列数", row.size(), dim));
+            return false;
+        }
+    }
+    for (const std::vector<double>& row : m) flat.insert(flat.end(), row.begin(), row.end());
+    return true;
+}
+
+// What an instance holds: the core and the conversion buffers of update, reused between
+// calls. The forwarding setters let the shared method templates reach the core.
+template <MimoForm F>
+struct MimoObject {
+    MimoCore<F> core;
+    std::vector<double> y;
+    std::vector<double> yd;
+
+    void reset() { core.reset(); }
+    void set_eta(double v) { core.set_eta(v); }
+    void set_mu(double v) { core.set_mu(v); }
+    void set_rho(double v) { core.set_rho(v); }
+    void set_lambda(double v) { core.set_lambda(v); }
+    void set_eps(double v) { core.set_eps(v); }
+    void set_m_upper(double v) { core.set_m_upper(v); }
+    void set_m_lower(double v) { core.set_m_lower(v); }
+    void set_u0(double v) { core.set_u0(v); }
+    void set_initial_phi(double v) { core.set_initial_phi(v); }
+};
+
+template <MimoForm F>
+struct MimoMethods {
+    using Class = MimoClass<F>;
+    using Object = MimoObject<F>;
+
+    static std::string callable(const char* method) { return std::string(Class::name) + "." + method + "()"; }
+
+    static inline const Signature kNew{
+        callable("__new__"),
+        {"dim", "eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "m_upper", "m_lower"},
+        1};
+    static inline const Signature kUpdate{callable("update"), {"y", "yd"}, 2};
+    static inline const Signature kSetPhiHat{callable("set_phi_hat"), {"phi"}, 1};
+    static inline const Signature kEta{callable("set_eta"), {"eta"}, 1};
+    static inline const Signature kMu{callable("set_mu"), {"mu"}, 1};
+    static inline const Signature kRho{callable("set_rho"), {"rho"}, 1};
+    static inline const Signature kLambda{callable("set_lambda"), {"lambda_"}, 1};
+    static inline const Signature kEps{callable("set_eps"), {"eps"}, 1};
+    static inline const Signature kMUpper{callable("set_m_upper"), {"m_upper"}, 1};
+    static inline const Signature kMLower{callable("set_m_lower"), {"m_lower"}, 1};
+    static inline const Signature kU0{callable("set_u0"), {"u0"}, 1};
+    static inline const Signature kInitialPhi{callable("set_initial_phi"), {"initial_phi"}, 1};
+
+    // Converts, validates, checks the storage size, then builds.
+    static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+        return guard([&]() -> PyObject* {
+            PyObject* a[12];
+            if (!bind(kNew, args, kwargs, a)) return nullptr;
+            MimoParams p{0, 1.0, 1.0, 0.5, 0.02, 1e-5, Class::l_y, Class::l_u, 0.5, 0.0, 1e6, 1e-6};
+            if (!(arg(a[0], "dim", p.dim) && arg(a[1], "eta", p.eta) && arg(a[2], "mu", p.mu) &&
+                  arg(a[3], "rho", p.rho) && arg(a[4], "lambda_", p.lambda) && arg(a[5], "eps", p.eps) &&
+                  arg(a[6], "l_y", p.l_y) && arg(a[7], "l_u", p.l_u) && arg(a[8], "initial_phi", p.initial_phi) &&
+                  arg(a[9], "u0", p.u0) && arg(a[10], "m_upper", p.m_upper) && arg(a[11], "m_lower", p.m_lower))) {
+                return nullptr;
+            }
+            if (auto error = validate(p, F)) return raise_error(*error);
+            if (!check_storage(MimoCore<F>::storage_bytes(p))) return nullptr;
+            auto core = MimoCore<F>::create(p);
+            if (!core) return raise_error(core.error());
+            return new_instance(type, Object{std::move(core).value(), {}, {}});
+        });
+    }
+
+    static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return guard([&]() -> PyObject* {
+            PyObject* a[2];
+            if (!bind(kUpdate, args, nargs, kwnames, a)) return nullptr;
+            auto& inst = instance<Object>(self);
+            ExclusiveAccess access(inst.access);
+            if (!access) return nullptr;
+            Object& o = inst.core;
+            if (!arg(a[0], "y", o.y) || !arg(a[1], "yd", o.yd)) return nullptr;
+            const std::size_t dim = o.core.dim();
+            if (o.y.size() != dim) return length_error("y", o.y.size(), dim);
+            if (o.yd.size() != dim) return length_error("yd", o.yd.size(), dim);
+            const std::vector<double>& u = o.core.update(o.y, o.yd);
+            return list_of(u.data(), u.size());
+        });
+    }
+
+    static PyObject* length_error(const char* name, std::size_t given, std::size_t dim) {
+        return raise_value_error(std::string(name) + " 长度 " + std::to_string(given) + " ≠ dim " +
+                                 std::to_string(dim));
+    }
+
+    // Layers as a list of matrices, each a list of rows.
+    static PyObject* get_phi(PyObject* self, PyObject*) {
+        return guard([&]() -> PyObject* {
+            auto& inst = instance<Object>(self);
+            SharedAccess access(inst.access);
+            if (!access) return nullptr;
+            const MimoCore<F>& core = inst.core.core;
+            const std::size_t dim = core.dim();
+            Ref layers(PyList_New(static_cast<Py_ssize_t>(core.layer_count())));
+            if (!layers) return nullptr;
+            for (std::size_t m = 0; m < core.layer_count(); ++m) {
+                const std::span<const double> a = core.layer(m);
+                PyObject* rows = PyList_New(static_cast<Py_ssize_t>(dim));
+                if (!rows) return nullptr;
+                PyList_SetItem(layers.get(), static_cast<Py_ssize_t>(m), rows);
+                for (std::size_t i = 0; i < dim; ++i) {
+                    PyObject* row = list_of(a.data() + i * dim, dim);
+                    if (!row) return nullptr;
+                    PyList_SetItem(rows, static_cast<Py_ssize_t>(i), row);
+                }
+            }
+            return layers.release();
+        });
+    }
+
+    // Count first, then the shapes layer by layer; the core changes only when all fit.
+    static PyObject* set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return guard([&]() -> PyObject* {
+            PyObject* a[1];
+            if (!bind(kSetPhiHat, args, nargs, kwnames, a)) return nullptr;
+            auto& inst = instance<Object>(self);
+            ExclusiveAccess access(inst.access);
+            if (!access) return nullptr;
+            std::vector<Matrix> phi;
+            if (!arg(a[0], "phi", phi)) return nullptr;
+            MimoCore<F>& core = inst.core.core;
+            const std::size_t count = core.layer_count();
+            if (phi.size() != count) return raise_value_error(layer_count_message(F, count, phi.size()));
+            std::vector<double> flat;
+            flat.reserve(core.layers().size());
+            for (std::size_t m = 0; m < count; ++m) {
+                const std::string label = F == MimoForm::Compact ? "phi" : "phi[" + std::to_string(m) + "]";
+                if (!append_matrix(phi[m], label, core.dim(), flat)) return nullptr;
+            }
+            core.set_phi_hat(flat);
+            return none();
+        });
+    }
+
+    static PyObject* dim(PyObject* self, void*) {
+        auto& inst = instance<Object>(self);
+        SharedAccess access(inst.access);
+        if (!access) return nullptr;
+        return PyLong_FromSize_t(inst.core.core.dim());
+    }
+
+    static PyObject* repr(PyObject* self) {
+        auto& inst = instance<Object>(self);
+        SharedAccess access(inst.access);
+        if (!access) return nullptr;
+        const std::string text = std::string(Class::name) + "(dim=" + std::to_string(inst.core.core.dim()) + ")";
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    }
+
+    static inline PyMethodDef methods[] = {
+        method("update", update, "update($self, y, yd)\n--\n\n"),
+        method("reset", mutator_method<Object, &Object::reset>, "reset($self)\n--\n\n"),
+        method("get_phi", get_phi, "get_phi($self)\n--\n\n"),
+        method("set_phi_hat", set_phi_hat, "set_phi_hat($self, phi)\n--\n\n"),
+        method("set_eta", setter_method<&Object::set_eta, kEta>, "set_eta($self, eta)\n--\n\n"),
+        method("set_mu", setter_method<&Object::set_mu, kMu>, "set_mu($self, mu)\n--\n\n"),
+        method("set_rho", setter_method<&Object::set_rho, kRho>, "set_rho($self, rho)\n--\n\n"),
+        method("set_lambda", setter_method<&Object::set_lambda, kLambda>, "set_lambda($self, lambda_)\n--\n\n"),
+        method("set_eps", setter_method<&Object::set_eps, kEps>, "set_eps($self, eps)\n--\n\n"),
+        method("set_m_upper", setter_method<&Object::set_m_upper, kMUpper>, "set_m_upper($self, m_upper)\n--\n\n"),
+        method("set_m_lower", setter_method<&Object::set_m_lower, kMLower>, "set_m_lower($self, m_lower)\n--\n\n"),
+        method("set_u0", setter_method<&Object::set_u0, kU0>, "set_u0($self, u0)\n--\n\n"),
+        method("set_initial_phi", setter_method<&Object::set_initial_phi, kInitialPhi>,
+               "set_initial_phi($self, initial_phi)\n--\n\n"),
+        end_of_methods(),
+    };
+
+    static inline PyGetSetDef getset[] = {
+        {"dim", dim, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+
+    static ClassDef class_def() {
+        return {Class::qualified_name, instance_size<Object>(), Class::doc, new_fn, repr, dealloc_instance<Object>,
+                methods, getset};
+    }
+};
+
+ClassDef cfdl_class = MimoMethods<MimoForm::Compact>::class_def();
+ClassDef pfdl_class = MimoMethods<MimoForm::Partial>::class_def();
+ClassDef ffdl_class = MimoMethods<MimoForm::Full>::class_def();
+
+}  // namespace
+
+int add_mimo_classes(PyObject* module) {
+    if (add_class(module, "MimoCfdlController", cfdl_class) < 0) return -1;
+    if (add_class(module, "MimoPfdlController", pfdl_class) < 0) return -1;
+    return add_class(module, "MimoFfdlController", ffdl_class);
+}
 
 }  // namespace vorn::py

@@ -160,7 +160,7 @@ void MimoCore<F>::compact_reset_rules() {
     if (std::fabs(det0_) > eps_) {
         const double s1 = linalg::signum(linalg::determinant(phi, dim_, lu_));
         const double s0 = linalg::signum(det0_);
-        if (s1 != s0 || std::isnan(s1) || std::isnan(s0)) restore_layer(phi);
+        if (s1 != s0) restore_layer(phi);  // also when either is NaN
     }
 }
 
