@@ -62,6 +62,19 @@ bool convert(PyObject* o, std::vector<T>& out) {
     return !PyErr_Occurred();
 }
 
+// An optional vector: None gives absent, anything else converts as a sequence.
+template <class T>
+bool convert(PyObject* o, std::optional<std::vector<T>>& out) {
+    if (o == Py_None) {
+        out.reset();
+        return true;
+    }
+    std::vector<T> v;
+    if (!convert(o, v)) return false;
+    out = std::move(v);
+    return true;
+}
+
 // Converts a call argument; a parameter not given (null) keeps the default in `out`.
 template <class T>
 bool arg(PyObject* o, const char* name, T& out) {

@@ -10,13 +10,14 @@ namespace vorn::py {
 
 template <class M>
 struct setter_traits;
-template <class C, class A>
-struct setter_traits<void (C::*)(A)> {
+template <class C, class R, class A>
+struct setter_traits<R (C::*)(A)> {
     using core = C;
     using value = std::remove_cvref_t<A>;
 };
 
-// `set_x(self, x)`: exclusive access, convert, store in the core.
+// `set_x(self, x)`: exclusive access, convert, store in the core. A core setter may return
+// a Status (e.g. a vector too short): its error becomes ValueError, the core unchanged.
 template <auto Setter, const Signature& Sig>
 PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     using Core = typename setter_traits<decltype(Setter)>::core;
@@ -29,7 +30,11 @@ PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!access) return nullptr;
         Value v{};
         if (!arg(a[0], Sig.name(0), v)) return nullptr;
-        (inst.core.*Setter)(std::move(v));
+        if constexpr (std::is_void_v<decltype((inst.core.*Setter)(std::move(v)))>) {
+            (inst.core.*Setter)(std::move(v));
+        } else {
+            if (auto error = (inst.core.*Setter)(std::move(v))) return raise_error(*error);
+        }
         return none();
     });
 }

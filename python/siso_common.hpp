@@ -3,10 +3,7 @@
 // pickle state, and the printed representation.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <type_traits>
-#include <vector>
 
 #include "core/siso/params.hpp"
 #include "python/binding.hpp"
@@ -30,19 +27,6 @@ Ref siso_state_dict(const SisoParams& p);
 // Sets dict[key] = value, taking over the new reference `value`; false on failure.
 bool set_state_item(PyObject* dict, const char* key, PyObject* value);
 
-// An optional vector: None gives absent, anything else converts as a sequence.
-template <class T>
-bool convert(PyObject* o, std::optional<std::vector<T>>& out) {
-    if (o == Py_None) {
-        out.reset();
-        return true;
-    }
-    std::vector<T> v;
-    if (!convert(o, v)) return false;
-    out = std::move(v);
-    return true;
-}
-
 // Reads dict[key] into `out`: KeyError naming a missing key; a value that does not convert
 // raises the conversion's own exception, without a note.
 template <class T>
@@ -61,33 +45,6 @@ bool state_item(PyObject* dict, const char* key, T& out) {
 // Checks that `state` is a dict (TypeError with the note naming 'state') and reads the
 // eleven parameter keys in order.
 bool read_state_params(PyObject* state, SisoParams& out);
-
-template <class M>
-struct checked_setter_traits;
-template <class C, class A, class E>
-struct checked_setter_traits<Status<E> (C::*)(A)> {
-    using core = C;
-    using value = std::remove_cvref_t<A>;
-};
-
-// `set_x(self, x)` for a core setter that may refuse the value (e.g. a vector too short):
-// the refusal becomes ValueError with its message and the core stays unchanged.
-template <auto Setter, const Signature& Sig>
-PyObject* checked_setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    using Core = typename checked_setter_traits<decltype(Setter)>::core;
-    using Value = typename checked_setter_traits<decltype(Setter)>::value;
-    return guard([&]() -> PyObject* {
-        PyObject* a[1];
-        if (!bind(Sig, args, nargs, kwnames, a)) return nullptr;
-        auto& inst = instance<Core>(self);
-        ExclusiveAccess access(inst.access);
-        if (!access) return nullptr;
-        Value v{};
-        if (!arg(a[0], Sig.name(0), v)) return nullptr;
-        if (auto error = (inst.core.*Setter)(std::move(v))) return raise_error(*error);
-        return none();
-    });
-}
 
 // "<Class>(eta=…, mu=…, rho=…, lambda_=…, eps=…, l_y=…, l_u=…, initial_phi=…, u0=…)".
 PyObject* siso_repr(const char* class_name, const SisoParams& p);

@@ -174,11 +174,11 @@ struct VectorClass {
         return method("get_phi", reader_method<Core, &Core::phi_hat>, "get_phi($self)\n--\n\n返回当前 PPD 向量估计。");
     }
     static PyMethodDef set_phi_hat_def() {
-        return method("set_phi_hat", checked_setter_method<&Core::set_phi_hat_checked, phi_sig>,
+        return method("set_phi_hat", setter_method<&Core::set_phi_hat_checked, phi_sig>,
                       "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 向量估计。");
     }
     static PyMethodDef set_initial_phi_def() {
-        return method("set_initial_phi", checked_setter_method<&Core::set_initial_phi, initial_phi_sig>,
+        return method("set_initial_phi", setter_method<&Core::set_initial_phi, initial_phi_sig>,
                       "set_initial_phi($self, initial_phi)\n--\n\n");
     }
     static PyMethodDef getstate_def() { return method("__getstate__", getstate, kGetStateDoc); }
@@ -226,7 +226,7 @@ PyMethodDef ffdl_methods[] = {
     Ffdl::set_initial_phi_def(),
     FfdlMethods::set_u_min(),
     FfdlMethods::set_u_max(),
-    method("set_rho_vector", checked_setter_method<&FfdlController::set_rho_vector_checked, Ffdl::rho_vector_sig>,
+    method("set_rho_vector", setter_method<&FfdlController::set_rho_vector_checked, Ffdl::rho_vector_sig>,
            "set_rho_vector($self, rho)\n--\n\n设置 FFDL 控制律的逐分量步长加权向量。"),
     FfdlMethods::getnewargs_def(),
     Ffdl::getstate_def(),
