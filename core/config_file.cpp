@@ -1,0 +1,121 @@
+// config_file.cpp — reading the configuration file: opened read-only without blocking,
+// regular files only, read whole, checked to be UTF-8, closed on every path.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <system_error>
+
+#include "core/config.hpp"
+
+namespace vorn {
+
+namespace {
+
+// Why the file could not be had, in the system's words.
+struct ReadFailure {
+    std::string description;
+};
+
+ReadFailure system_failure(int err) { return {std::error_code(err, std::generic_category()).message()}; }
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The whole content of a regular file, or the description of why it cannot be had.
+// O_NONBLOCK keeps a FIFO or a device from blocking the open; such files are refused.
+Expected<std::string, ReadFailure> read_regular_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return ReadFailure{"file name contains a NUL byte"};
+    int raw = -1;
+    do {
+        raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (raw < 0 && errno == EINTR);
+    if (raw < 0) return system_failure(errno);
+    const FileDescriptor fd(raw);
+
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return system_failure(errno);
+    if (S_ISDIR(info.st_mode)) return system_failure(EISDIR);
+    if (!S_ISREG(info.st_mode)) return ReadFailure{"not a regular file"};
+
+    std::string text;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return system_failure(errno);
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_utf8(std::string_view s) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+        if (b >= 0xC2 && b <= 0xDF) {
+            len = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            len = 3;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            len = 4;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (s.size() - i < len) return false;
+        const auto second = static_cast<unsigned char>(s[i + 1]);
+        if (second < lo || second > hi) return false;
+        for (std::size_t k = 2; k < len; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            if (c < 0x80 || c > 0xBF) return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+ParamError read_failure(const std::string& description) {
+    return ParamError::yaml("无法读取 YAML 文件: " + description);
+}
+
+}  // namespace
+
+Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std::string>& path) {
+    // 1. Not reading: the default record, unvalidated.
+    if (!read) return SisoParams{};
+    // 2. The whole file as UTF-8.
+    auto text = read_regular_file(path ? *path : std::string(kDefaultConfigPath));
+    if (!text) return read_failure(text.error().description);
+    if (!is_utf8(text.value())) return read_failure("stream did not contain valid UTF-8");
+    // 3–6. Parse, defaults, validation.
+    return config_from_text(text.value());
+}
+
+}  // namespace vorn

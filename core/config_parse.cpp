@@ -1,0 +1,452 @@
+// config_parse.cpp — the configuration document read from libyaml's events: the root
+// mapping's eleven keys, ignored unknown keys, duplicates, anchors and aliases with a
+// bounded expansion count, a bounded nesting depth, and the one-document rule.
+#include <yaml.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/config.hpp"
+#include "core/config_scalars.hpp"
+
+namespace vorn {
+
+namespace {
+
+// Far beyond any real configuration; stops libyaml early, whose cost grows with depth.
+constexpr std::size_t kMaxDepth = 1000;
+// Alias expansions allowed per event of the document.
+constexpr std::uint64_t kRepetitionsPerEvent = 100;
+
+std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
+    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
+}
+
+// " at line L column C" (1-based), or " at position 0" at the very start of the text.
+std::string at(const yaml_mark_t& mark) {
+    if (mark.index == 0) return " at position 0";
+    return " at line " + std::to_string(mark.line + 1) + " column " + std::to_string(mark.column + 1);
+}
+
+// The mark of a byte offset, for the reader's errors, which know only the offset.
+yaml_mark_t mark_of_offset(std::string_view text, std::size_t offset) {
+    yaml_mark_t mark{0, 0, 0};
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        const char c = text[i];
+        if ((static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;  // inside a character
+        ++mark.index;
+        if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
+            ++mark.line;
+            mark.column = 0;
+        } else if (c != '\r') {
+            ++mark.column;
+        }
+    }
+    return mark;
+}
+
+class YamlParser {
+public:
+    explicit YamlParser(std::string_view text) {
+        ok_ = yaml_parser_initialize(&parser_) != 0;
+        if (!ok_) return;
+        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
+    }
+    YamlParser(const YamlParser&) = delete;
+    YamlParser& operator=(const YamlParser&) = delete;
+    ~YamlParser() {
+        if (ok_) yaml_parser_delete(&parser_);
+    }
+    bool initialized() const { return ok_; }
+    yaml_parser_t* get() { return &parser_; }
+
+private:
+    yaml_parser_t parser_{};
+    bool ok_ = false;
+};
+
+class YamlEvent {
+public:
+    YamlEvent() = default;
+    YamlEvent(const YamlEvent&) = delete;
+    YamlEvent& operator=(const YamlEvent&) = delete;
+    ~YamlEvent() { clear(); }
+    // Fills the event from the parser; false on a parse error.
+    bool next(yaml_parser_t* parser) {
+        clear();
+        filled_ = yaml_parser_parse(parser, &event_) != 0;
+        return filled_;
+    }
+    const yaml_event_t& get() const { return event_; }
+
+private:
+    void clear() {
+        if (filled_) yaml_event_delete(&event_);
+        filled_ = false;
+    }
+    yaml_event_t event_{};
+    bool filled_ = false;
+};
+
+// The libyaml reader's, scanner's or parser's complaint, with its position.
+std::string parser_message(const yaml_parser_t& p, std::string_view text) {
+    if (p.error == YAML_MEMORY_ERROR) return "out of memory";
+    std::string message = p.problem ? p.problem : "unknown error";
+    if (p.error == YAML_READER_ERROR) return message + at(mark_of_offset(text, p.problem_offset));
+    if (p.context) message += std::string(" ") + p.context;
+    return message + at(p.problem_mark);
+}
+
+std::string_view view(const yaml_char_t* s, std::size_t n) { return {reinterpret_cast<const char*>(s), n}; }
+std::string_view view(const yaml_char_t* s) {
+    return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+}
+
+// The eleven keys, in record order, and what their values are.
+enum class ValueKind { Number, Unsigned, Limit };
+
+struct KeySpec {
+    std::string_view name;
+    ValueKind kind;
+};
+
+// Indices into kKeys.
+enum Field : std::size_t { kEta, kMu, kRho, kLambda, kEps, kLy, kLu, kInitialPhi, kU0, kUMin, kUMax };
+
+constexpr std::array<KeySpec, 11> kKeys{{
+    {"eta", ValueKind::Number},
+    {"mu", ValueKind::Number},
+    {"rho", ValueKind::Number},
+    {"lambda_", ValueKind::Number},
+    {"eps", ValueKind::Number},
+    {"L_y", ValueKind::Unsigned},
+    {"L_u", ValueKind::Unsigned},
+    {"initial_phi", ValueKind::Number},
+    {"u0", ValueKind::Number},
+    {"u_min", ValueKind::Limit},
+    {"u_max", ValueKind::Limit},
+}};
+constexpr std::size_t kIgnored = kKeys.size();
+
+std::size_t key_index(std::string_view name) {
+    for (std::size_t i = 0; i < kKeys.size(); ++i) {
+        if (kKeys[i].name == name) return i;
+    }
+    return kIgnored;
+}
+
+// A scalar as the value of a key: its text, style and explicit tag (empty when none).
+struct ScalarView {
+    std::string_view value;
+    yaml_scalar_style_t style;
+    std::string_view tag;
+};
+
+// What an anchor names: a scalar (its text kept for aliases of known keys) or a
+// collection, with the alias expansions a full replay of the node would make.
+struct Anchor {
+    bool scalar = false;
+    bool mapping = false;
+    std::string value;
+    yaml_scalar_style_t style = YAML_PLAIN_SCALAR_STYLE;
+    std::string tag;
+    std::uint64_t repetitions = 0;
+};
+
+// One open collection.
+struct Frame {
+    bool mapping;
+    bool anchored;
+    std::string anchor;
+    std::uint64_t repetitions = 0;  // expansions by aliases in this collection so far
+};
+
+bool tag_allowed(ValueKind kind, std::string_view tag) {
+    if (tag.empty()) return true;
+    const bool number = tag == "tag:yaml.org,2002:float" || tag == "tag:yaml.org,2002:int";
+    switch (kind) {
+        case ValueKind::Number: return number;
+        case ValueKind::Unsigned: return tag == "tag:yaml.org,2002:int";
+        case ValueKind::Limit: return number || tag == "tag:yaml.org,2002:null";
+    }
+    return false;
+}
+
+const char* expected_text(ValueKind kind) {
+    switch (kind) {
+        case ValueKind::Number: return "a number";
+        case ValueKind::Unsigned: return "an unsigned integer";
+        case ValueKind::Limit: return "a number or null";
+    }
+    return "";
+}
+
+bool is_bool_spelling(std::string_view s) {
+    return s == "true" || s == "True" || s == "TRUE" || s == "false" || s == "False" || s == "FALSE";
+}
+
+class ConfigReader {
+public:
+    explicit ConfigReader(std::string_view text) : text_(text) {}
+
+    // The record before validation, or the reader's message.
+    Expected<SisoParams, std::string> read();
+
+private:
+    enum class Root { None, Empty, Mapping, Done };
+    enum class Role { Root, RootKey, RootValue, Nested };
+
+    Status<std::string> on_event(const yaml_event_t& e);
+    Status<std::string> on_document_start(const yaml_event_t& e);
+    Status<std::string> on_document_end();
+    Status<std::string> on_scalar(const yaml_event_t& e);
+    Status<std::string> on_alias(const yaml_event_t& e);
+    Status<std::string> on_collection_start(const yaml_event_t& e, bool mapping);
+    Status<std::string> on_collection_end();
+
+    Role role() const;
+    // A node at the root mapping's level is complete: key → value → key.
+    void node_done_at_root();
+    Status<std::string> take_key(std::string_view name, const yaml_mark_t& mark);
+    Status<std::string> assign(const ScalarView& s, const yaml_mark_t& mark);
+    std::string type_error(const char* found, const yaml_mark_t& mark) const;
+
+    std::string_view text_;
+    SisoParams params_;
+    std::array<bool, kKeys.size()> seen_{};
+    std::size_t documents_ = 0;
+    Root root_ = Root::None;
+    bool expect_key_ = true;
+    std::size_t pending_ = kIgnored;  // the key whose value comes next
+    std::vector<Frame> frames_;
+    std::unordered_map<std::string, Anchor> anchors_;
+    std::uint64_t document_events_ = 0;
+    std::uint64_t document_repetitions_ = 0;
+};
+
+Expected<SisoParams, std::string> ConfigReader::read() {
+    YamlParser parser(text_);
+    if (!parser.initialized()) return std::string("out of memory");
+    YamlEvent event;
+    for (;;) {
+        if (!event.next(parser.get())) return parser_message(*parser.get(), text_);
+        const yaml_event_t& e = event.get();
+        if (e.type == YAML_STREAM_END_EVENT) break;
+        if (auto err = on_event(e)) return *err;
+    }
+    return params_;
+}
+
+Status<std::string> ConfigReader::on_event(const yaml_event_t& e) {
+    ++document_events_;
+    switch (e.type) {
+        case YAML_DOCUMENT_START_EVENT: return on_document_start(e);
+        case YAML_DOCUMENT_END_EVENT: return on_document_end();
+        case YAML_SCALAR_EVENT: return on_scalar(e);
+        case YAML_ALIAS_EVENT: return on_alias(e);
+        case YAML_SEQUENCE_START_EVENT: return on_collection_start(e, false);
+        case YAML_MAPPING_START_EVENT: return on_collection_start(e, true);
+        case YAML_SEQUENCE_END_EVENT:
+        case YAML_MAPPING_END_EVENT: return on_collection_end();
+        default: return std::nullopt;
+    }
+}
+
+Status<std::string> ConfigReader::on_document_start(const yaml_event_t& e) {
+    if (++documents_ > 1) return "more than one document in the file" + at(e.start_mark);
+    document_events_ = 1;
+    document_repetitions_ = 0;
+    anchors_.clear();
+    return std::nullopt;
+}
+
+Status<std::string> ConfigReader::on_document_end() {
+    anchors_.clear();
+    if (document_repetitions_ > document_events_ * kRepetitionsPerEvent) return std::string("repetition limit exceeded");
+    return std::nullopt;
+}
+
+ConfigReader::Role ConfigReader::role() const {
+    if (frames_.empty()) return Role::Root;
+    if (frames_.size() == 1 && root_ == Root::Mapping) return expect_key_ ? Role::RootKey : Role::RootValue;
+    return Role::Nested;
+}
+
+void ConfigReader::node_done_at_root() {
+    if (frames_.size() != 1 || root_ != Root::Mapping) return;
+    if (!expect_key_) pending_ = kIgnored;
+    expect_key_ = !expect_key_;
+}
+
+std::string ConfigReader::type_error(const char* found, const yaml_mark_t& mark) const {
+    const KeySpec& key = kKeys[pending_];
+    return std::string("invalid type: ") + found + ", expected " + expected_text(key.kind) + " for `" +
+           std::string(key.name) + "`" + at(mark);
+}
+
+Status<std::string> ConfigReader::take_key(std::string_view name, const yaml_mark_t& mark) {
+    pending_ = key_index(name);
+    if (pending_ == kIgnored) return std::nullopt;
+    if (seen_[pending_]) return "duplicate field `" + std::string(name) + "`" + at(mark);
+    seen_[pending_] = true;
+    return std::nullopt;
+}
+
+// The value of the pending known key, from a scalar given directly or through an alias.
+Status<std::string> ConfigReader::assign(const ScalarView& s, const yaml_mark_t& mark) {
+    const ValueKind kind = kKeys[pending_].kind;
+    if (s.style != YAML_PLAIN_SCALAR_STYLE) {
+        const bool block = s.style == YAML_LITERAL_SCALAR_STYLE || s.style == YAML_FOLDED_SCALAR_STYLE;
+        return type_error(block ? "block scalar" : "quoted string", mark);
+    }
+    if (!tag_allowed(kind, s.tag)) return type_error(("scalar tagged " + std::string(s.tag)).c_str(), mark);
+    const std::string_view name = kKeys[pending_].name;
+    if (kind == ValueKind::Limit && is_null_spelling(s.value)) {
+        (pending_ == kUMin ? params_.u_min : params_.u_max).reset();
+        return std::nullopt;
+    }
+    if (s.tag == "tag:yaml.org,2002:null") return type_error("non-null scalar tagged as null", mark);
+    if (is_null_spelling(s.value)) return type_error("null", mark);
+    if (is_bool_spelling(s.value)) return type_error("boolean", mark);
+    if (kind == ValueKind::Unsigned) {
+        const UnsignedResult r = parse_unsigned(s.value);
+        if (r.error) {
+            const char* why = *r.error == UnsignedError::Negative   ? "negative integer"
+                              : *r.error == UnsignedError::TooLarge ? "integer does not fit in 64 bits"
+                                                                    : "not an unsigned integer";
+            return std::string("invalid value: ") + why + " for `" + std::string(name) + "`" + at(mark);
+        }
+        (pending_ == kLy ? params_.l_y : params_.l_u) = r.value;
+        return std::nullopt;
+    }
+    const std::optional<double> v = parse_number(s.value);
+    if (!v) return "invalid value: not a number for `" + std::string(name) + "`" + at(mark);
+    switch (pending_) {
+        case kEta: params_.eta = *v; break;
+        case kMu: params_.mu = *v; break;
+        case kRho: params_.rho = *v; break;
+        case kLambda: params_.lambda = *v; break;
+        case kEps: params_.eps = *v; break;
+        case kInitialPhi: params_.initial_phi = *v; break;
+        case kU0: params_.u0 = *v; break;
+        case kUMin: params_.u_min = *v; break;
+        case kUMax: params_.u_max = *v; break;
+        default: break;
+    }
+    return std::nullopt;
+}
+
+Status<std::string> ConfigReader::on_scalar(const yaml_event_t& e) {
+    const auto& d = e.data.scalar;
+    const ScalarView s{view(d.value, d.length), d.style, view(d.tag)};
+    if (d.anchor) {
+        Anchor& a = anchors_[std::string(view(d.anchor))];
+        a = Anchor{true, false, std::string(s.value), s.style, std::string(s.tag), 0};
+    }
+    switch (role()) {
+        case Role::Root:
+            if (root_ != Root::None) return std::nullopt;  // unreachable: one root per document
+            if (s.style == YAML_PLAIN_SCALAR_STYLE && s.value.empty() && s.tag.empty()) {
+                root_ = Root::Empty;
+                return std::nullopt;
+            }
+            return std::string("invalid type: ") +
+                   (s.style == YAML_PLAIN_SCALAR_STYLE && is_null_spelling(s.value) ? "null" : "scalar") +
+                   ", expected a mapping" + at(e.start_mark);
+        case Role::RootKey:
+            if (auto err = take_key(s.value, e.start_mark)) return err;
+            break;
+        case Role::RootValue:
+            if (pending_ != kIgnored) {
+                if (auto err = assign(s, e.start_mark)) return err;
+            }
+            break;
+        case Role::Nested: break;
+    }
+    node_done_at_root();
+    return std::nullopt;
+}
+
+Status<std::string> ConfigReader::on_alias(const yaml_event_t& e) {
+    const std::string_view name = view(e.data.alias.anchor);
+    const auto it = anchors_.find(std::string(name));
+    if (it == anchors_.end()) return "unknown anchor `" + std::string(name) + "`" + at(e.start_mark);
+    const Anchor& a = it->second;
+    // Following the alias replays the node and every alias inside it.
+    const std::uint64_t cost = saturating_add(1, a.repetitions);
+    document_repetitions_ = saturating_add(document_repetitions_, cost);
+    if (!frames_.empty()) frames_.back().repetitions = saturating_add(frames_.back().repetitions, cost);
+    switch (role()) {
+        case Role::Root: return "invalid type: alias, expected a mapping" + at(e.start_mark);
+        case Role::RootKey:
+            if (a.scalar) {
+                if (auto err = take_key(a.value, e.start_mark)) return err;
+            } else {
+                pending_ = kIgnored;  // a collection is none of the eleven keys
+            }
+            break;
+        case Role::RootValue:
+            if (pending_ != kIgnored) {
+                if (!a.scalar) return type_error(a.mapping ? "mapping" : "sequence", e.start_mark);
+                if (auto err = assign(ScalarView{a.value, a.style, a.tag}, e.start_mark)) return err;
+            }
+            break;
+        case Role::Nested: break;
+    }
+    node_done_at_root();
+    return std::nullopt;
+}
+
+Status<std::string> ConfigReader::on_collection_start(const yaml_event_t& e, bool mapping) {
+    if (frames_.size() >= kMaxDepth) {
+        return "nesting deeper than " + std::to_string(kMaxDepth) + " levels" + at(e.start_mark);
+    }
+    const yaml_char_t* anchor = mapping ? e.data.mapping_start.anchor : e.data.sequence_start.anchor;
+    switch (role()) {
+        case Role::Root:
+            if (!mapping) return "invalid type: sequence, expected a mapping" + at(e.start_mark);
+            root_ = Root::Mapping;
+            expect_key_ = true;
+            break;
+        case Role::RootKey: pending_ = kIgnored; break;
+        case Role::RootValue:
+            if (pending_ != kIgnored) return type_error(mapping ? "mapping" : "sequence", e.start_mark);
+            break;
+        case Role::Nested: break;
+    }
+    frames_.push_back(Frame{mapping, anchor != nullptr, anchor ? std::string(view(anchor)) : std::string(), 0});
+    return std::nullopt;
+}
+
+Status<std::string> ConfigReader::on_collection_end() {
+    if (frames_.empty()) return std::nullopt;  // libyaml pairs every end with a start
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    if (frame.anchored) anchors_[frame.anchor] = Anchor{false, frame.mapping, {}, {}, {}, frame.repetitions};
+    if (frames_.empty()) {
+        root_ = Root::Done;
+        return std::nullopt;
+    }
+    frames_.back().repetitions = saturating_add(frames_.back().repetitions, frame.repetitions);
+    node_done_at_root();
+    return std::nullopt;
+}
+
+}  // namespace
+
+Expected<SisoParams, ParamError> config_from_text(std::string_view text) {
+    // 3. Parse; 4. absent keys keep their defaults.
+    auto record = ConfigReader(text).read();
+    if (!record) return ParamError::yaml("YAML 解析失败: " + record.error());
+    // 5. Validate; 6. the record.
+    if (auto err = validate(record.value())) return *err;
+    return std::move(record).value();
+}
+
+}  // namespace vorn
