@@ -8,6 +8,7 @@
 #include "core/siso/pfdl_controller.hpp"
 #include "python/registry.hpp"
 #include "python/siso_common.hpp"
+#include "python/vector_classes.hpp"
 
 namespace vorn::py {
 
@@ -258,6 +259,9 @@ ClassDef ffdl_class{
 };
 
 }  // namespace
+
+PyTypeObject* pfdl_type() { return type_object(pfdl_class); }
+PyTypeObject* ffdl_type() { return type_object(ffdl_class); }
 
 int add_vector_classes(PyObject* module) {
     if (add_class(module, "PFDLController", pfdl_class) < 0) return -1;
