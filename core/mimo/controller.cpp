@@ -119,8 +119,8 @@ void MimoCore<F>::bound(std::span<double> a) {
     if (n2 > m_upper_sq_ || n2 < m_lower_sq_) restore_layer(a);
 }
 
-// Step 3: s = Σ of each layer but the newest of its kind times the increment one step older
-// than it pairs with; the full form's newest output layer takes this call's Δy.
+// Step 3: s = Σ over every layer but the lead one of the layer times the increment that
+// becomes its regressor after this call's shift (this call's Δy for the newest output layer).
 template <MimoForm F>
 void MimoCore<F>::feed_forward(std::span<const double> dy) {
     std::fill(acc_.begin(), acc_.end(), 0.0);
