@@ -5,6 +5,7 @@
 
 #include "python/access.hpp"
 #include "python/args.hpp"
+#include "python/call.hpp"
 #include "python/convert.hpp"
 #include "python/errors.hpp"
 #include "python/format.hpp"

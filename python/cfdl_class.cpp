@@ -35,48 +35,38 @@ PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* cfdl_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    PyObject* a[2];
-    if (!bind(kUpdate, args, nargs, kwnames, a)) return nullptr;
-    auto& inst = instance<CfdlController>(self);
-    ExclusiveAccess access(inst.access);
-    if (!access) return nullptr;
+    ExclusiveCall<CfdlController, 2> call(self, kUpdate, args, nargs, kwnames);
     double y = 0.0, yd = 0.0;
-    if (!arg(a[0], "y", y) || !arg(a[1], "yd", yd)) return nullptr;
-    const CfdlStep s = inst.core.update(y, yd);
+    if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
+    const CfdlStep s = call.core().update(y, yd);
     return tuple_of(s.u, s.delta_y, s.delta_u, s.e, s.phi);
 }
 
 PyObject* cfdl_get_phi(PyObject* self, PyObject*) {
-    auto& inst = instance<CfdlController>(self);
-    SharedAccess access(inst.access);
-    if (!access) return nullptr;
-    const double phi = inst.core.get_phi();
+    SharedCall<CfdlController> call(self);
+    if (!call) return nullptr;
+    const double phi = call.core().get_phi();
     return list_of(&phi, 1);
 }
 
 PyObject* cfdl_set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-        PyObject* a[1];
-        if (!bind(kSetPhiHat, args, nargs, kwnames, a)) return nullptr;
-        auto& inst = instance<CfdlController>(self);
-        ExclusiveAccess access(inst.access);
-        if (!access) return nullptr;
+        ExclusiveCall<CfdlController, 1> call(self, kSetPhiHat, args, nargs, kwnames);
         std::vector<double> phi;
-        if (!arg(a[0], "phi", phi)) return nullptr;
+        if (!call || !call.get(0, phi)) return nullptr;
         if (phi.size() != 1) return raise_value_error("CFDL 的 phi_hat 长度必须为 1，实际为 " + std::to_string(phi.size()));
-        inst.core.set_phi_hat(phi[0]);
+        call.core().set_phi_hat(phi[0]);
         return none();
     });
 }
 
 PyObject* cfdl_getstate(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
-        auto& inst = instance<CfdlController>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        Ref state = siso_state_dict(inst.core.params());
+        SharedCall<CfdlController> call(self);
+        if (!call) return nullptr;
+        Ref state = siso_state_dict(call.core().params());
         if (!state) return nullptr;
-        const CfdlHistory h = inst.core.history();
+        const CfdlHistory h = call.core().history();
         PyObject* d = state.get();
         if (!set_state_item(d, "y_prev", to_py(h.y_prev)) || !set_state_item(d, "u_prev", to_py(h.u_prev)) ||
             !set_state_item(d, "u_prev2", to_py(h.u_prev2)) || !set_state_item(d, "phi_hat", to_py(h.phi_hat))) {
@@ -88,12 +78,9 @@ PyObject* cfdl_getstate(PyObject* self, PyObject*) {
 
 PyObject* cfdl_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-        PyObject* a[1];
-        if (!bind(kSetState, args, nargs, kwnames, a)) return nullptr;
-        auto& inst = instance<CfdlController>(self);
-        ExclusiveAccess access(inst.access);
-        if (!access) return nullptr;
-        PyObject* state = a[0];
+        ExclusiveCall<CfdlController, 1> call(self, kSetState, args, nargs, kwnames);
+        if (!call) return nullptr;
+        PyObject* state = call.raw(0);
         SisoParams p;
         CfdlHistory h{};
         if (!read_state_params(state, p) || !state_item(state, "y_prev", h.y_prev) ||
@@ -101,7 +88,7 @@ PyObject* cfdl_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
             !state_item(state, "phi_hat", h.phi_hat)) {
             return nullptr;
         }
-        inst.core.restore(p, h);
+        call.core().restore(p, h);
         return none();
     });
 }

@@ -23,17 +23,13 @@ PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     using Core = typename setter_traits<decltype(Setter)>::core;
     using Value = typename setter_traits<decltype(Setter)>::value;
     return guard([&]() -> PyObject* {
-        PyObject* a[1];
-        if (!bind(Sig, args, nargs, kwnames, a)) return nullptr;
-        auto& inst = instance<Core>(self);
-        ExclusiveAccess access(inst.access);
-        if (!access) return nullptr;
+        ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
         Value v{};
-        if (!arg(a[0], Sig.name(0), v)) return nullptr;
-        if constexpr (std::is_void_v<decltype((inst.core.*Setter)(std::move(v)))>) {
-            (inst.core.*Setter)(std::move(v));
+        if (!call || !call.get(0, v)) return nullptr;
+        if constexpr (std::is_void_v<decltype((call.core().*Setter)(std::move(v)))>) {
+            (call.core().*Setter)(std::move(v));
         } else {
-            if (auto error = (inst.core.*Setter)(std::move(v))) return raise_error(*error);
+            if (auto error = (call.core().*Setter)(std::move(v))) return raise_error(*error);
         }
         return none();
     });
@@ -42,10 +38,9 @@ PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 // A no-argument method that changes the core (e.g. reset).
 template <class Core, void (Core::*Op)()>
 PyObject* mutator_method(PyObject* self, PyObject*) {
-    auto& inst = instance<Core>(self);
-    ExclusiveAccess access(inst.access);
-    if (!access) return nullptr;
-    (inst.core.*Op)();
+    ExclusiveCall<Core> call(self);
+    if (!call) return nullptr;
+    (call.core().*Op)();
     return none();
 }
 
@@ -53,10 +48,9 @@ PyObject* mutator_method(PyObject* self, PyObject*) {
 template <class Core, auto Reader>
 PyObject* reader_method(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
-        auto& inst = instance<Core>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        return to_py((inst.core.*Reader)());
+        SharedCall<Core> call(self);
+        if (!call) return nullptr;
+        return to_py((call.core().*Reader)());
     });
 }
 

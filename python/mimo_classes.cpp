@@ -149,13 +149,10 @@ struct MimoMethods {
 
     static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[2];
-            if (!bind(kUpdate, args, nargs, kwnames, a)) return nullptr;
-            auto& inst = instance<Object>(self);
-            ExclusiveAccess access(inst.access);
-            if (!access) return nullptr;
-            Object& o = inst.core;
-            if (!arg(a[0], "y", o.y) || !arg(a[1], "yd", o.yd)) return nullptr;
+            ExclusiveCall<Object, 2> call(self, kUpdate, args, nargs, kwnames);
+            if (!call) return nullptr;
+            Object& o = call.core();
+            if (!call.get(0, o.y) || !call.get(1, o.yd)) return nullptr;
             const std::size_t dim = o.core.dim();
             if (o.y.size() != dim) return length_error("y", o.y.size(), dim);
             if (o.yd.size() != dim) return length_error("yd", o.yd.size(), dim);
@@ -172,10 +169,9 @@ struct MimoMethods {
     // Layers as a list of matrices, each a list of rows.
     static PyObject* get_phi(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {
-            auto& inst = instance<Object>(self);
-            SharedAccess access(inst.access);
-            if (!access) return nullptr;
-            const MimoCore<F>& core = inst.core.core;
+            SharedCall<Object> call(self);
+            if (!call) return nullptr;
+            const MimoCore<F>& core = call.core().core;
             const std::size_t dim = core.dim();
             Ref layers(PyList_New(static_cast<Py_ssize_t>(core.layer_count())));
             if (!layers) return nullptr;
@@ -197,14 +193,10 @@ struct MimoMethods {
     // Count first, then the shapes layer by layer; the core changes only when all fit.
     static PyObject* set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[1];
-            if (!bind(kSetPhiHat, args, nargs, kwnames, a)) return nullptr;
-            auto& inst = instance<Object>(self);
-            ExclusiveAccess access(inst.access);
-            if (!access) return nullptr;
+            ExclusiveCall<Object, 1> call(self, kSetPhiHat, args, nargs, kwnames);
             std::vector<Matrix> phi;
-            if (!arg(a[0], "phi", phi)) return nullptr;
-            MimoCore<F>& core = inst.core.core;
+            if (!call || !call.get(0, phi)) return nullptr;
+            MimoCore<F>& core = call.core().core;
             const std::size_t count = core.layer_count();
             if (phi.size() != count) return raise_value_error(layer_count_message(F, count, phi.size()));
             std::vector<double> flat;
@@ -219,17 +211,15 @@ struct MimoMethods {
     }
 
     static PyObject* dim(PyObject* self, void*) {
-        auto& inst = instance<Object>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        return PyLong_FromSize_t(inst.core.core.dim());
+        SharedCall<Object> call(self);
+        if (!call) return nullptr;
+        return PyLong_FromSize_t(call.core().core.dim());
     }
 
     static PyObject* repr(PyObject* self) {
-        auto& inst = instance<Object>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        const std::string text = std::string(Class::name) + "(dim=" + std::to_string(inst.core.core.dim()) + ")";
+        SharedCall<Object> call(self);
+        if (!call) return nullptr;
+        const std::string text = std::string(Class::name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     }
 

@@ -90,20 +90,18 @@ struct SisoMethods {
     }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
-        auto& inst = instance<Core>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        return siso_newargs(inst.core.params());
+        SharedCall<Core> call(self);
+        if (!call) return nullptr;
+        return siso_newargs(call.core().params());
     }
     static PyMethodDef getnewargs_def() {
         return method("__getnewargs__", getnewargs, "__getnewargs__($self)\n--\n\n返回用于 pickle 重建的参数元组。");
     }
 
     static PyObject* repr(PyObject* self) {
-        auto& inst = instance<Core>(self);
-        SharedAccess access(inst.access);
-        if (!access) return nullptr;
-        return guard([&] { return siso_repr(SisoClass<Core>::name, inst.core.params()); });
+        SharedCall<Core> call(self);
+        if (!call) return nullptr;
+        return guard([&] { return siso_repr(SisoClass<Core>::name, call.core().params()); });
     }
 };
 

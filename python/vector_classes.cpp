@@ -105,37 +105,28 @@ struct VectorClass {
 
     // Allocates nothing but the result float.
     static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        PyObject* a[2];
-        if (!bind(update_sig, args, nargs, kwnames, a)) return nullptr;
-        auto& inst = instance<Core>(self);
-        ExclusiveAccess access(inst.access);
-        if (!access) return nullptr;
+        ExclusiveCall<Core, 2> call(self, update_sig, args, nargs, kwnames);
         double y = 0.0, yd = 0.0;
-        if (!arg(a[0], "y", y) || !arg(a[1], "yd", yd)) return nullptr;
-        return to_py(inst.core.update(y, yd));
+        if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
+        return to_py(call.core().update(y, yd));
     }
 
     static PyObject* update_logged(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[2];
-            if (!bind(update_logged_sig, args, nargs, kwnames, a)) return nullptr;
-            auto& inst = instance<Core>(self);
-            ExclusiveAccess access(inst.access);
-            if (!access) return nullptr;
+            ExclusiveCall<Core, 2> call(self, update_logged_sig, args, nargs, kwnames);
             double y = 0.0, yd = 0.0;
-            if (!arg(a[0], "y", y) || !arg(a[1], "yd", yd)) return nullptr;
-            const StepRecord r = inst.core.update_logged(y, yd);
+            if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
+            const StepRecord r = call.core().update_logged(y, yd);
             return tuple_of(r.u, r.delta_y, r.delta_h, r.e, r.phi);
         });
     }
 
     static PyObject* getstate(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {
-            auto& inst = instance<Core>(self);
-            SharedAccess access(inst.access);
-            if (!access) return nullptr;
-            Ref state = siso_state_dict(inst.core.params());
-            if (!state || !Form<Core>::write_state(state.get(), inst.core)) return nullptr;
+            SharedCall<Core> call(self);
+            if (!call) return nullptr;
+            Ref state = siso_state_dict(call.core().params());
+            if (!state || !Form<Core>::write_state(state.get(), call.core())) return nullptr;
             return state.release();
         });
     }
@@ -143,20 +134,18 @@ struct VectorClass {
     // Builds a whole new core from the state and swaps it in only when every step succeeded.
     static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[1];
-            if (!bind(setstate_sig, args, nargs, kwnames, a)) return nullptr;
-            auto& inst = instance<Core>(self);
-            ExclusiveAccess access(inst.access);
-            if (!access) return nullptr;
+            ExclusiveCall<Core, 1> call(self, setstate_sig, args, nargs, kwnames);
+            if (!call) return nullptr;
+            PyObject* state = call.raw(0);
             SisoParams p;
-            if (!read_state_params(a[0], p)) return nullptr;
+            if (!read_state_params(state, p)) return nullptr;
             if (!Form<Core>::ok(p)) return raise_error(ParamError{ParamError::Kind::InvalidOrder, {}});
             std::optional<Core> core = build<Core>(p);
             if (!core) return nullptr;
             typename Form<Core>::State saved{};
-            if (!Form<Core>::read_state(a[0], saved)) return nullptr;
+            if (!Form<Core>::read_state(state, saved)) return nullptr;
             if (auto error = core->import_state(std::move(saved))) return raise_error(*error);
-            inst.core = std::move(*core);
+            call.core() = std::move(*core);
             return none();
         });
     }

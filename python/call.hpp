@@ -1,0 +1,49 @@
+// call.hpp — one method call on an instance: its bound arguments and its hold on the
+// object's access state, taken after binding and before any argument is converted.
+#pragma once
+
+#include <array>
+#include <optional>
+
+#include "python/access.hpp"
+#include "python/args.hpp"
+#include "python/convert.hpp"
+#include "python/types.hpp"
+
+namespace vorn::py {
+
+template <class Core, class Access, std::size_t N>
+class Call {
+public:
+    // A method with parameters (vectorcall with keywords).
+    Call(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+        : inst_(instance<Core>(self)), sig_(&sig) {
+        if (bind(sig, args, nargs, kwnames, a_.data())) access_.emplace(inst_.access);
+    }
+    // A method without parameters.
+    explicit Call(PyObject* self) : inst_(instance<Core>(self)) { access_.emplace(inst_.access); }
+
+    // False, with the exception set, when binding or the access failed.
+    explicit operator bool() const { return access_ && *access_; }
+
+    // Converts argument i, adding the note that names its parameter on failure.
+    template <class T>
+    bool get(std::size_t i, T& out) const {
+        return arg(a_[i], sig_->name(i), out);
+    }
+    PyObject* raw(std::size_t i) const { return a_[i]; }
+    Core& core() const { return inst_.core; }
+
+private:
+    Instance<Core>& inst_;
+    const Signature* sig_ = nullptr;
+    std::array<PyObject*, N> a_{};
+    std::optional<Access> access_;
+};
+
+template <class Core, std::size_t N = 0>
+using ExclusiveCall = Call<Core, ExclusiveAccess, N>;
+template <class Core, std::size_t N = 0>
+using SharedCall = Call<Core, SharedAccess, N>;
+
+}  // namespace vorn::py
