@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -89,6 +90,7 @@ inline PyObject* to_py(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v);
 inline PyObject* to_py(const std::optional<double>& v) { return v ? PyFloat_FromDouble(*v) : Py_NewRef(Py_None); }
 inline PyObject* none() { return Py_NewRef(Py_None); }
 PyObject* list_of(const double* values, std::size_t n);
+inline PyObject* to_py(std::span<const double> v) { return list_of(v.data(), v.size()); }
 
 template <class T>
 PyObject* to_py(const std::vector<T>& v) {

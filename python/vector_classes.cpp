@@ -116,7 +116,7 @@ struct VectorClass {
             ExclusiveCall<Core, 2> call(self, update_logged_sig, args, nargs, kwnames);
             double y = 0.0, yd = 0.0;
             if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
-            const StepRecord r = call.core().update_logged(y, yd);
+            const StepView r = call.core().update_view(y, yd);
             return tuple_of(r.u, r.delta_y, r.delta_h, r.e, r.phi);
         });
     }

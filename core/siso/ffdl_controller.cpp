@@ -62,7 +62,7 @@ double FfdlController::update(double y, double yd) {
     return step(y, yd, delta_y);
 }
 
-StepRecord FfdlController::update_logged(double y, double yd) {
+StepView FfdlController::update_view(double y, double yd) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (!lengths_ok()) return {nan, nan, {}, nan, {}};
     double delta_y;

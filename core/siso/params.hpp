@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,20 @@ struct StepRecord {
     std::vector<double> delta_h;
     double e;
     std::vector<double> phi;
+};
+
+// One step seen in place: the vectors are the controller's own buffers, valid until its
+// next call. Lets a caller read the step without copying it.
+struct StepView {
+    double u;
+    double delta_y;
+    std::span<const double> delta_h;
+    double e;
+    std::span<const double> phi;
+
+    StepRecord record() const {
+        return {u, delta_y, {delta_h.begin(), delta_h.end()}, e, {phi.begin(), phi.end()}};
+    }
 };
 
 }  // namespace vorn

@@ -51,7 +51,7 @@ double PfdlController::update(double y, double yd) {
     return step(y, yd, delta_y);
 }
 
-StepRecord PfdlController::update_logged(double y, double yd) {
+StepView PfdlController::update_view(double y, double yd) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     if (!lengths_ok()) return {nan, nan, {}, nan, {}};
     double delta_y;

@@ -29,7 +29,9 @@ public:
 
     // One control step; no allocation. Both leave the same state.
     double update(double y, double yd);
-    StepRecord update_logged(double y, double yd);
+    StepRecord update_logged(double y, double yd) { return update_view(y, yd).record(); }
+    // The same step, its vectors read in place.
+    StepView update_view(double y, double yd);
     void reset();
 
     const SisoParams& params() const { return params_; }
