@@ -441,6 +441,8 @@ Status<std::string> ConfigReader::on_collection_end() {
 }  // namespace
 
 Expected<SisoParams, ParamError> config_from_text(std::string_view text) {
+    // A byte order mark is not content (libyaml keeps it when told the encoding).
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // 3. Parse; 4. absent keys keep their defaults.
     auto record = ConfigReader(text).read();
     if (!record) return ParamError::yaml("YAML 解析失败: " + record.error());
