@@ -1,8 +1,6 @@
 // config_parse.cpp — the configuration document read from libyaml's events: the root
 // mapping's eleven keys, ignored unknown keys, duplicates, anchors and aliases with a
 // bounded expansion count, a bounded nesting depth, and the one-document rule.
-#include <yaml.h>
-
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -13,6 +11,7 @@
 
 #include "core/config.hpp"
 #include "core/config_scalars.hpp"
+#include "core/yaml_events.hpp"
 
 namespace vorn {
 
@@ -25,87 +24,6 @@ constexpr std::uint64_t kRepetitionsPerEvent = 100;
 
 std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
     return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
-}
-
-// " at line L column C" (1-based), or " at position 0" at the very start of the text.
-std::string at(const yaml_mark_t& mark) {
-    if (mark.index == 0) return " at position 0";
-    return " at line " + std::to_string(mark.line + 1) + " column " + std::to_string(mark.column + 1);
-}
-
-// The mark of a byte offset, for the reader's errors, which know only the offset.
-yaml_mark_t mark_of_offset(std::string_view text, std::size_t offset) {
-    yaml_mark_t mark{0, 0, 0};
-    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
-        const char c = text[i];
-        if ((static_cast<unsigned char>(c) & 0xC0) == 0x80) continue;  // inside a character
-        ++mark.index;
-        if (c == '\n' || (c == '\r' && (i + 1 >= text.size() || text[i + 1] != '\n'))) {
-            ++mark.line;
-            mark.column = 0;
-        } else if (c != '\r') {
-            ++mark.column;
-        }
-    }
-    return mark;
-}
-
-class YamlParser {
-public:
-    explicit YamlParser(std::string_view text) {
-        ok_ = yaml_parser_initialize(&parser_) != 0;
-        if (!ok_) return;
-        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
-        yaml_parser_set_encoding(&parser_, YAML_UTF8_ENCODING);
-    }
-    YamlParser(const YamlParser&) = delete;
-    YamlParser& operator=(const YamlParser&) = delete;
-    ~YamlParser() {
-        if (ok_) yaml_parser_delete(&parser_);
-    }
-    bool initialized() const { return ok_; }
-    yaml_parser_t* get() { return &parser_; }
-
-private:
-    yaml_parser_t parser_{};
-    bool ok_ = false;
-};
-
-class YamlEvent {
-public:
-    YamlEvent() = default;
-    YamlEvent(const YamlEvent&) = delete;
-    YamlEvent& operator=(const YamlEvent&) = delete;
-    ~YamlEvent() { clear(); }
-    // Fills the event from the parser; false on a parse error.
-    bool next(yaml_parser_t* parser) {
-        clear();
-        filled_ = yaml_parser_parse(parser, &event_) != 0;
-        return filled_;
-    }
-    const yaml_event_t& get() const { return event_; }
-
-private:
-    void clear() {
-        if (filled_) yaml_event_delete(&event_);
-        filled_ = false;
-    }
-    yaml_event_t event_{};
-    bool filled_ = false;
-};
-
-// The libyaml reader's, scanner's or parser's complaint, with its position.
-std::string parser_message(const yaml_parser_t& p, std::string_view text) {
-    if (p.error == YAML_MEMORY_ERROR) return "out of memory";
-    std::string message = p.problem ? p.problem : "unknown error";
-    if (p.error == YAML_READER_ERROR) return message + at(mark_of_offset(text, p.problem_offset));
-    if (p.context) message += std::string(" ") + p.context;
-    return message + at(p.problem_mark);
-}
-
-std::string_view view(const yaml_char_t* s, std::size_t n) { return {reinterpret_cast<const char*>(s), n}; }
-std::string_view view(const yaml_char_t* s) {
-    return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
 }
 
 // The eleven keys, in record order, and what their values are.
@@ -191,6 +109,10 @@ bool is_bool_spelling(std::string_view s) {
     return s == "true" || s == "True" || s == "TRUE" || s == "false" || s == "False" || s == "FALSE";
 }
 
+// Reads the events in one pass, keeping only a stack of open collections (bounded by
+// kMaxDepth) and the anchors. Nodes are never replayed: a known key needs only a scalar,
+// and every anchor records how many alias expansions a full replay of its node would make,
+// so following an alias costs constant time while the count still bounds the document.
 class ConfigReader {
 public:
     explicit ConfigReader(std::string_view text) : text_(text) {}
