@@ -1,5 +1,6 @@
 // functions.cpp — the nine module functions: PFDL initial-vector mappings and their
 // writer, FFDL step-factor tuning, and the YAML configuration loader.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,7 +97,7 @@ const Signature kLoad{"load_config_from_yaml()", {"read", "path"}, 1};
 
 constexpr std::uint64_t kDefaultOrder = 3;
 
-// Converts the leading real parameters of `sig`, in order, into `out`.
+// Converts the N real parameters of `sig` from index `first` on, in order, into `out`.
 template <std::size_t N>
 bool reals(const Signature& sig, PyObject* const* a, std::size_t first, double (&out)[N]) {
     for (std::size_t i = 0; i < N; ++i) {
