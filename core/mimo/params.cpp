@@ -1,16 +1,18 @@
 // params.cpp — validation and messages of the MIMO parameter record.
 #include "core/mimo/params.hpp"
 
+#include "core/messages.hpp"
+
 namespace vorn {
 
 std::string MimoParamError::message() const {
     switch (kind) {
-        case Kind::InvalidEta: return "eta 必须满足 0 < eta <= 2";
-        case Kind::InvalidMu: return "mu 必须为正";
-        case Kind::InvalidRho: return "rho 必须满足 0 < rho <= 1";
-        case Kind::InvalidLambda: return "lambda 必须为正";
-        case Kind::InvalidEps: return "eps 必须为正";
-        case Kind::InvalidOrder: return "伪阶数不满足当前控制器格式要求";
+        case Kind::InvalidEta: return messages::kEta;
+        case Kind::InvalidMu: return messages::kMu;
+        case Kind::InvalidRho: return messages::kRho;
+        case Kind::InvalidLambda: return messages::kLambda;
+        case Kind::InvalidEps: return messages::kEps;
+        case Kind::InvalidOrder: return messages::kOrder;
         case Kind::InvalidMUpper: return "m_upper 必须为正";
         case Kind::InvalidMLower: return "m_lower 必须为正";
         case Kind::InvalidMBounds: return "m_lower 不能大于 m_upper";
