@@ -1,7 +1,40 @@
 """vorn: model-free adaptive controllers with a C++ core."""
 
-from vorn import _vorn_core
-from vorn._vorn_core import *  # noqa: F401,F403
+from vorn._vorn_core import (
+    CFDLController,
+    FFDLController,
+    MimoCfdlController,
+    MimoFfdlController,
+    MimoPfdlController,
+    PFDLController,
+    apply_ffdl_critical_tuning,
+    apply_ffdl_zn_tuning,
+    apply_pfdl_initial_guess,
+    critical_proportional_to_pfdl,
+    ffdl_critical_tuning,
+    ffdl_zn_tuning,
+    load_config_from_yaml,
+    pid_to_pfdl,
+    zn_response_to_pfdl,
+)
 
-__all__ = list(_vorn_core.__all__)
 __version__ = "0.1.0"
+
+# In the extension module's registration order.
+__all__ = [
+    "CFDLController",
+    "PFDLController",
+    "FFDLController",
+    "MimoCfdlController",
+    "MimoPfdlController",
+    "MimoFfdlController",
+    "pid_to_pfdl",
+    "zn_response_to_pfdl",
+    "critical_proportional_to_pfdl",
+    "apply_pfdl_initial_guess",
+    "ffdl_zn_tuning",
+    "apply_ffdl_zn_tuning",
+    "ffdl_critical_tuning",
+    "apply_ffdl_critical_tuning",
+    "load_config_from_yaml",
+]

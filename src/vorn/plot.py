@@ -1,0 +1,75 @@
+"""plot.py: figures of closed-loop runs (output with its set point, and input, against the
+sample index), drawn with matplotlib, the optional `vorn[plot]` extra."""
+
+from __future__ import annotations
+
+from typing import Any, Sequence
+
+from vorn.demo import Run
+
+INSTALL_HINT = "--plot needs matplotlib; install it with: pip install 'vorn[plot]'"
+
+
+def have_matplotlib() -> bool:
+    try:
+        import matplotlib  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def _pyplot() -> Any:
+    import matplotlib
+
+    matplotlib.use("Agg")  # files only, whatever display the machine has
+    import matplotlib.pyplot as plt
+
+    return plt
+
+
+def _draw(run: Run, out_axis: Any, in_axis: Any, title: str) -> None:
+    dim = len(run.y)
+    k = range(run.steps)
+    for c in range(dim):
+        suffix = str(c + 1) if dim > 1 else ""
+        line = out_axis.plot(k, run.y[c], linewidth=1.0, label=f"y{suffix}")[0]
+        out_axis.plot(k, run.yd[c], linestyle="--", linewidth=0.9, color=line.get_color(),
+                      alpha=0.7, label=f"yd{suffix}")
+        in_axis.plot(k, run.u[c], linewidth=1.0, color=line.get_color(), label=f"u{suffix}")
+    out_axis.set_title(title, fontsize=9)
+    out_axis.set_ylabel("output", fontsize=8)
+    in_axis.set_ylabel("input", fontsize=8)
+    in_axis.set_xlabel("sample k", fontsize=8)
+    for axis in (out_axis, in_axis):
+        axis.tick_params(labelsize=7)
+        axis.grid(True, linewidth=0.3)
+    out_axis.legend(fontsize=7, loc="best", ncol=dim)
+
+
+def save_run(run: Run, path: str) -> None:
+    """One run: output and set point on top, input below."""
+    plt = _pyplot()
+    fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(8, 5), layout="constrained")
+    _draw(run, top, bottom, f"{run.controller} on the {run.plant} plant")
+    try:
+        fig.savefig(path, dpi=110)
+    finally:
+        plt.close(fig)
+
+
+def save_grid(runs: Sequence[Run], path: str) -> None:
+    """Every run of the demo: one column per plant, two rows (output, input) per form."""
+    plt = _pyplot()
+    plants = list(dict.fromkeys(run.plant for run in runs))
+    rows_per_plant = max(sum(1 for run in runs if run.plant == p) for p in plants)
+    fig, axes = plt.subplots(2 * rows_per_plant, len(plants), sharex="col", squeeze=False,
+                             figsize=(4.2 * len(plants), 2.6 * rows_per_plant),
+                             layout="constrained")
+    for column, plant in enumerate(plants):
+        for row, run in enumerate(r for r in runs if r.plant == plant):
+            _draw(run, axes[2 * row][column], axes[2 * row + 1][column],
+                  f"{run.controller} · {plant}")
+    try:
+        fig.savefig(path, dpi=90)
+    finally:
+        plt.close(fig)
