@@ -401,9 +401,8 @@ def drive(c, twin, data):
             # Access is taken before any argument is converted: every call back fails.
             assert all(isinstance(e, Exception) for e in inner), f"{where}: re-entrant call went through"
             for e in inner:
-                assert isinstance(e, (RuntimeError, TypeError)), f"{where}: {e!r}"
-                if isinstance(e, RuntimeError):
-                    assert str(e) in ("Already borrowed", "Already mutably borrowed")
+                assert type(e) is RuntimeError and str(e) in ("Already borrowed", "Already mutably borrowed"), \
+                    f"{where}: {e!r}"
         changed_in_conversion = any(e is None for e in inner)
         event(f"{name}: refused" if error is not None else f"{name}: accepted")
         if error is not None:
