@@ -23,6 +23,7 @@ class Config:
     fleet: int = 10_000
     repeat: int = 15
     min_time: float = 0.02  # seconds per sample
+    blas_threads: int = 1  # 0: NumPy's own choice
 
 
 def have_numpy() -> bool:

@@ -110,7 +110,8 @@ def table(data: dict) -> str:
     """Markdown tables: per-call times, then the comparisons."""
     m = data["machine"]
     lines = [f"Machine: {m['cpu']}, {m['cores']} cores, {m['system']}; Python {m['python']}, "
-             f"NumPy {m.get('numpy')}, simple-pid {m.get('simple_pid')}; commit {m.get('commit')}",
+             f"NumPy {m.get('numpy')} (BLAS threads: {data['config'].get('blas_threads') or 'default'}), "
+             f"simple-pid {m.get('simple_pid')}; commit {m.get('commit')}",
              "", "| case | median | min – max |", "| --- | ---: | ---: |"]
     for c in data["cases"]:
         lines.append(f"| {c['name']} | {_ns(c['median_ns'])} | {_ns(c['min_ns'])} – {_ns(c['max_ns'])} |")

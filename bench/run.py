@@ -8,6 +8,8 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
+import os
 import sys
 from dataclasses import asdict
 from pathlib import Path
@@ -39,6 +41,8 @@ def parse(argv: list[str] | None) -> tuple[suite.Config, Path, bool]:
     ap.add_argument("--fleet", type=int, help="controllers in the fleet (default 10000)")
     ap.add_argument("--repeat", type=int, help="rounds; every case is sampled once per round (default 15)")
     ap.add_argument("--min-time", type=float, help="seconds per sample (default 0.02)")
+    ap.add_argument("--blas-threads", type=int, default=1,
+                    help="threads NumPy's BLAS may use; 0 leaves its default (default 1, as the module uses one)")
     ap.add_argument("--json", type=Path, default=DEFAULT_JSON, help=f"where to write the figures ({DEFAULT_JSON})")
     ap.add_argument("--quiet", action="store_true", help="do not print the table")
     a = ap.parse_args(argv)
@@ -49,9 +53,36 @@ def parse(argv: list[str] | None) -> tuple[suite.Config, Path, bool]:
         value = getattr(a, key)
         if value is not None:
             setattr(config, key, value)
-    if config.repeat < 1 or config.fleet < 1 or config.min_time <= 0:
-        ap.error("--repeat and --fleet must be at least 1, --min-time positive")
+    if config.repeat < 1 or config.fleet < 1 or config.min_time <= 0 or a.blas_threads < 0:
+        ap.error("--repeat and --fleet must be at least 1, --min-time positive, --blas-threads not negative")
+    config.blas_threads = a.blas_threads
     return config, a.json, a.quiet
+
+
+@contextlib.contextmanager
+def blas_limit(threads: int):
+    """Holds NumPy's BLAS to `threads` threads while the suite runs (0: no limit). The
+    environment covers a NumPy not imported yet; threadpoolctl, when present, one already loaded."""
+    if threads <= 0:
+        yield
+        return
+    names = ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS")
+    saved = {k: os.environ.get(k) for k in names}
+    os.environ.update({k: str(threads) for k in names})
+    try:
+        try:
+            from threadpoolctl import threadpool_limits
+        except ImportError:
+            yield
+        else:
+            with threadpool_limits(limits=threads, user_api="blas"):
+                yield
+    finally:
+        for k, v in saved.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
 
 
 def run(config: suite.Config) -> dict:
@@ -72,7 +103,8 @@ def run(config: suite.Config) -> dict:
 
 def main(argv: list[str] | None = None) -> int:
     config, json_path, quiet = parse(argv)
-    data = run(config)
+    with blas_limit(config.blas_threads):
+        data = run(config)
     report.write_json(data, json_path)
     if not quiet:
         print(report.table(data))
