@@ -94,7 +94,7 @@ def _ns(v: float) -> str:
 
 
 def _ratio(r: dict) -> str:
-    suffix = "× faster" if r["kind"] == "speedup" else "×"
+    suffix = "× as fast" if r["kind"] == "speedup" else "×"
     return f"{r['ratio']:.2f}{suffix} ({r['ratio_min']:.2f}–{r['ratio_max']:.2f})"
 
 
