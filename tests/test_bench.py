@@ -116,3 +116,42 @@ def test_simple_pid_is_skipped_when_absent(monkeypatch):
 def test_bad_options_are_refused(argv):
     with pytest.raises(SystemExit):
         run.parse(argv)
+
+
+class FakeTimer:
+    """A timer whose statement takes `cost` seconds per execution."""
+
+    def __init__(self, cost):
+        self.cost = cost
+
+    def timeit(self, number):
+        return number * self.cost
+
+
+@pytest.mark.parametrize("cost, min_time", [(1e-9, 0.02), (3e-7, 0.002), (0.5, 0.02), (1e-3, 0.0105)])
+def test_calibration_reaches_the_sample_time_without_overshooting(cost, min_time):
+    from bench.timing import calibrate
+
+    n = calibrate(FakeTimer(cost), min_time)
+    assert n * cost >= min_time
+    assert n == 1 or (n - 1) * cost < 1.3 * min_time
+
+
+def test_samples_are_per_call_one_per_round(monkeypatch):
+    from bench import timing
+
+    a, b = Case("a", "x", "pass", {}, per=10), Case("b", "x", "pass", {})
+    costs = {"a": 1e-3, "b": 2e-3}
+    monkeypatch.setattr(Case, "timer", lambda self: FakeTimer(costs[self.name]))
+    timing.measure([a, b], repeat=4, min_time=0.01)
+    assert len(a.samples) == len(b.samples) == 4
+    assert a.samples == pytest.approx([1e-4] * 4) and b.samples == pytest.approx([2e-3] * 4)
+
+
+@pytest.mark.parametrize("line", ["summary: 123456", "totals: 123456 7"])
+def test_callgrind_totals_are_read(tmp_path, line):
+    from bench.callgrind import _total
+
+    out = tmp_path / "cg.out"
+    out.write_text(f"version: 1\ncmd: python\nevents: Ir\n{line}\n")
+    assert _total(out) == 123456
