@@ -26,6 +26,15 @@ std::size_t Signature::find(PyObject* key) const {
     return total_;
 }
 
+void Signature::remember(PyObject* kwnames, Py_ssize_t nargs, const unsigned char* slots, std::size_t nkw) const {
+    Py_INCREF(kwnames);
+    Py_XDECREF(cached_kwnames_);
+    cached_kwnames_ = kwnames;
+    cached_nargs_ = nargs;
+    cached_nkw_ = nkw;
+    for (std::size_t k = 0; k < nkw; ++k) cached_slots_[k] = slots[k];
+}
+
 namespace {
 
 bool too_many_positional(const Signature& sig, Py_ssize_t given) {
@@ -75,11 +84,14 @@ bool check_positional(const Signature& sig, Py_ssize_t nargs, PyObject** out) {
     return true;
 }
 
-bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out) {
+// Places one keyword argument; its parameter's index goes to `slot`.
+bool place_keyword(const Signature& sig, PyObject* key, PyObject* value, Py_ssize_t nargs, PyObject** out,
+                   std::size_t& slot) {
     const std::size_t i = sig.find(key);
     if (i == sig.total()) return unexpected_keyword(sig, key);
     if (i < static_cast<std::size_t>(nargs) || out[i]) return multiple_values(sig, i);
     out[i] = value;
+    slot = i;
     return true;
 }
 
@@ -95,13 +107,17 @@ bool check_required(const Signature& sig, PyObject* const* out) {
 bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
     if (!check_positional(sig, nargs, out)) return false;
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
-    if (kwnames) {
-        const Py_ssize_t nkw = PyTuple_Size(kwnames);
-        for (Py_ssize_t k = 0; k < nkw; ++k) {
-            if (!place_keyword(sig, PyTuple_GetItem(kwnames, k), args[nargs + k], nargs, out)) return false;
-        }
+    if (!kwnames) return check_required(sig, out);
+    const Py_ssize_t nkw = PyTuple_Size(kwnames);
+    std::array<unsigned char, kMaxParams> slots{};
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        std::size_t slot = 0;
+        if (!place_keyword(sig, PyTuple_GetItem(kwnames, k), args[nargs + k], nargs, out, slot)) return false;
+        slots[static_cast<std::size_t>(k)] = static_cast<unsigned char>(slot);
     }
-    return check_required(sig, out);
+    if (!check_required(sig, out)) return false;
+    sig.remember(kwnames, nargs, slots.data(), static_cast<std::size_t>(nkw));
+    return true;
 }
 
 bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
@@ -112,8 +128,9 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out
         Py_ssize_t pos = 0;
         PyObject* key;
         PyObject* value;
+        std::size_t slot = 0;
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            if (!place_keyword(sig, key, value, nargs, out)) return false;
+            if (!place_keyword(sig, key, value, nargs, out, slot)) return false;
         }
     }
     return check_required(sig, out);

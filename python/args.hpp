@@ -26,12 +26,28 @@ public:
     // Index of the parameter called `key` (a str), or total() when there is none.
     std::size_t find(PyObject* key) const;
 
+    // Keyword layouts: a call site passes the same kwnames tuple (a constant of its code)
+    // every time, so the slots of the last layout that bound successfully are kept.
+    bool bind_cached(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) const {
+        if (kwnames != cached_kwnames_ || nargs != cached_nargs_) return false;
+        for (std::size_t i = 0; i < total_; ++i) out[i] = nullptr;
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        for (std::size_t k = 0; k < cached_nkw_; ++k) out[cached_slots_[k]] = args[nargs + static_cast<Py_ssize_t>(k)];
+        return true;
+    }
+    // Keeps the layout of a call that bound successfully; slots[k] is keyword k's parameter.
+    void remember(PyObject* kwnames, Py_ssize_t nargs, const unsigned char* slots, std::size_t nkw) const;
+
 private:
     std::string callable_;
     std::array<const char*, kMaxParams> names_{};
     mutable std::array<PyObject*, kMaxParams> interned_{};  // created on first use, never released
     std::size_t total_;
     std::size_t required_;
+    mutable PyObject* cached_kwnames_ = nullptr;  // strong reference, so its address stays its own
+    mutable Py_ssize_t cached_nargs_ = -1;
+    mutable std::size_t cached_nkw_ = 0;
+    mutable std::array<unsigned char, kMaxParams> cached_slots_{};
 };
 
 // Vectorcall binding: fills out[0 .. total) with borrowed references, null where a
@@ -44,6 +60,7 @@ inline bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
         for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
         return true;
     }
+    if (kwnames && sig.bind_cached(args, nargs, kwnames, out)) return true;
     return bind_slow(sig, args, nargs, kwnames, out);
 }
 

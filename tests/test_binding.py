@@ -96,6 +96,23 @@ def test_keywords_bind_by_name():
     assert m.CFDLController().update(0.0, **{key: 1.0})[0] == 0.18518518518518517
 
 
+def test_keyword_layouts_repeat_and_alternate():
+    # The same call sites run many times, in different keyword orders, with one object
+    # given for two parameters, interleaved with calls of the wrong shape.
+    ref = m.CFDLController()
+    c = m.CFDLController()
+    x = 0.5
+    for i in range(3):
+        assert c.update(y=x, yd=x) == ref.update(x, x)
+        assert c.update(yd=1.0, y=0.25) == ref.update(0.25, 1.0)
+        assert c.update(0.1, yd=2.0) == ref.update(0.1, 2.0)
+        with pytest.raises(TypeError, match="multiple values for argument 'yd'"):
+            c.update(0.1, 0.2, yd=2.0)
+        with pytest.raises(TypeError, match="missing 1 required positional argument: 'y'"):
+            c.update(yd=2.0)
+    assert c.__getstate__() == ref.__getstate__()
+
+
 class Index:
     def __init__(self, v):
         self.v = v
