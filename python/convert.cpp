@@ -1,6 +1,8 @@
 // convert.cpp — the conversions that are not small enough to inline.
 #include "python/convert.hpp"
 
+#include <cstring>
+
 namespace vorn::py {
 
 bool fail_not_instance(PyObject* o, const char* expected) {
@@ -49,6 +51,27 @@ bool check_sequence(PyObject* o) {
     }
     if (!PySequence_Check(o)) return fail_not_instance(o, "Sequence");
     return true;
+}
+
+bool read_double_buffer(PyObject* o, std::vector<double>& out) {
+    if (PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* f = view.format;
+    if (f && (*f == '@' || *f == '=' || *f == '<')) ++f;
+    const bool doubles = f && f[0] == 'd' && f[1] == '\0' && view.ndim == 1 && view.itemsize == sizeof(double);
+    if (doubles) {
+        const auto n = static_cast<std::size_t>(view.shape[0]);
+        const Py_ssize_t stride = view.strides[0];
+        const char* p = static_cast<const char*>(view.buf);
+        out.resize(n);
+        for (std::size_t i = 0; i < n; ++i) std::memcpy(&out[i], p + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
+    }
+    PyBuffer_Release(&view);
+    return doubles;
 }
 
 PyObject* list_of(const double* values, std::size_t n) {

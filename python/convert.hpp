@@ -43,16 +43,35 @@ inline bool convert(PyObject* o, std::optional<double>& out) {
 // Refuses a str, then anything that fails the sequence check.
 bool check_sequence(PyObject* o);
 
+// A one-dimensional buffer of C doubles (a NumPy float64 array, array('d'), ...) read in
+// one pass: the same values the item-by-item conversion gives. Returns false, with no
+// exception set, when `o` exports no such buffer.
+bool read_double_buffer(PyObject* o, std::vector<double>& out);
+
 // A sequence whose items each convert to T (T may itself be a vector, for nested lists).
 // `out` is reused as a buffer; it is complete only when true is returned.
 template <class T>
 bool convert(PyObject* o, std::vector<T>& out) {
     if (!check_sequence(o)) return false;
+    if constexpr (std::is_same_v<T, double>) {
+        if (read_double_buffer(o, out)) return true;
+    }
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) return false;
     out.clear();
     // A sequence may report any length: reserve modestly and let the items decide.
     out.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(n, 1 << 12)));
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
+        // Indexed, each item held while it converts (a conversion may change the list).
+        const bool list = PyList_CheckExact(o);
+        for (Py_ssize_t i = 0; i < (list ? PyList_Size(o) : n); ++i) {
+            Ref item = Ref::borrow(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i));
+            T v{};
+            if (!convert(item.get(), v)) return false;
+            out.push_back(std::move(v));
+        }
+        return true;
+    }
     Ref it(PyObject_GetIter(o));
     if (!it) return false;
     while (Ref item{PyIter_Next(it.get())}) {

@@ -236,3 +236,21 @@ def test_objects_are_freed():
         c.update(1.0, 2.0)
         del c
     assert len(gc.get_objects()) <= before + 10
+
+
+def test_buffers_of_doubles_convert_like_sequences():
+    import array
+
+    p = m.PFDLController()
+    p.set_phi_hat(array.array("d", [1.5, -0.0]))
+    assert p.get_phi() == [1.5, -0.0]
+    p.set_phi_hat(memoryview(array.array("d", [7.0, 8.0, 9.0]))[::2])
+    assert p.get_phi() == [7.0, 9.0]
+    p.set_phi_hat(array.array("i", [3, 4]))  # not doubles: item by item
+    assert p.get_phi() == [3.0, 4.0]
+    p.set_phi_hat(b"ab")  # bytes are a sequence of ints
+    assert p.get_phi() == [97.0, 98.0]
+    np = pytest.importorskip("numpy")
+    for a in (np.array([0.25, 0.5, 0.75])[::-2], np.array([0.75, 0.25], dtype=">f8"), np.array([0.75, 0.25], "f4")):
+        p.set_phi_hat(a)
+        assert p.get_phi() == [float(v) for v in a]
