@@ -1,6 +1,7 @@
 // convert.cpp — the conversions that are not small enough to inline.
 #include "python/convert.hpp"
 
+#include <bit>
 #include <cstring>
 
 namespace vorn::py {
@@ -61,7 +62,8 @@ bool read_double_buffer(PyObject* o, std::vector<double>& out) {
         return false;
     }
     const char* f = view.format;
-    if (f && (*f == '@' || *f == '=' || *f == '<')) ++f;
+    const char native_order = std::endian::native == std::endian::little ? '<' : '>';
+    if (f && (*f == '@' || *f == '=' || *f == native_order)) ++f;
     const bool doubles = f && f[0] == 'd' && f[1] == '\0' && view.ndim == 1 && view.itemsize == sizeof(double);
     if (doubles) {
         const auto n = static_cast<std::size_t>(view.shape[0]);
