@@ -86,7 +86,8 @@ def write_csv(path: str, runs: Sequence[demo.Run]) -> None:
 def _report(runs: Sequence[demo.Run], args: argparse.Namespace) -> int:
     measures = [demo.measure(run) for run in runs]
     print(demo.format_table([demo.table_row(r, m) for r, m in zip(runs, measures)]))
-    failed = [f"{r.controller} on {r.plant}" for r, m in zip(runs, measures) if not m.tracks]
+    failed = [f"{r.controller} on {r.plant}" + (f" (diverged after {r.steps} samples)" if r.diverged else "")
+              for r, m in zip(runs, measures) if not m.tracks]
     if failed:
         print(f"{PROG}: did not track the set point: {', '.join(failed)}", file=sys.stderr)
     elif len(runs) > 1:

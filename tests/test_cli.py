@@ -1,0 +1,209 @@
+"""The vorn command through subprocess: the demo table, `run` with a YAML file, CSV output read
+back against the plant's equation, plots, and the one-line errors; the demo's tracking measures."""
+
+import csv
+import importlib.util
+import math
+import subprocess
+import sys
+
+import pytest
+
+from vorn import demo
+
+have_matplotlib = importlib.util.find_spec("matplotlib") is not None
+PNG = b"\x89PNG\r\n\x1a\n"
+
+
+def vorn(*args, cwd=None, code=None):
+    command = [sys.executable, "-c", code, *args] if code else [sys.executable, "-m", "vorn", *args]
+    return subprocess.run(command, capture_output=True, text=True, encoding="utf-8", cwd=cwd, timeout=120)
+
+
+def rows_of(stdout):
+    """The table's data rows as lists of cells."""
+    lines = stdout.splitlines()
+    assert lines[0].split()[:3] == ["controller", "plant", "steps"]
+    return [line.split() for line in lines[1:] if line.split()[0].endswith("Controller")]
+
+
+@pytest.fixture(scope="module")
+def demo_result():
+    return vorn("demo")
+
+
+def test_demo_prints_every_controller_on_its_plants_and_all_track(demo_result):
+    assert demo_result.returncode == 0, demo_result.stderr
+    rows = rows_of(demo_result.stdout)
+    pairs = {(r[0], r[1]) for r in rows}
+    siso = {(c, p) for c in ("CFDLController", "PFDLController", "FFDLController")
+            for p in ("nonlinear", "time-varying", "dead-time")}
+    mimo = {(c, "coupled") for c in ("MimoCfdlController", "MimoPfdlController", "MimoFfdlController")}
+    assert pairs == siso | mimo and len(rows) == 12
+    for row in rows:
+        steps, iae, rmse, overshoot, final = row[2:]
+        assert steps == "600"
+        assert 0.0 < float(iae) < 100.0 and float(rmse) < 0.3
+        assert float(overshoot.rstrip("%")) < 50.0 and abs(float(final)) < 0.01
+    assert demo_result.stdout.splitlines()[-1] == "all 12 runs track their set points"
+    assert demo_result.stderr == ""
+
+
+def test_no_arguments_run_the_demo(demo_result):
+    assert vorn().stdout == demo_result.stdout
+
+
+def test_demo_steps_option():
+    result = vorn("--steps", "150")
+    assert result.returncode == 0
+    assert {row[2] for row in rows_of(result.stdout)} == {"150"}
+
+
+def test_run_with_a_yaml_file(tmp_path):
+    config = tmp_path / "pfdl.yaml"
+    config.write_text("rho: 0.5\nlambda_: 0.1\nmu: 0.1\ninitial_phi: 0.3\nL_u: 4\nu_min: -1.5\nu_max: 1.5\n")
+    result = vorn("run", "--form", "pfdl", "--plant", "nonlinear", "--config", str(config), "--steps", "360")
+    assert result.returncode == 0, result.stderr
+    [row] = rows_of(result.stdout)
+    assert row[:3] == ["PFDLController", "nonlinear", "360"]
+    assert abs(float(row[6])) < 1e-3
+
+
+def test_run_csv_follows_the_plant_equation(tmp_path):
+    path = tmp_path / "run.csv"
+    result = vorn("run", "--form", "cfdl", "--plant", "nonlinear", "--steps", "200", "--csv", str(path))
+    assert result.returncode == 0, result.stderr
+    with open(path, newline="", encoding="utf-8") as stream:
+        rows = list(csv.DictReader(stream))
+    assert len(rows) == 200
+    assert [int(r["k"]) for r in rows] == list(range(200))
+    assert {(r["controller"], r["plant"], r["channel"]) for r in rows} == {("CFDLController", "nonlinear", "1")}
+    y = [float(r["y"]) for r in rows]
+    u = [float(r["u"]) for r in rows]
+    assert y[0] == 0.0
+    for k in range(199):
+        assert y[k + 1] == y[k] / (1.0 + y[k] * y[k]) + u[k] * u[k] * u[k]
+    assert [float(r["yd"]) for r in rows[118:122]] == [0.5, 0.5, -0.5, -0.5]
+
+
+def test_demo_csv_holds_every_run_and_both_coupled_channels(tmp_path):
+    path = tmp_path / "demo.csv"
+    assert vorn("demo", "--steps", "50", "--csv", str(path)).returncode == 0
+    with open(path, newline="", encoding="utf-8") as stream:
+        rows = list(csv.DictReader(stream))
+    runs = {(r["controller"], r["plant"], r["channel"]) for r in rows}
+    assert len(runs) == 15 and ("MimoFfdlController", "coupled", "2") in runs
+    assert len(rows) == 15 * 50
+
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        (("run", "--form", "cfdl", "--plant", "moon"), "invalid choice: 'moon'"),
+        (("run", "--form", "xfdl", "--plant", "nonlinear"), "invalid choice: 'xfdl'"),
+        (("run", "--plant", "nonlinear"), "the following arguments are required: --form"),
+        (("demo", "--steps", "many"), "invalid number of steps: 'many'"),
+        (("demo", "--steps", "0"), "must be from 1 to"),
+        (("--steps", "-3"), "must be from 1 to"),
+        (("demo", "--colour"), "unrecognized arguments: --colour"),
+        (("run", "--form", "cfdl", "--plant", "nonlinear", "--config", "missing.yaml"),
+         "missing.yaml: YAML 错误: 无法读取 YAML 文件: "),
+        (("run", "--form", "pfdl", "--plant", "coupled", "--config", "c.yaml"), "needs a MIMO controller"),
+        (("run", "--form", "cfdl", "--plant", "dead-time", "--csv", "no/such/dir/x.csv"), "cannot write no/such/dir/x.csv"),
+    ],
+)
+def test_user_errors_end_in_one_line(tmp_path, args, expected):
+    result = vorn(*args, cwd=tmp_path)
+    assert result.returncode == 2
+    assert "Traceback" not in result.stderr
+    [line] = result.stderr.splitlines()
+    assert line.startswith("vorn: ") and expected in line
+
+
+@pytest.mark.parametrize(
+    "form, content, expected",
+    [
+        ("cfdl", "L_u: 2\n", "CFDL 要求 l_y == 0 且 l_u == 1"),
+        ("pfdl", "eta: 3.0\n", "eta 必须满足 0 < eta <= 2"),
+        ("ffdl", "eta: [1\n", "YAML 错误: YAML 解析失败: "),
+    ],
+)
+def test_bad_configuration_files(tmp_path, form, content, expected):
+    (tmp_path / "c.yaml").write_text(content, encoding="utf-8")
+    result = vorn("run", "--form", form, "--plant", "time-varying", "--config", "c.yaml", cwd=tmp_path)
+    assert result.returncode == 2 and result.stdout == ""
+    [line] = result.stderr.splitlines()
+    assert line.startswith("vorn: c.yaml: ") and expected in line
+
+
+@pytest.mark.parametrize(
+    "config, reason",
+    [
+        # A tiny initial estimate and no input limits: the cubic plant runs away at once.
+        ("rho: 1.0\nlambda_: 0.001\ninitial_phi: 0.02\neta: 0.01\n", " (diverged after 2 samples)"),
+        # Bounded, but it never settles.
+        ("rho: 1.0\nlambda_: 0.0001\ninitial_phi: 0.01\neta: 2.0\n", ""),
+    ],
+)
+def test_a_run_that_does_not_track_fails(tmp_path, config, reason):
+    (tmp_path / "wild.yaml").write_text(config)
+    result = vorn("run", "--form", "cfdl", "--plant", "nonlinear", "--config", "wild.yaml", cwd=tmp_path)
+    assert result.returncode == 1
+    assert result.stderr == f"vorn: did not track the set point: CFDLController on nonlinear{reason}\n"
+    assert len(rows_of(result.stdout)) == 1
+
+
+@pytest.mark.skipif(not have_matplotlib, reason="matplotlib is not installed")
+@pytest.mark.parametrize("args", [("run", "--form", "ffdl", "--plant", "coupled"), ("demo", "--steps", "120")])
+def test_plot_writes_a_png(tmp_path, args):
+    path = tmp_path / "figure.png"
+    result = vorn(*args, "--plot", str(path))
+    assert result.returncode == 0, result.stderr
+    assert path.read_bytes()[:8] == PNG
+
+
+@pytest.mark.skipif(not have_matplotlib, reason="matplotlib is not installed")
+def test_plot_to_an_unwritable_place_is_one_line(tmp_path):
+    result = vorn("run", "--form", "cfdl", "--plant", "nonlinear", "--plot", str(tmp_path / "no" / "f.png"))
+    assert result.returncode == 2
+    [line] = result.stderr.splitlines()
+    assert line.startswith(f"vorn: cannot write {tmp_path / 'no' / 'f.png'}")
+
+
+def test_plot_without_matplotlib_says_how_to_install(tmp_path):
+    blocked = "import sys; sys.modules['matplotlib'] = None; from vorn.cli import main; sys.exit(main())"
+    path = tmp_path / "f.png"
+    result = vorn("run", "--form", "cfdl", "--plant", "nonlinear", "--plot", str(path), code=blocked)
+    assert result.returncode == 1
+    assert result.stderr == "vorn: --plot needs matplotlib; install it with: pip install 'vorn[plot]'\n"
+    assert len(rows_of(result.stdout)) == 1 and not path.exists()
+
+
+def _run(yd, y):
+    return demo.Run("C", "p", [list(yd)], [list(y)], [[0.0] * len(y)])
+
+
+@pytest.mark.parametrize(
+    "yd, y, overshoot, rmse, tracks",
+    [
+        # From rest to 1: peaks at 1.2 (20 %), settled from sample 3 on.
+        ([1.0] * 6, [0.0, 1.2, 0.9, 1.0, 1.0, 1.0], 20.0, 0.0, True),
+        # A downward step overshoots below the new level.
+        ([1.0] * 3 + [0.0] * 3, [0.0, 1.0, 1.0, 1.0, -0.5, 0.0], 50.0, math.sqrt(1.25 / 5), True),
+        # Never within the band: the RMSE runs from the second change, and the run does not track.
+        ([1.0] * 3 + [2.0] * 3, [0.0, 0.5, 0.5, 0.5, 1.0, 1.5], 0.0, math.sqrt((2.25 + 1 + 0.25) / 3), False),
+    ],
+)
+def test_tracking_measures(yd, y, overshoot, rmse, tracks):
+    m = demo.measure(_run(yd, y))
+    assert m.overshoot == pytest.approx(overshoot)
+    assert m.rmse == pytest.approx(rmse)
+    assert m.tracks is tracks
+    assert m.iae == pytest.approx(sum(abs(a - b) for a, b in zip(yd, y)))
+    assert m.final_error == yd[-1] - y[-1]
+
+
+def test_a_diverged_run_does_not_track():
+    run = _run([1.0] * 3, [0.0, 1.0, 1.0])
+    run.diverged = True
+    assert not demo.measure(run).tracks
