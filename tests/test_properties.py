@@ -4,7 +4,8 @@ refused call leaves the object exactly as it was, and a twin that receives only 
 accepted calls (update and update_logged exchanged at random, pickled or copied at random
 points) returns the same results and ends in the same state.
 
-Short by default; VORN_LONG=1 runs many more and longer examples."""
+Short by default (shorter still under the sanitizers); VORN_LONG=1 runs many more and longer
+examples."""
 
 import copy
 import math
@@ -23,8 +24,9 @@ from hypothesis import strategies as st
 from vorn import _vorn_core as m
 
 LONG = os.environ.get("VORN_LONG") == "1"
+SANITIZED = os.environ.get("VORN_SANITIZED") == "1"  # every call is slow under the sanitizers
 STEPS = 80 if LONG else 25
-SETTINGS = settings(max_examples=1500 if LONG else 40, deadline=None, database=None,
+SETTINGS = settings(max_examples=1500 if LONG else 15 if SANITIZED else 40, deadline=None, database=None,
                     suppress_health_check=list(HealthCheck))
 
 SISO = (m.CFDLController, m.PFDLController, m.FFDLController)
