@@ -53,12 +53,6 @@ def test_no_arguments_run_the_demo(demo_result):
     assert vorn().stdout == demo_result.stdout
 
 
-def test_demo_steps_option():
-    result = vorn("--steps", "150")
-    assert result.returncode == 0
-    assert {row[2] for row in rows_of(result.stdout)} == {"150"}
-
-
 def test_run_with_a_yaml_file(tmp_path):
     config = tmp_path / "pfdl.yaml"
     config.write_text("rho: 0.5\nlambda_: 0.1\nmu: 0.1\ninitial_phi: 0.3\nL_u: 4\nu_min: -1.5\nu_max: 1.5\n")
@@ -202,8 +196,3 @@ def test_tracking_measures(yd, y, overshoot, rmse, tracks):
     assert m.iae == pytest.approx(sum(abs(a - b) for a, b in zip(yd, y)))
     assert m.final_error == yd[-1] - y[-1]
 
-
-def test_a_diverged_run_does_not_track():
-    run = _run([1.0] * 3, [0.0, 1.0, 1.0])
-    run.diverged = True
-    assert not demo.measure(run).tracks

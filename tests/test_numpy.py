@@ -92,7 +92,3 @@ def test_tuning_functions_take_numpy_values():
 def test_numpy_bool_for_the_loader():
     assert vorn.load_config_from_yaml(np.bool_(False)) == (1.0, 1.0, 0.1, 0.02, 1e-05, 0, 1, 0.5, 0.0, None, None)
 
-
-def test_nan_from_numpy_flows_through():
-    c = vorn.PFDLController()
-    assert np.isnan(c.update(np.nan, 1.0))
