@@ -40,7 +40,8 @@ Size MimoCore<F>::storage_bytes(const MimoParams& p) {
     const Size pairs = checked_add(c.n_y, c.n_u);
     const std::size_t extra = (F == MimoForm::Compact && dim && *dim >= 4) ? 2 : 1;  // initial, LU copy
     const Size matrices = checked_mul(checked_add(pairs, Size(extra)), dim2);
-    const Size vectors = checked_mul(checked_add(pairs, Size(7)), dim);  // histories, y_prev, u_prev, scratch
+    // Histories and predictions, y_prev, u_prev, scratch.
+    const Size vectors = checked_mul(checked_add(checked_mul(pairs, Size(2)), Size(7)), dim);
     return doubles_bytes(checked_add(matrices, vectors));
 }
 
@@ -61,6 +62,9 @@ MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std
       m_upper_sq_(p.m_upper * p.m_upper),
       m_lower_sq_(p.m_lower * p.m_lower),
       det0_(1.0),
+      initial_n2_(0.0),
+      lead_n2_(0.0),
+      kernels_(linalg::select_kernels()),
       layers_((n_y + n_u) * dim2_),
       initial_(dim2_),
       hist_((n_y + n_u) * dim),
@@ -69,6 +73,7 @@ MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std
       dy_(dim),
       w_(dim),
       acc_(dim),
+      pred_((n_y + n_u) * dim),
       du_(dim),
       col_(dim),
       lu_(F == MimoForm::Compact && dim >= 4 ? dim2_ : 0) {
@@ -91,44 +96,60 @@ void MimoCore<F>::reset() {
     std::fill(hist_.begin(), hist_.end(), 0.0);
     std::fill(y_prev_.begin(), y_prev_.end(), 0.0);
     std::fill(u_prev_.begin(), u_prev_.end(), u0_);
+    lead_n2_ = initial_n2_;
 }
 
 template <MimoForm F>
 bool MimoCore<F>::set_phi_hat(std::span<const double> flat) {
     if (flat.size() != layers_.size()) return false;
     std::copy(flat.begin(), flat.end(), layers_.begin());
+    lead_n2_ = kernels_.squared_frobenius(layer(n_y_).data(), dim_, col_.data());
     return true;
 }
 
 template <MimoForm F>
 void MimoCore<F>::set_initial_phi(double x) {
     fill_scaled_identity(initial_, dim_, x);
-    if constexpr (F == MimoForm::Compact) det0_ = linalg::determinant(initial_, dim_, lu_);
+    initial_n2_ = kernels_.squared_frobenius(initial_.data(), dim_, col_.data());
+    if constexpr (F == MimoForm::Compact) det0_ = linalg::determinant(initial_, dim_, lu_, kernels_);
 }
 
 template <MimoForm F>
-void MimoCore<F>::restore_layer(std::span<double> a) {
-    std::copy(initial_.begin(), initial_.end(), a.begin());
+void MimoCore<F>::restore_layer(std::size_t m) {
+    std::copy(initial_.begin(), initial_.end(), layer_ptr(m));
+    if (m == n_y_) lead_n2_ = initial_n2_;
 }
 
-// Bound rule: a layer whose squared Frobenius norm leaves [m_lower², m_upper²] returns to
-// initial_phi_matrix; a NaN norm fails both tests and keeps the layer.
+// Bound rule on layer m, whose squared Frobenius norm is n2: a layer that leaves
+// [m_lower², m_upper²] returns to initial_phi_matrix; a NaN norm fails both tests and keeps
+// the layer.
 template <MimoForm F>
-void MimoCore<F>::bound(std::span<double> a) {
-    const double n2 = linalg::squared_frobenius(a, col_);
-    if (n2 > m_upper_sq_ || n2 < m_lower_sq_) restore_layer(a);
+void MimoCore<F>::bound(std::size_t m, double n2) {
+    if (m == n_y_) lead_n2_ = n2;
+    if (n2 > m_upper_sq_ || n2 < m_lower_sq_) restore_layer(m);
 }
 
 // Step 3: s = Σ over every layer but the lead one of the layer times the increment that
 // becomes its regressor after this call's shift (this call's Δy for the newest output layer).
+// The same pass forms each of these layers' term A_m·δ_m of the prediction p (step 8.1):
+// no layer changes before step 8.4.
 template <MimoForm F>
 void MimoCore<F>::feed_forward(std::span<const double> dy) {
     std::fill(acc_.begin(), acc_.end(), 0.0);
-    if (n_y_ >= 1) {
-        linalg::add_mat_vec(layer(0), dy, acc_);
-        for (std::size_t i = 1; i < n_y_; ++i) linalg::add_mat_vec(layer(i), hist(i - 1), acc_);
+    for (std::size_t m = 0; m < layer_count(); ++m) {
+        if (m == n_y_) continue;
+        const double* xs = m == 0 ? dy.data() : hist(m - 1).data();
+        kernels_.feed_and_predict(layer(m).data(), dim_, xs, hist(m).data(), acc_.data(), prediction(m));
     }
-    for (std::size_t j = 1; j < n_u_; ++j) linalg::add_mat_vec(layer(n_y_ + j), hist(n_y_ + j - 1), acc_);
+}
+
+// Steps 5 and 6: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
+template <MimoForm F>
+void MimoCore<F>::control_law() {
+    const double g = rho_ / (lambda_ + lead_n2_);
+    kernels_.control_and_predict(layer(n_y_).data(), dim_, w_.data(), hist(n_y_).data(), du_.data(),
+                                 prediction(n_y_));
+    linalg::scale(du_, g);
 }
 
 // Step 8: normalised projection of the residual onto every regressor pair, in pair order.
@@ -136,31 +157,34 @@ template <MimoForm F>
 void MimoCore<F>::estimate(std::span<const double> dy) {
     const std::size_t pairs = layer_count();
     std::fill(acc_.begin(), acc_.end(), 0.0);
-    for (std::size_t m = 0; m < pairs; ++m) linalg::add_mat_vec(layer(m), hist(m), acc_);
+    for (std::size_t m = 0; m < pairs; ++m) linalg::add(acc_, {prediction(m), dim_}, acc_);
     linalg::sub(dy, acc_, acc_);  // r = Δy − p
     double d = mu_;
     for (std::size_t m = 0; m < pairs; ++m) d = d + linalg::squared_norm(hist(m));
     if (!(d > eps_)) return;
     const double f = eta_ / d;
     for (std::size_t m = 0; m < pairs; ++m) {
-        linalg::add_scaled_outer(layer_mut(m), acc_, hist(m), f);
-        if constexpr (F != MimoForm::Compact) bound(layer_mut(m));
+        const double n2 = kernels_.correct(layer_ptr(m), dim_, acc_.data(), hist(m).data(), f, col_.data());
+        if constexpr (F == MimoForm::Compact) {
+            lead_n2_ = n2;  // the bound rule of step 9 reads it
+        } else {
+            bound(m, n2);
+        }
     }
 }
 
 // Step 9: the compact form's small-increment, bound and determinant-sign rules.
 template <MimoForm F>
 void MimoCore<F>::compact_reset_rules() {
-    std::span<double> phi = layer_mut(0);
     if (std::sqrt(linalg::squared_norm(du_)) <= eps_) {
-        restore_layer(phi);
+        restore_layer(0);
         return;
     }
-    bound(phi);
+    bound(0, lead_n2_);
     if (std::fabs(det0_) > eps_) {
-        const double s1 = linalg::signum(linalg::determinant(phi, dim_, lu_));
+        const double s1 = linalg::signum(linalg::determinant(layer(0), dim_, lu_, kernels_));
         const double s0 = linalg::signum(det0_);
-        if (s1 != s0) restore_layer(phi);  // also when either is NaN
+        if (s1 != s0) restore_layer(0);  // also when either is NaN
     }
 }
 
@@ -180,15 +204,11 @@ void MimoCore<F>::shift_histories(std::span<const double> dy) {
 template <MimoForm F>
 const std::vector<double>& MimoCore<F>::update(std::span<const double> y, std::span<const double> yd) {
     if (y.size() != dim_ || yd.size() != dim_) return u_prev_;
-    const std::span<const double> lead = layer(n_y_);
-
     linalg::sub(y, y_prev_, dy_);                                 // 1. Δy = y − y_prev
     linalg::sub(yd, y, w_);                                       // 2. e = yd − y
     feed_forward(dy_);                                            // 3. s
     linalg::sub(w_, acc_, w_);                                    // 4. w = e − s
-    const double g = rho_ / (lambda_ + linalg::squared_frobenius(lead, col_));  // 5.
-    linalg::mat_t_vec(lead, w_, du_);                             // 6. Δu = g·(Lᵀ·w)
-    linalg::scale(du_, g);
+    control_law();                                                // 5., 6. Δu
     linalg::add(u_prev_, du_, u_prev_);                           // 7. u = u_prev + Δu
     estimate(dy_);                                                // 8.
     if constexpr (F == MimoForm::Compact) compact_reset_rules();  // 9.

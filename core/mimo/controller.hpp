@@ -8,6 +8,7 @@
 
 #include "core/checked_size.hpp"
 #include "core/expected.hpp"
+#include "core/mimo/kernels.hpp"
 #include "core/mimo/params.hpp"
 
 namespace vorn {
@@ -64,15 +65,16 @@ private:
     MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std::size_t n_u);
 
     double* layer_ptr(std::size_t m) { return layers_.data() + m * dim2_; }
-    std::span<double> layer_mut(std::size_t m) { return {layer_ptr(m), dim2_}; }
     std::span<const double> hist(std::size_t m) const { return {hist_.data() + m * dim_, dim_}; }
+    double* prediction(std::size_t m) { return pred_.data() + m * dim_; }
 
     void feed_forward(std::span<const double> dy);
+    void control_law();
     void estimate(std::span<const double> dy);
-    void bound(std::span<double> a);
+    void bound(std::size_t m, double n2);
     void compact_reset_rules();
     void shift_histories(std::span<const double> dy);
-    void restore_layer(std::span<double> a);
+    void restore_layer(std::size_t m);
 
     std::size_t dim_;
     std::size_t dim2_;
@@ -82,6 +84,10 @@ private:
     double eta_, mu_, rho_, lambda_, eps_, m_upper_, m_lower_, u0_;
     double m_upper_sq_, m_lower_sq_;  // m_upper·m_upper and m_lower·m_lower, kept with the setters
     double det0_;                     // det(initial_phi_matrix), compact form only
+    double initial_n2_;               // ‖initial_phi_matrix‖²_F
+    double lead_n2_;                  // ‖lead layer‖²_F, kept as the layer changes
+
+    linalg::Kernels kernels_;
 
     std::vector<double> layers_;
     std::vector<double> initial_;
@@ -93,6 +99,7 @@ private:
     std::vector<double> dy_;   // Δy
     std::vector<double> w_;    // e, then w = e − s
     std::vector<double> acc_;  // s, then the prediction p, then the residual r
+    std::vector<double> pred_;  // A_m·δ_m of each pair m, added up in pair order for p
     std::vector<double> du_;   // Δu
     std::vector<double> col_;  // column sums of the Frobenius norm
     std::vector<double> lu_;   // LU copy of the determinant (compact form, dim ≥ 4)

@@ -1,0 +1,76 @@
+// kernels.cpp — the instruction-set variants of the matrix passes and the choice among them.
+#include "core/mimo/kernels.hpp"
+
+#include "core/mimo/kernels_impl.hpp"
+
+namespace vorn::linalg {
+
+namespace {
+
+// One variant: thin entry points compiled for the instruction set `ATTR` names, each
+// inlining the shared body, and the table of them. R×NV is the register tile of the
+// determinant's trailing update (rows × vectors).
+#define VORN_KERNEL_VARIANT(NS, ATTR, W, R, NV)                                                              \
+    namespace NS {                                                                                           \
+    ATTR void feed_and_predict(const double* a, std::size_t n, const double* xs, const double* xp, double* s, \
+                               double* p) {                                                                  \
+        simd::feed_and_predict<W>(a, n, xs, xp, s, p);                                                       \
+    }                                                                                                        \
+    ATTR void control_and_predict(const double* a, std::size_t n, const double* w, const double* xp,         \
+                                  double* t, double* p) {                                                    \
+        simd::control_and_predict<W>(a, n, w, xp, t, p);                                                     \
+    }                                                                                                        \
+    ATTR double correct(double* a, std::size_t n, const double* r, const double* d, double f, double* col) {  \
+        return simd::correct<W>(a, n, r, d, f, col);                                                         \
+    }                                                                                                        \
+    ATTR double squared_frobenius(const double* a, std::size_t n, double* col) {                             \
+        return simd::squared_frobenius<W>(a, n, col);                                                        \
+    }                                                                                                        \
+    ATTR double lu_determinant(double* m, std::size_t n) { return simd::lu_determinant<W, R, NV>(m, n); }    \
+    Kernels table() {                                                                                        \
+        return {feed_and_predict, control_and_predict, correct, squared_frobenius, lu_determinant};          \
+    }                                                                                                        \
+    }
+
+VORN_KERNEL_VARIANT(portable, , 2, 4, 2)
+#if defined(__x86_64__)
+// No "fma" in either target: the multiplications and additions stay separate roundings.
+VORN_KERNEL_VARIANT(avx2, __attribute__((target("avx2"))), 4, 4, 2)
+VORN_KERNEL_VARIANT(avx512, __attribute__((target("avx512f"))), 8, 4, 2)
+#endif
+
+#undef VORN_KERNEL_VARIANT
+
+}  // namespace
+
+bool isa_supported(Isa isa) {
+    switch (isa) {
+        case Isa::Portable: return true;
+#if defined(__x86_64__)
+        case Isa::Avx2: return __builtin_cpu_supports("avx2");
+        case Isa::Avx512: return __builtin_cpu_supports("avx512f");
+#else
+        case Isa::Avx2:
+        case Isa::Avx512: return false;
+#endif
+    }
+    return false;
+}
+
+Kernels kernels_for(Isa isa) {
+#if defined(__x86_64__)
+    if (isa == Isa::Avx512 && isa_supported(isa)) return avx512::table();
+    if (isa == Isa::Avx2 && isa_supported(isa)) return avx2::table();
+#endif
+    (void)isa;
+    return portable::table();
+}
+
+Kernels select_kernels() {
+    for (Isa isa : {Isa::Avx512, Isa::Avx2}) {
+        if (isa_supported(isa)) return kernels_for(isa);
+    }
+    return kernels_for(Isa::Portable);
+}
+
+}  // namespace vorn::linalg

@@ -1,0 +1,35 @@
+// kernels.hpp — the matrix passes of the MIMO update cycle, picked once per core for the
+// processor it runs on. Every variant gives each entry the same operations in the same
+// order (no fused multiply–add), so all of them return the same bits.
+#pragma once
+
+#include <cstddef>
+
+namespace vorn::linalg {
+
+// Matrices are n×n, row-major; A_i is row i and A_i·x = Σ_j A(i, j)·x_j, in column order
+// starting with the term j = 0.
+struct Kernels {
+    // s_i = s_i + A_i·xs and p_i = A_i·xp for every row i.
+    void (*feed_and_predict)(const double* a, std::size_t n, const double* xs, const double* xp, double* s,
+                             double* p);
+    // t = Aᵀ·w, each entry summed in row order, and p_i = A_i·xp for every row i.
+    void (*control_and_predict)(const double* a, std::size_t n, const double* w, const double* xp, double* t,
+                                double* p);
+    // A(i, j) = (r_i·d_j)·f + A(i, j) for every entry; returns ‖A‖²_F of the result.
+    double (*correct)(double* a, std::size_t n, const double* r, const double* d, double f, double* col);
+    // ‖A‖²_F: the column sums of squares in row order, added in column order.
+    double (*squared_frobenius)(const double* a, std::size_t n, double* col);
+    // Determinant of the n×n matrix m by LU with partial pivoting, overwriting m.
+    double (*lu_determinant)(double* m, std::size_t n);
+};
+
+enum class Isa { Portable, Avx2, Avx512 };
+
+bool isa_supported(Isa isa);
+// The variant for `isa`, or the portable one when the processor lacks it.
+Kernels kernels_for(Isa isa);
+// The widest variant that the processor supports.
+Kernels select_kernels();
+
+}  // namespace vorn::linalg
