@@ -38,10 +38,10 @@ Size MimoCore<F>::storage_bytes(const MimoParams& p) {
     const Size dim = to_size(p.dim);
     const Size dim2 = checked_mul(dim, dim);
     const Size pairs = checked_add(c.n_y, c.n_u);
-    const std::size_t extra = (F == MimoForm::Compact && dim && *dim >= 4) ? 2 : 1;  // initial, LU copy
-    const Size matrices = checked_mul(checked_add(pairs, Size(extra)), dim2);
-    // Histories and predictions, y_prev, u_prev, scratch.
-    const Size vectors = checked_mul(checked_add(checked_mul(pairs, Size(2)), Size(7)), dim);
+    const bool lu = F == MimoForm::Compact && dim && *dim >= 4;
+    const Size matrices = checked_mul(checked_add(pairs, Size(lu ? 2 : 1)), dim2);  // initial, LU copy
+    // Histories and predictions, y_prev, u_prev, scratch, the LU's panel.
+    const Size vectors = checked_mul(checked_add(checked_mul(pairs, Size(2)), Size(lu ? 7 + linalg::kLuPanel : 7)), dim);
     return doubles_bytes(checked_add(matrices, vectors));
 }
 
@@ -76,7 +76,7 @@ MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std
       pred_((n_y + n_u) * dim),
       du_(dim),
       col_(dim),
-      lu_(F == MimoForm::Compact && dim >= 4 ? dim2_ : 0) {
+      lu_(F == MimoForm::Compact && dim >= 4 ? linalg::lu_scratch_size(dim) : 0) {
     set_initial_phi(p.initial_phi);
     reset();
 }

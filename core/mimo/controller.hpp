@@ -102,7 +102,7 @@ private:
     std::vector<double> pred_;  // A_m·δ_m of each pair m, added up in pair order for p
     std::vector<double> du_;   // Δu
     std::vector<double> col_;  // column sums of the Frobenius norm
-    std::vector<double> lu_;   // LU copy of the determinant (compact form, dim ≥ 4)
+    std::vector<double> lu_;   // LU copy and panel of the determinant (compact form, dim ≥ 4)
 };
 
 using MimoCfdlCore = MimoCore<MimoForm::Compact>;

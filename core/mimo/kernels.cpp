@@ -26,7 +26,9 @@ namespace {
     ATTR double squared_frobenius(const double* a, std::size_t n, double* col) {                             \
         return simd::squared_frobenius<W>(a, n, col);                                                        \
     }                                                                                                        \
-    ATTR double lu_determinant(double* m, std::size_t n) { return simd::lu_determinant<W, R, NV>(m, n); }    \
+    ATTR double lu_determinant(double* m, std::size_t n, double* panel) {                                   \
+        return simd::lu_determinant<W, R, NV>(m, n, panel);                                                  \
+    }                                                                                                        \
     Kernels table() {                                                                                        \
         return {feed_and_predict, control_and_predict, correct, squared_frobenius, lu_determinant};          \
     }                                                                                                        \

@@ -7,6 +7,9 @@
 
 namespace vorn::linalg {
 
+// Columns that the LU eliminates together.
+constexpr std::size_t kLuPanel = 16;
+
 // Matrices are n×n, row-major; A_i is row i and A_i·x = Σ_j A(i, j)·x_j, in column order
 // starting with the term j = 0.
 struct Kernels {
@@ -20,8 +23,9 @@ struct Kernels {
     double (*correct)(double* a, std::size_t n, const double* r, const double* d, double f, double* col);
     // ‖A‖²_F: the column sums of squares in row order, added in column order.
     double (*squared_frobenius)(const double* a, std::size_t n, double* col);
-    // Determinant of the n×n matrix m by LU with partial pivoting, overwriting m.
-    double (*lu_determinant)(double* m, std::size_t n);
+    // Determinant of the n×n matrix m by LU with partial pivoting, overwriting m; `panel`
+    // is scratch of n·kLuPanel entries.
+    double (*lu_determinant)(double* m, std::size_t n, double* panel);
 };
 
 enum class Isa { Portable, Avx2, Avx512 };

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "core/mimo/kernels.hpp"
+
 #define VORN_KERNEL inline __attribute__((always_inline))
 
 namespace vorn::linalg::simd {
@@ -204,106 +206,148 @@ VORN_KERNEL double squared_frobenius(const double* a, std::size_t n, double* col
 
 // --- LU determinant ----------------------------------------------------------------------
 //
-// Blocked by panels of kPanel columns. Within a panel the columns are eliminated one by one
-// as in the textbook algorithm, but only across the panel's own columns; the row exchanges
-// are applied to the columns right of the panel at once. The panel's rows then receive the
-// updates of its pivots in pivot order (a forward substitution), and every entry of the
-// trailing block the same updates, held in a register meanwhile. Each entry so gets
-// exactly the subtractions a(r, j) − l(r, k)·u(k, j) of the unblocked elimination, in
-// the same order of k: row exchanges only permute rows that an update treats alike.
+// Blocked by panels of kLuPanel columns. Within a panel the columns are eliminated one by
+// one as in the textbook algorithm, but only across the panel's own columns, on a
+// column-major copy; its row exchanges are applied to the columns right of the panel at
+// once. Then, one strip of columns right of the panel at a time, the panel's rows receive
+// the updates of its pivots in pivot order (a forward substitution), and every row below
+// the same updates, held in registers meanwhile. Each entry so gets exactly the
+// subtractions a(r, j) − l(r, k)·u(k, j) of the unblocked elimination, in the same order
+// of k: row exchanges only permute rows that an update treats alike.
 
-constexpr std::size_t kPanel = 16;
+// A factored panel, by pivot in pivot order: the column of L, from row c0 on, and the
+// row of U in the matrix.
+struct Panel {
+    std::size_t c0;
+    std::size_t np;
+    std::size_t piv[kLuPanel];  // pivot columns, ascending
+    const double* l[kLuPanel];
+    const double* u[kLuPanel];
+};
 
-// The R×(NV·W) tile at (r0, j) of the trailing block, updated by the panel's pivots.
+template <>
+struct Lanes<1> {
+    typedef double V;
+};
+
+// The R×(NV·W) tile at (r0, j), updated by the first `nq` pivots of the panel.
 template <int W, int R, int NV>
-VORN_KERNEL void trailing_tile(double* m, std::size_t n, std::size_t r0, std::size_t j, const std::size_t* piv,
-                               std::size_t np) {
+VORN_KERNEL void update_tile(double* m, std::size_t n, const Panel& pn, std::size_t nq, std::size_t r0,
+                             std::size_t j) {
     using V = typename Lanes<W>::V;
     V acc[R][NV];
     for (int r = 0; r < R; ++r)
         for (int v = 0; v < NV; ++v) load(acc[r][v], m + (r0 + r) * n + j + v * W);
-    for (std::size_t q = 0; q < np; ++q) {
-        const std::size_t k = piv[q];
+    for (std::size_t q = 0; q < nq; ++q) {
+        const double* l = pn.l[q] + (r0 - pn.c0);
+        const double* urow = pn.u[q] + j;
         V u[NV];
-        for (int v = 0; v < NV; ++v) load(u[v], m + k * n + j + v * W);
-        for (int r = 0; r < R; ++r) {
-            const double l = m[(r0 + r) * n + k];
-            for (int v = 0; v < NV; ++v) acc[r][v] = acc[r][v] - l * u[v];
-        }
+        for (int v = 0; v < NV; ++v) load(u[v], urow + v * W);
+        for (int r = 0; r < R; ++r)
+            for (int v = 0; v < NV; ++v) acc[r][v] = acc[r][v] - l[r] * u[v];
     }
     for (int r = 0; r < R; ++r)
         for (int v = 0; v < NV; ++v) store(m + (r0 + r) * n + j + v * W, acc[r][v]);
 }
 
+// Columns j … j+NV·W−1: the panel's rows in order (each after the pivot rows above it are
+// final), then the rows below the panel, R at a time.
 template <int W, int R, int NV>
-VORN_KERNEL void trailing_rows(double* m, std::size_t n, std::size_t r0, std::size_t c1, const std::size_t* piv,
-                               std::size_t np) {
-    std::size_t j = c1;
-    for (; j + NV * W <= n; j += NV * W) trailing_tile<W, R, NV>(m, n, r0, j, piv, np);
-    for (; j + W <= n; j += W) trailing_tile<W, R, 1>(m, n, r0, j, piv, np);
-    for (; j < n; ++j) {
-        for (int r = 0; r < R; ++r) {
-            double* row = m + (r0 + r) * n;
-            double acc = row[j];
-            for (std::size_t q = 0; q < np; ++q) acc = acc - row[piv[q]] * m[piv[q] * n + j];
-            row[j] = acc;
-        }
+VORN_KERNEL void update_strip(double* m, std::size_t n, const Panel& pn, std::size_t c1, std::size_t j) {
+    std::size_t nq = 0;
+    for (std::size_t r = pn.c0; r < c1; ++r) {
+        while (nq < pn.np && pn.piv[nq] < r) ++nq;
+        update_tile<W, 1, NV>(m, n, pn, nq, r, j);
     }
+    std::size_t r0 = c1;
+    for (; r0 + R <= n; r0 += R) update_tile<W, R, NV>(m, n, pn, pn.np, r0, j);
+    for (; r0 < n; ++r0) update_tile<W, 1, NV>(m, n, pn, pn.np, r0, j);
 }
 
-// Eliminates columns c0 … c1−1 within themselves; returns the number of pivots (columns
-// with a zero pivot are skipped) and flips `odd` for every row exchange.
-VORN_KERNEL std::size_t factor_panel(double* m, std::size_t n, std::size_t c0, std::size_t c1, std::size_t* piv,
-                                     bool& odd) {
-    std::size_t np = 0;
-    for (std::size_t c = c0; c < c1; ++c) {
-        // First entry of largest magnitude in rows c … n−1 of column c.
-        std::size_t p = c;
-        double best = std::fabs(m[c * n + c]);
-        for (std::size_t r = c + 1; r < n; ++r) {
-            const double mag = std::fabs(m[r * n + c]);
-            if (mag > best) {
-                best = mag;
-                p = r;
+// Index of the first entry of largest magnitude among x[0 … len−1] (len ≥ 1).
+VORN_KERNEL std::size_t first_largest(const double* x, std::size_t len) {
+    std::size_t p = 0;
+    double best = std::fabs(x[0]);
+    for (std::size_t i = 1; i < len; ++i) {
+        const double mag = std::fabs(x[i]);
+        const bool larger = mag > best;
+        best = larger ? mag : best;
+        p = larger ? i : p;
+    }
+    return p;
+}
+
+// Eliminates columns c0 … c1−1 within themselves, on a column-major copy of rows c0 … n−1
+// of those columns in `panel`, where the pivot search, the divisions and the updates run
+// down contiguous columns. Records the pivots (a column with a zero pivot is
+// skipped) in `pn`, flips `odd` for every row exchange and multiplies `det` by the diagonal.
+template <int W>
+VORN_KERNEL void factor_panel(double* m, std::size_t n, std::size_t c0, std::size_t c1, double* panel, Panel& pn,
+                              bool& odd, double& det) {
+    using V = typename Lanes<W>::V;
+    const std::size_t rows = n - c0;
+    const std::size_t width = c1 - c0;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const double* src = m + (c0 + i) * n + c0;
+        for (std::size_t q = 0; q < width; ++q) panel[q * rows + i] = src[q];
+    }
+    pn.c0 = c0;
+    pn.np = 0;
+    for (std::size_t q = 0; q < width; ++q) {
+        double* col = panel + q * rows;
+        const std::size_t p = q + first_largest(col + q, rows - q);
+        const double pivot = col[p];
+        if (pivot != 0.0) {
+            if (p != q) {
+                for (std::size_t k = 0; k < width; ++k) std::swap(panel[k * rows + p], panel[k * rows + q]);
+                std::swap_ranges(m + (c0 + p) * n + c1, m + (c0 + p) * n + n, m + (c0 + q) * n + c1);
+                odd = !odd;
+            }
+            pn.piv[pn.np] = c0 + q;
+            pn.l[pn.np] = col;
+            pn.u[pn.np] = m + (c0 + q) * n;
+            ++pn.np;
+            std::size_t i = q + 1;
+            for (; i + W <= rows; i += W) {
+                V v;
+                load(v, col + i);
+                v = v / pivot;
+                store(col + i, v);
+            }
+            for (; i < rows; ++i) col[i] = col[i] / pivot;
+            // Column k of the panel: a(r, k) − l(r)·u(k), with l the column just divided.
+            for (std::size_t k = q + 1; k < width; ++k) {
+                double* ck = panel + k * rows;
+                const double u = ck[q];
+                std::size_t r = q + 1;
+                for (; r + W <= rows; r += W) {
+                    V a, l;
+                    load(a, ck + r);
+                    load(l, col + r);
+                    a = a - l * u;
+                    store(ck + r, a);
+                }
+                for (; r < rows; ++r) ck[r] = ck[r] - col[r] * u;
             }
         }
-        const double pivot = m[p * n + c];
-        if (pivot == 0.0) continue;
-        if (p != c) {
-            std::swap_ranges(m + p * n + c0, m + p * n + n, m + c * n + c0);
-            odd = !odd;
-        }
-        piv[np++] = c;
-        const double* prow = m + c * n;
-        for (std::size_t r = c + 1; r < n; ++r) {
-            double* row = m + r * n;
-            row[c] = row[c] / pivot;
-            const double l = row[c];
-            for (std::size_t j = c + 1; j < c1; ++j) row[j] = row[j] - l * prow[j];
-        }
+        det = det * col[q];
     }
-    return np;
 }
 
 template <int W, int R, int NV>
-VORN_KERNEL double lu_determinant(double* m, std::size_t n) {
+VORN_KERNEL double lu_determinant(double* m, std::size_t n, double* panel) {
     bool odd = false;
-    std::size_t piv[kPanel];
-    for (std::size_t c0 = 0; c0 < n; c0 += kPanel) {
-        const std::size_t c1 = std::min(n, c0 + kPanel);
-        const std::size_t np = factor_panel(m, n, c0, c1, piv, odd);
-        if (c1 == n || np == 0) continue;
-        // The panel's rows, right of the panel: each pivot row k updates the rows below it.
-        for (std::size_t q = 0; q < np; ++q) {
-            const std::size_t k = piv[q];
-            for (std::size_t r = k + 1; r < c1; ++r) sub_scaled<W>(m + r * n + c1, m[r * n + k], m + k * n + c1, n - c1);
-        }
-        std::size_t r0 = c1;
-        for (; r0 + R <= n; r0 += R) trailing_rows<W, R, NV>(m, n, r0, c1, piv, np);
-        for (; r0 < n; ++r0) trailing_rows<W, 1, NV>(m, n, r0, c1, piv, np);
-    }
     double det = 1.0;
-    for (std::size_t i = 0; i < n; ++i) det = det * m[i * n + i];
+    Panel pn;
+    for (std::size_t c0 = 0; c0 < n; c0 += kLuPanel) {
+        const std::size_t c1 = std::min(n, c0 + kLuPanel);
+        factor_panel<W>(m, n, c0, c1, panel, pn, odd, det);
+        if (pn.np == 0) continue;
+        std::size_t j = c1;
+        for (; j + NV * W <= n; j += NV * W) update_strip<W, R, NV>(m, n, pn, c1, j);
+        for (; j + W <= n; j += W) update_strip<W, R, 1>(m, n, pn, c1, j);
+        for (; j < n; ++j) update_strip<1, R, 1>(m, n, pn, c1, j);
+    }
     return odd ? -det : det;
 }
 

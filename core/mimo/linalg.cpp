@@ -37,7 +37,7 @@ double determinant(CVec a, std::size_t n, Vec lu, const Kernels& kernels) {
         }
         default:
             std::copy(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n * n), lu.begin());
-            return kernels.lu_determinant(lu.data(), n);
+            return kernels.lu_determinant(lu.data(), n, lu.data() + n * n);
     }
 }
 

@@ -25,8 +25,10 @@ void scale(Vec x, double s);
 double squared_norm(CVec x);
 
 // 1 for n = 0, closed forms for n ≤ 3, LU with partial pivoting (`kernels`) from n = 4 on.
-// `lu` is scratch of n·n entries, used only from n = 4 on.
+// `lu` is scratch of lu_scratch_size(n) entries, used only from n = 4 on.
 double determinant(CVec a, std::size_t n, Vec lu, const Kernels& kernels);
+// n·n + n·kLuPanel; the caller checks the product for overflow.
+inline std::size_t lu_scratch_size(std::size_t n) { return n * n + n * kLuPanel; }
 
 // 1.0 when the sign bit is clear, −1.0 when it is set, NaN for NaN.
 double signum(double x);
