@@ -264,15 +264,45 @@ VORN_KERNEL void update_strip(double* m, std::size_t n, const Panel& pn, std::si
     for (; r0 < n; ++r0) update_tile<W, 1, NV>(m, n, pn, pn.np, r0, j);
 }
 
-// Index of the first entry of largest magnitude among x[0 … len−1] (len ≥ 1).
+// Index of the first entry of largest magnitude among x[0 … len−1] (len ≥ 1): an entry
+// replaces the one found so far only when its magnitude is larger, so NaN never does, and
+// nothing replaces a NaN x[0]. Each lane keeps the first of its largest entries; the
+// first of the lanes' largest then wins.
+template <int W>
 VORN_KERNEL std::size_t first_largest(const double* x, std::size_t len) {
-    std::size_t p = 0;
-    double best = std::fabs(x[0]);
-    for (std::size_t i = 1; i < len; ++i) {
-        const double mag = std::fabs(x[i]);
-        const bool larger = mag > best;
+    using V = typename Lanes<W>::V;
+    const double first = std::fabs(x[0]);
+    V best, at, pos;
+    for (int k = 0; k < W; ++k) {
+        best[k] = -1.0;
+        at[k] = 0.0;
+        pos[k] = static_cast<double>(1 + k);
+    }
+    std::size_t i = 1;
+    for (; i + W <= len; i += W) {
+        V v;
+        load(v, x + i);
+        const V mag = v < 0.0 ? -v : v;
+        const auto larger = mag > best;
         best = larger ? mag : best;
-        p = larger ? i : p;
+        at = larger ? pos : at;
+        pos = pos + static_cast<double>(W);
+    }
+    double top = first;
+    std::size_t p = 0;
+    for (int k = 0; k < W; ++k) {
+        const auto idx = static_cast<std::size_t>(at[k]);
+        if (best[k] > top || (best[k] == top && p != 0 && idx < p)) {
+            top = best[k];
+            p = idx;
+        }
+    }
+    for (; i < len; ++i) {
+        const double mag = std::fabs(x[i]);
+        if (mag > top) {
+            top = mag;
+            p = i;
+        }
     }
     return p;
 }
@@ -295,7 +325,7 @@ VORN_KERNEL void factor_panel(double* m, std::size_t n, std::size_t c0, std::siz
     pn.np = 0;
     for (std::size_t q = 0; q < width; ++q) {
         double* col = panel + q * rows;
-        const std::size_t p = q + first_largest(col + q, rows - q);
+        const std::size_t p = q + first_largest<W>(col + q, rows - q);
         const double pivot = col[p];
         if (pivot != 0.0) {
             if (p != q) {
@@ -307,27 +337,28 @@ VORN_KERNEL void factor_panel(double* m, std::size_t n, std::size_t c0, std::siz
             pn.l[pn.np] = col;
             pn.u[pn.np] = m + (c0 + q) * n;
             ++pn.np;
-            std::size_t i = q + 1;
-            for (; i + W <= rows; i += W) {
+            // Rows below the pivot: the odd ones first, so that whole vectors end the column.
+            const std::size_t below = q + 1;
+            const std::size_t even = below + (rows - below) % W;
+            for (std::size_t i = below; i < even; ++i) col[i] = col[i] / pivot;
+            for (std::size_t i = even; i < rows; i += W) {
                 V v;
                 load(v, col + i);
                 v = v / pivot;
                 store(col + i, v);
             }
-            for (; i < rows; ++i) col[i] = col[i] / pivot;
             // Column k of the panel: a(r, k) − l(r)·u(k), with l the column just divided.
             for (std::size_t k = q + 1; k < width; ++k) {
                 double* ck = panel + k * rows;
                 const double u = ck[q];
-                std::size_t r = q + 1;
-                for (; r + W <= rows; r += W) {
+                for (std::size_t r = below; r < even; ++r) ck[r] = ck[r] - col[r] * u;
+                for (std::size_t r = even; r < rows; r += W) {
                     V a, l;
                     load(a, ck + r);
                     load(l, col + r);
                     a = a - l * u;
                     store(ck + r, a);
                 }
-                for (; r < rows; ++r) ck[r] = ck[r] - col[r] * u;
             }
         }
         det = det * col[q];
