@@ -92,7 +92,10 @@ Expected<MimoCore<F>, MimoParamError> MimoCore<F>::create(const MimoParams& p) {
 
 template <MimoForm F>
 void MimoCore<F>::reset() {
-    for (std::size_t m = 0; m < layer_count(); ++m) std::copy(initial_.begin(), initial_.end(), layer_ptr(m));
+    // Layers of dim 0 hold nothing, however many there are.
+    if (dim2_ != 0) {
+        for (std::size_t m = 0; m < layer_count(); ++m) std::copy(initial_.begin(), initial_.end(), layer_ptr(m));
+    }
     std::fill(hist_.begin(), hist_.end(), 0.0);
     std::fill(y_prev_.begin(), y_prev_.end(), 0.0);
     std::fill(u_prev_.begin(), u_prev_.end(), u0_);
@@ -204,6 +207,7 @@ void MimoCore<F>::shift_histories(std::span<const double> dy) {
 template <MimoForm F>
 const std::vector<double>& MimoCore<F>::update(std::span<const double> y, std::span<const double> yd) {
     if (y.size() != dim_ || yd.size() != dim_) return u_prev_;
+    if (dim_ == 0) return u_prev_;  // no entries to compute, whatever the number of layers
     linalg::sub(y, y_prev_, dy_);                                 // 1. Δy = y − y_prev
     linalg::sub(yd, y, w_);                                       // 2. e = yd − y
     feed_forward(dy_);                                            // 3. s
