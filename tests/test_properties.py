@@ -589,8 +589,8 @@ KEYS = ["eta", "mu", "rho", "lambda_", "eps", "L_y", "L_u", "initial_phi", "u0",
 SCALARS = ["1", "0.5", "2.0", "3.0", "-1", "+0.25", "1e-5", "1e999", ".nan", ".inf", "-.Inf", "0x10", "0o7",
            "0b11", "~", "null", "", "true", "'1.0'", '"2"', "[1, 2]", "{a: 1}", "18446744073709551616",
            "&a 0.5", "*a", "*b", "!!float 1", "!!str 1", "|\n  1.0", "1.5", "-0.0"]
-VALIDATION = {"eta 必须满足 0 < eta <= 2", "mu 必须满足 mu > 0", "rho 必须满足 0 < rho <= 1",
-              "lambda 必须满足 lambda > 0", "eps 必须满足 eps > 0", "u_min 不能大于 u_max"}
+VALIDATION = {"eta 必须满足 0 < eta <= 2", "mu 必须为正", "rho 必须满足 0 < rho <= 1", "lambda 必须为正",
+              "eps 必须为正", "u_min 不能大于 u_max"}
 
 yaml_texts = st.one_of(
     st.lists(st.tuples(st.sampled_from(KEYS), st.sampled_from(SCALARS)), max_size=8).map(
