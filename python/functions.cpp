@@ -11,6 +11,7 @@
 #include "core/tuning.hpp"
 #include "python/binding.hpp"
 #include "python/registry.hpp"
+#include "python/siso_common.hpp"
 #include "python/vector_classes.hpp"
 
 namespace vorn::py {
@@ -73,12 +74,12 @@ bool path_arg(PyObject* o, std::optional<std::string>& out) {
 
 // --- results ---
 
-PyObject* vector_result(const TuningVector& r) {
+PyObject* result(const TuningVector& r) {
     if (!r) return raise_error(r.error());
     return to_py(r.value());
 }
 
-PyObject* status_result(const Status<TuningError>& s) {
+PyObject* result(const Status<TuningError>& s) {
     if (s) return raise_error(*s);
     return none();
 }
@@ -106,36 +107,34 @@ bool reals(const Signature& sig, PyObject* const* a, std::size_t first, double (
     return true;
 }
 
-PyObject* pid_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// A PFDL mapping: N real parameters, then `order` (3 when omitted).
+template <std::size_t N, class Map>
+PyObject* pfdl_mapping(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Map map) {
     return guard([&]() -> PyObject* {
-        PyObject* a[5];
-        if (!bind(kPid, args, nargs, kwnames, a)) return nullptr;
-        double v[4];
+        PyObject* a[N + 1];
+        if (!bind(sig, args, nargs, kwnames, a)) return nullptr;
+        double v[N];
         std::uint64_t order = kDefaultOrder;
-        if (!reals(kPid, a, 0, v) || !arg(a[4], "order", order)) return nullptr;
-        return vector_result(pid_to_pfdl(v[0], v[1], v[2], v[3], order));
+        if (!reals(sig, a, 0, v) || !arg(a[N], sig.name(N), order)) return nullptr;
+        return result(map(v, order));
+    });
+}
+
+PyObject* pid_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return pfdl_mapping<4>(kPid, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
+        return pid_to_pfdl(v[0], v[1], v[2], v[3], order);
     });
 }
 
 PyObject* zn_response_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&]() -> PyObject* {
-        PyObject* a[5];
-        if (!bind(kZn, args, nargs, kwnames, a)) return nullptr;
-        double v[4];
-        std::uint64_t order = kDefaultOrder;
-        if (!reals(kZn, a, 0, v) || !arg(a[4], "order", order)) return nullptr;
-        return vector_result(zn_response_to_pfdl(v[0], v[1], v[2], v[3], order));
+    return pfdl_mapping<4>(kZn, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
+        return zn_response_to_pfdl(v[0], v[1], v[2], v[3], order);
     });
 }
 
 PyObject* critical_proportional_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guard([&]() -> PyObject* {
-        PyObject* a[4];
-        if (!bind(kCritical, args, nargs, kwnames, a)) return nullptr;
-        double v[3];
-        std::uint64_t order = kDefaultOrder;
-        if (!reals(kCritical, a, 0, v) || !arg(a[3], "order", order)) return nullptr;
-        return vector_result(critical_proportional_to_pfdl(v[0], v[1], v[2], order));
+    return pfdl_mapping<3>(kCritical, args, nargs, kwnames, [](const double (&v)[3], std::uint64_t order) {
+        return critical_proportional_to_pfdl(v[0], v[1], v[2], order);
     });
 }
 
@@ -152,70 +151,53 @@ PyObject* apply_pfdl_initial_guess_fn(PyObject*, PyObject* const* args, Py_ssize
             if (!access) return nullptr;
             s = apply_pfdl_initial_guess(c->core, psi);
         }
-        return status_result(s);
+        return result(s);
     });
 }
 
 // --- FFDL step-factor tuning ---
 
-// Plain forms: shared access while the core computes.
-template <std::size_t N, class Rule>
-PyObject* ffdl_tuning(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Rule rule) {
+// An FFDL step-factor operation: the controller, then N real parameters. The access
+// (shared for the plain forms, exclusive for apply_*) is held only while the core runs.
+template <class Access, std::size_t N, class Rule>
+PyObject* ffdl_operation(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                         Rule rule) {
     return guard([&]() -> PyObject* {
         PyObject* a[N + 1];
         if (!bind(sig, args, nargs, kwnames, a)) return nullptr;
         Instance<FfdlController>* c = nullptr;
         double v[N];
         if (!controller_arg(a[0], ffdl_type(), "FFDLController", c) || !reals(sig, a, 1, v)) return nullptr;
-        std::optional<TuningVector> r;
+        std::optional<decltype(rule(c->core, v))> r;
         {
-            SharedAccess access(c->access);
+            Access access(c->access);
             if (!access) return nullptr;
             r.emplace(rule(c->core, v));
         }
-        return vector_result(*r);
-    });
-}
-
-// apply_* forms: exclusive access while the core computes and stores.
-template <std::size_t N, class Rule>
-PyObject* ffdl_apply(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Rule rule) {
-    return guard([&]() -> PyObject* {
-        PyObject* a[N + 1];
-        if (!bind(sig, args, nargs, kwnames, a)) return nullptr;
-        Instance<FfdlController>* c = nullptr;
-        double v[N];
-        if (!controller_arg(a[0], ffdl_type(), "FFDLController", c) || !reals(sig, a, 1, v)) return nullptr;
-        Status<TuningError> s;
-        {
-            ExclusiveAccess access(c->access);
-            if (!access) return nullptr;
-            s = rule(c->core, v);
-        }
-        return status_result(s);
+        return result(*r);
     });
 }
 
 PyObject* ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_tuning<4>(kFfdlZn, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[4]) {
+    return ffdl_operation<SharedAccess, 4>(kFfdlZn, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[4]) {
         return ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
     });
 }
 
 PyObject* apply_ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_apply<4>(kApplyFfdlZn, args, nargs, kwnames, [](FfdlController& core, const double (&v)[4]) {
+    return ffdl_operation<ExclusiveAccess, 4>(kApplyFfdlZn, args, nargs, kwnames, [](FfdlController& core, const double (&v)[4]) {
         return apply_ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
     });
 }
 
 PyObject* ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_tuning<3>(kFfdlCritical, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[3]) {
+    return ffdl_operation<SharedAccess, 3>(kFfdlCritical, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[3]) {
         return ffdl_critical_tuning(core, v[0], v[1], v[2]);
     });
 }
 
 PyObject* apply_ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_apply<3>(kApplyFfdlCritical, args, nargs, kwnames, [](FfdlController& core, const double (&v)[3]) {
+    return ffdl_operation<ExclusiveAccess, 3>(kApplyFfdlCritical, args, nargs, kwnames, [](FfdlController& core, const double (&v)[3]) {
         return apply_ffdl_critical_tuning(core, v[0], v[1], v[2]);
     });
 }
@@ -231,8 +213,7 @@ PyObject* load_config_from_yaml_fn(PyObject*, PyObject* const* args, Py_ssize_t 
         if (!read_arg(a[0], read) || !path_arg(a[1], path)) return nullptr;
         const auto r = load_config(read, path);
         if (!r) return raise_error(r.error());
-        const SisoParams& p = r.value();
-        return tuple_of(p.eta, p.mu, p.rho, p.lambda, p.eps, p.l_y, p.l_u, p.initial_phi, p.u0, p.u_min, p.u_max);
+        return siso_newargs(r.value());  // the constructors' eleven arguments, in order
     });
 }
 
