@@ -18,6 +18,9 @@ inline constexpr const char* kDefaultConfigPath = "config.yaml";
 // to read carry "无法读取 YAML 文件: ", failures to parse "YAML 解析失败: " (kind Yaml).
 Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std::string>& path);
 
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool is_utf8(std::string_view s);
+
 // The parse, default and validation steps on text already in memory.
 Expected<SisoParams, ParamError> config_from_text(std::string_view text);
 

@@ -65,6 +65,13 @@ Expected<std::string, ReadFailure> read_regular_file(const std::string& path) {
     return text;
 }
 
+
+ParamError read_failure(const std::string& description) {
+    return ParamError::yaml("无法读取 YAML 文件: " + description);
+}
+
+}  // namespace
+
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool is_utf8(std::string_view s) {
     std::size_t i = 0;
@@ -100,12 +107,6 @@ bool is_utf8(std::string_view s) {
     }
     return true;
 }
-
-ParamError read_failure(const std::string& description) {
-    return ParamError::yaml("无法读取 YAML 文件: " + description);
-}
-
-}  // namespace
 
 Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std::string>& path) {
     // 1. Not reading: the default record, unvalidated.
