@@ -2,6 +2,7 @@
 // the core type: a setter of one converted argument, a no-argument mutator, a reader.
 #pragma once
 
+#include <string>
 #include <type_traits>
 
 #include "python/binding.hpp"
@@ -53,5 +54,37 @@ PyObject* reader_method(PyObject* self, PyObject*) {
         return to_py((call.core().*Reader)());
     });
 }
+
+// "<Class>.<method>()", the name a method's messages use.
+inline std::string callable_name(const char* class_name, const char* method_name) {
+    return std::string(class_name) + "." + method_name + "()";
+}
+
+// The setters of parameters that every controller class has, for the class named
+// `Named::name`; each entry is instantiated with the core (or object) setter it calls.
+template <class Named>
+struct SharedSetters {
+    static inline const Signature eta{callable_name(Named::name, "set_eta"), {"eta"}, 1};
+    static inline const Signature mu{callable_name(Named::name, "set_mu"), {"mu"}, 1};
+    static inline const Signature rho{callable_name(Named::name, "set_rho"), {"rho"}, 1};
+    static inline const Signature lambda{callable_name(Named::name, "set_lambda"), {"lambda_"}, 1};
+    static inline const Signature eps{callable_name(Named::name, "set_eps"), {"eps"}, 1};
+    static inline const Signature u0{callable_name(Named::name, "set_u0"), {"u0"}, 1};
+
+    template <auto Set>
+    static PyMethodDef set_eta() { return method("set_eta", setter_method<Set, eta>, "set_eta($self, eta)\n--\n\n"); }
+    template <auto Set>
+    static PyMethodDef set_mu() { return method("set_mu", setter_method<Set, mu>, "set_mu($self, mu)\n--\n\n"); }
+    template <auto Set>
+    static PyMethodDef set_rho() { return method("set_rho", setter_method<Set, rho>, "set_rho($self, rho)\n--\n\n"); }
+    template <auto Set>
+    static PyMethodDef set_lambda() {
+        return method("set_lambda", setter_method<Set, lambda>, "set_lambda($self, lambda_)\n--\n\n");
+    }
+    template <auto Set>
+    static PyMethodDef set_eps() { return method("set_eps", setter_method<Set, eps>, "set_eps($self, eps)\n--\n\n"); }
+    template <auto Set>
+    static PyMethodDef set_u0() { return method("set_u0", setter_method<Set, u0>, "set_u0($self, u0)\n--\n\n"); }
+};
 
 }  // namespace vorn::py

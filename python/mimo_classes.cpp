@@ -109,7 +109,8 @@ struct MimoMethods {
     using Class = MimoClass<F>;
     using Object = MimoObject<F>;
 
-    static std::string callable(const char* method) { return std::string(Class::name) + "." + method + "()"; }
+    using Shared = SharedSetters<Class>;
+    static std::string callable(const char* method) { return callable_name(Class::name, method); }
 
     static inline const Signature kNew{
         callable("__new__"),
@@ -117,14 +118,8 @@ struct MimoMethods {
         1};
     static inline const Signature kUpdate{callable("update"), {"y", "yd"}, 2};
     static inline const Signature kSetPhiHat{callable("set_phi_hat"), {"phi"}, 1};
-    static inline const Signature kEta{callable("set_eta"), {"eta"}, 1};
-    static inline const Signature kMu{callable("set_mu"), {"mu"}, 1};
-    static inline const Signature kRho{callable("set_rho"), {"rho"}, 1};
-    static inline const Signature kLambda{callable("set_lambda"), {"lambda_"}, 1};
-    static inline const Signature kEps{callable("set_eps"), {"eps"}, 1};
     static inline const Signature kMUpper{callable("set_m_upper"), {"m_upper"}, 1};
     static inline const Signature kMLower{callable("set_m_lower"), {"m_lower"}, 1};
-    static inline const Signature kU0{callable("set_u0"), {"u0"}, 1};
     static inline const Signature kInitialPhi{callable("set_initial_phi"), {"initial_phi"}, 1};
 
     // Converts, validates, checks the storage size, then builds.
@@ -228,14 +223,14 @@ struct MimoMethods {
         method("reset", mutator_method<Object, &Object::reset>, "reset($self)\n--\n\n"),
         method("get_phi", get_phi, "get_phi($self)\n--\n\n"),
         method("set_phi_hat", set_phi_hat, "set_phi_hat($self, phi)\n--\n\n"),
-        method("set_eta", setter_method<&Object::set_eta, kEta>, "set_eta($self, eta)\n--\n\n"),
-        method("set_mu", setter_method<&Object::set_mu, kMu>, "set_mu($self, mu)\n--\n\n"),
-        method("set_rho", setter_method<&Object::set_rho, kRho>, "set_rho($self, rho)\n--\n\n"),
-        method("set_lambda", setter_method<&Object::set_lambda, kLambda>, "set_lambda($self, lambda_)\n--\n\n"),
-        method("set_eps", setter_method<&Object::set_eps, kEps>, "set_eps($self, eps)\n--\n\n"),
+        Shared::template set_eta<&Object::set_eta>(),
+        Shared::template set_mu<&Object::set_mu>(),
+        Shared::template set_rho<&Object::set_rho>(),
+        Shared::template set_lambda<&Object::set_lambda>(),
+        Shared::template set_eps<&Object::set_eps>(),
         method("set_m_upper", setter_method<&Object::set_m_upper, kMUpper>, "set_m_upper($self, m_upper)\n--\n\n"),
         method("set_m_lower", setter_method<&Object::set_m_lower, kMLower>, "set_m_lower($self, m_lower)\n--\n\n"),
-        method("set_u0", setter_method<&Object::set_u0, kU0>, "set_u0($self, u0)\n--\n\n"),
+        Shared::template set_u0<&Object::set_u0>(),
         method("set_initial_phi", setter_method<&Object::set_initial_phi, kInitialPhi>,
                "set_initial_phi($self, initial_phi)\n--\n\n"),
         end_of_methods(),

@@ -62,26 +62,19 @@ struct SisoClass;
 // set_u_min, set_u_max (std::optional<double>).
 template <class Core>
 struct SisoMethods {
-    static std::string callable(const char* method) { return std::string(SisoClass<Core>::name) + "." + method + "()"; }
+    using Shared = SharedSetters<SisoClass<Core>>;
+    static std::string callable(const char* method) { return callable_name(SisoClass<Core>::name, method); }
 
-    static inline const Signature eta{callable("set_eta"), {"eta"}, 1};
-    static inline const Signature mu{callable("set_mu"), {"mu"}, 1};
-    static inline const Signature rho{callable("set_rho"), {"rho"}, 1};
-    static inline const Signature lambda{callable("set_lambda"), {"lambda_"}, 1};
-    static inline const Signature eps{callable("set_eps"), {"eps"}, 1};
-    static inline const Signature u0{callable("set_u0"), {"u0"}, 1};
     static inline const Signature u_min{callable("set_u_min"), {"u_min"}, 1};
     static inline const Signature u_max{callable("set_u_max"), {"u_max"}, 1};
 
     // set_eta … set_u0, in method-table order.
-    static PyMethodDef set_eta() { return method("set_eta", setter_method<&Core::set_eta, eta>, "set_eta($self, eta)\n--\n\n"); }
-    static PyMethodDef set_mu() { return method("set_mu", setter_method<&Core::set_mu, mu>, "set_mu($self, mu)\n--\n\n"); }
-    static PyMethodDef set_rho() { return method("set_rho", setter_method<&Core::set_rho, rho>, "set_rho($self, rho)\n--\n\n"); }
-    static PyMethodDef set_lambda() {
-        return method("set_lambda", setter_method<&Core::set_lambda, lambda>, "set_lambda($self, lambda_)\n--\n\n");
-    }
-    static PyMethodDef set_eps() { return method("set_eps", setter_method<&Core::set_eps, eps>, "set_eps($self, eps)\n--\n\n"); }
-    static PyMethodDef set_u0() { return method("set_u0", setter_method<&Core::set_u0, u0>, "set_u0($self, u0)\n--\n\n"); }
+    static PyMethodDef set_eta() { return Shared::template set_eta<&Core::set_eta>(); }
+    static PyMethodDef set_mu() { return Shared::template set_mu<&Core::set_mu>(); }
+    static PyMethodDef set_rho() { return Shared::template set_rho<&Core::set_rho>(); }
+    static PyMethodDef set_lambda() { return Shared::template set_lambda<&Core::set_lambda>(); }
+    static PyMethodDef set_eps() { return Shared::template set_eps<&Core::set_eps>(); }
+    static PyMethodDef set_u0() { return Shared::template set_u0<&Core::set_u0>(); }
     static PyMethodDef set_u_min() {
         return method("set_u_min", setter_method<&Core::set_u_min, u_min>, "set_u_min($self, u_min)\n--\n\n");
     }
