@@ -105,12 +105,17 @@ def _report(runs: Sequence[demo.Run], args: argparse.Namespace) -> int:
     return status
 
 
+def _check_plot_support(args: argparse.Namespace) -> None:
+    # Before any run: a missing matplotlib is a setup problem, not a failure to track.
+    from vorn import plot
+
+    if getattr(args, "plot", None) and not plot.have_matplotlib():
+        raise UsageError(plot.INSTALL_HINT)
+
+
 def _plot(runs: Sequence[demo.Run], path: str) -> int:
     from vorn import plot
 
-    if not plot.have_matplotlib():
-        print(f"{PROG}: {plot.INSTALL_HINT}", file=sys.stderr)
-        return 1
     try:
         if len(runs) == 1:
             plot.save_run(runs[0], path)
@@ -141,6 +146,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         args_list.insert(0, "demo")
     try:
         args = build_parser().parse_args(args_list)
+        _check_plot_support(args)
         if args.command == "check-config":
             return check_config.run(args, sys.stdout, sys.stderr)
         return _run_one(args) if args.command == "run" else _run_demo(args)
