@@ -27,8 +27,10 @@ ALTERNATIVES = {
     "phi": "initial_phi",
     "phi0": "initial_phi",
     "phi_0": "initial_phi",
+    "phi_init": "initial_phi",
     "initial_phi_hat": "initial_phi",
     "u_init": "u0",
+    "uo": "u0",
     "u_lower": "u_min",
     "u_upper": "u_max",
     "umin": "u_min",
@@ -57,7 +59,7 @@ def likely_key(key: str) -> str | None:
         return ALTERNATIVES[folded]
     if _normal(key) in _BY_NORMAL:
         return _BY_NORMAL[_normal(key)]
-    close = difflib.get_close_matches(folded, [k.casefold() for k in FILE_KEYS], n=1, cutoff=0.75)
+    close = difflib.get_close_matches(folded, [k.casefold() for k in FILE_KEYS], n=1, cutoff=0.6)
     return _BY_NORMAL[_normal(close[0])] if close else None
 
 
