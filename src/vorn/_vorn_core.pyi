@@ -51,8 +51,92 @@ _SisoArgs: TypeAlias = tuple[float, float, float, float, float, int, int, float,
 # (u, delta_y, delta_h, e, phi)
 _StepRecord: TypeAlias = tuple[float, float, list[float], float, list[float]]
 
+@type_check_only
+class _SisoController:
+    """What the three SISO controller classes share: setters and the pickle protocol. Not a runtime
+    class; CFDLController, PFDLController and FFDLController derive from object.
+    """
+    def set_eta(self, eta: _Float) -> None:
+        """Sets the estimator's step factor eta. Not validated (the constructor's 0 < eta <= 2
+        is not enforced); takes effect at the next update.
+
+        Raises TypeError (note "while processing 'eta'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_mu(self, mu: _Float) -> None:
+        """Sets the estimator's regularising weight mu. Not validated; takes effect at the next
+        update.
+
+        Raises TypeError (note "while processing 'mu'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_rho(self, rho: _Float) -> None:
+        """Sets the control law's step factor rho. Not validated; takes effect at the next update.
+
+        Raises TypeError (note "while processing 'rho'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_lambda(self, lambda_: _Float) -> None:
+        """Sets the control law's weight lambda (argument lambda_) on the input change. Not
+        validated; takes effect at the next update.
+
+        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_eps(self, eps: _Float) -> None:
+        """Sets the threshold eps of the estimator's reset rule. Not validated.
+
+        Raises TypeError (note "while processing 'eps'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_u0(self, u0: _Float) -> None:
+        """Sets the input u0 assumed before the first sample. The input history keeps its values
+        until the next reset(), which then starts from u0.
+
+        Raises TypeError (note "while processing 'u0'") if the value does not convert to
+        float; RuntimeError on re-entry into a controller that is in the middle of a call.
+        """
+    def set_u_min(self, u_min: _Float | None) -> None:
+        """Sets the lower limit u_min of the control input; None removes it. Not validated: with
+        u_min > u_max every input becomes u_max, which is applied last.
+
+        Raises TypeError (note "while processing 'u_min'") if the value is neither None nor
+        convertible to float.
+        """
+    def set_u_max(self, u_max: _Float | None) -> None:
+        """Sets the upper limit u_max of the control input; None removes it. Not validated: with
+        u_min > u_max every input becomes u_max, which is applied last.
+
+        Raises TypeError (note "while processing 'u_max'") if the value is neither None nor
+        convertible to float.
+        """
+    def __getnewargs__(self) -> _SisoArgs:
+        """The eleven constructor arguments (eta, mu, rho, lambda_, eps, l_y, l_u, initial_phi, u0,
+        u_min, u_max) from the controller's current parameters, limits None when absent.
+        Unpickling passes them to the class's constructor, which validates them again: a value
+        stored by a setter outside the constructor's ranges pickles but fails to unpickle
+        (ValueError). vorn.params(controller) shows them by name.
+        """
+    def __getstate__(self) -> dict[str, Any]:
+        """The pickle state: the eleven parameters (key "lambda", not "lambda_"), then the history and
+        the current estimate: "y_prev", "u_prev", "u_prev2", "phi_hat" (CFDLController); "y_prev",
+        "u_hist", "phi_hat" (PFDLController); "y_hist", "u_hist", "phi_hat", "rho_vector", None
+        when absent (FFDLController). The estimator's reset value is not saved: an unpickled copy
+        resets to the pickled estimate, so it departs from its original at the first reset.
+        """
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        """Restores a state dictionary made by __getstate__. Nothing is validated except the
+        pseudo-orders; the saved estimate becomes both the estimate and its reset value.
+
+        Raises:
+            TypeError: state is not a dict.
+            KeyError: a key is missing.
+            ValueError: pseudo-orders that do not fit the form, or a vector too short.
+        The controller is left unchanged on failure.
+        """
+
 @final
-class CFDLController:
+class CFDLController(_SisoController):
     """SISO model-free adaptive controller in the compact form (CFDL).
 
     Models the plant around its operating point as y(k+1) - y(k) = phi(k) * (u(k) - u(k-1))
@@ -132,90 +216,71 @@ class CFDLController:
             ValueError: phi does not have exactly one item ("CFDL 的 phi_hat 长度必须为 1，实际为 n").
             TypeError: a str or a non-sequence, or an item that does not convert to float.
         """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated (the constructor's 0 < eta <= 2
-        is not enforced); takes effect at the next update.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's regularising weight mu. Not validated; takes effect at the next
-        update.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_) on the input change. Not
-        validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the estimator's reset rule. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 assumed before the first sample. The input history keeps its values
-        until the next reset(), which then starts from u0.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
     def set_initial_phi(self, initial_phi: _Float) -> None:
         """Sets the reset value of the estimate (the parameter initial_phi). The current estimate is
         unchanged until the reset rule fires or reset() is called.
 
         Raises TypeError (note "while processing 'initial_phi'") if the value does not convert.
         """
-    def set_u_min(self, u_min: _Float | None) -> None:
-        """Sets the lower limit u_min of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
 
-        Raises TypeError (note "while processing 'u_min'") if the value is neither None nor
-        convertible to float.
-        """
-    def set_u_max(self, u_max: _Float | None) -> None:
-        """Sets the upper limit u_max of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
+@type_check_only
+class _VectorController(_SisoController):
+    """What PFDLController and FFDLController share. The PPD vector has n components: l_u for
+    PFDLController, l_y + l_u for FFDLController. Not a runtime class.
+    """
+    def update(self, y: _Float, yd: _Float) -> float:
+        """Runs one control step and returns the new control input u (clamped to the limits).
 
-        Raises TypeError (note "while processing 'u_max'") if the value is neither None nor
-        convertible to float.
+        y: the output measured at this sample; yd: the set point (both in the plant's output
+        units, any float; NaN and infinities are not refused and flow into the result and the
+        estimate until reset()).
+
+        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
+        RuntimeError on re-entry into a controller that is in the middle of a call.
         """
-    def __getnewargs__(self) -> _SisoArgs:
-        """The eleven constructor arguments (eta, mu, rho, lambda_, eps, l_y, l_u, initial_phi, u0,
-        u_min, u_max) from the controller's current parameters, limits None when absent.
-        Unpickling passes them to CFDLController(), which validates them again: a value stored by a
-        setter outside the constructor's ranges pickles but fails to unpickle (ValueError).
+    def update_logged(self, y: _Float, yd: _Float) -> _StepRecord:
+        """Runs the same control step as update() and returns (u, delta_y, delta_h, e, phi).
+
+        u: the new input; delta_y: y minus the previous y; delta_h: the increment vector given to
+        the estimator (n floats); e: yd - y; phi: the PPD vector after this step.
+
+        y: the output measured at this sample; yd: the set point (both in the plant's output
+        units, any float; NaN and infinities are not refused and flow into the result and the
+        estimate until reset()).
+
+        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
+        RuntimeError on re-entry into a controller that is in the middle of a call.
         """
-    def __getstate__(self) -> dict[str, Any]:
-        """The pickle state: the eleven parameters (key "lambda", not "lambda_"), then "y_prev", "u_prev", "u_prev2" (the history) and "phi_hat"
-        (the current estimate).
-        The estimator's reset value is not saved: an unpickled copy resets to the pickled estimate.
+    def reset(self) -> None:
+        """Returns the estimate to its reset vector and the histories to their initial state
+        (previous output 0.0, previous inputs u0). Parameters and step factors are kept.
         """
-    def __setstate__(self, state: dict[str, Any]) -> None:
-        """Restores a state dictionary made by __getstate__. Nothing is validated except the
-        pseudo-orders; the saved estimate becomes both the estimate and its reset value.
+    def get_phi(self) -> list[float]:
+        """The current PPD vector estimate (n floats), as a new list."""
+    def set_phi_hat(self, phi: _Vector) -> None:
+        """Sets the PPD vector estimate and its reset vector.
+
+        phi: a sequence of n floats, one per component.
 
         Raises:
-            TypeError: state is not a dict.
-            KeyError: a key is missing.
-            ValueError: pseudo-orders that do not fit the form, or a vector too short.
-        The controller is left unchanged on failure.
+            ValueError: too few items ("phi 长度至少为 <least>，实际为 <m>"; PFDL needs at least 1,
+                FFDL at least l_y + l_u).
+            TypeError: a str or a non-sequence, or an item that does not convert to float.
+        """
+    def set_initial_phi(self, initial_phi: _Vector) -> None:
+        """Sets the reset vector of the estimate (and the parameter initial_phi to its first entry).
+
+        initial_phi: a sequence of n floats. The current estimate is unchanged until the reset
+        rule fires or reset() is called.
+
+        Raises:
+            ValueError: too few items ("initial_phi 长度至少为 <least>，实际为 <m>"; PFDL needs at
+                least 1, FFDL at least l_y + l_u).
+            TypeError: a number or a str instead of a sequence, or an item that does not convert.
         """
 
 @final
-class PFDLController:
+class PFDLController(_VectorController):
     """SISO model-free adaptive controller in the partial form (PFDL).
 
     Models the next output increment as the inner product of a PPD vector with the last l_u
@@ -265,132 +330,9 @@ class PFDLController:
         u_max: _Float | None = None,
     ) -> Self:
         """Builds the controller; see the class docstring for the parameters and the errors."""
-    def update(self, y: _Float, yd: _Float) -> float:
-        """Runs one control step and returns the new control input u (clamped to the limits).
-
-        y: the output measured at this sample; yd: the set point (both in the plant's output
-        units, any float; NaN and infinities are not refused and flow into the result and the
-        estimate until reset()).
-
-        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
-        RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def update_logged(self, y: _Float, yd: _Float) -> _StepRecord:
-        """Runs the same control step as update() and returns (u, delta_y, delta_h, e, phi).
-
-        u: the new input; delta_y: y minus the previous y; delta_h: the increment vector given to
-        the estimator (l_u floats); e: yd - y; phi: the PPD vector after this step.
-
-        y: the output measured at this sample; yd: the set point (both in the plant's output
-        units, any float; NaN and infinities are not refused and flow into the result and the
-        estimate until reset()).
-
-        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
-        RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def reset(self) -> None:
-        """Returns the estimate to its reset vector and the histories to their initial state
-        (previous output 0.0, previous inputs u0). Parameters and step factors are kept.
-        """
-    def get_phi(self) -> list[float]:
-        """The current PPD vector estimate (l_u floats), as a new list."""
-    def set_phi_hat(self, phi: _Vector) -> None:
-        """Sets the PPD vector estimate and its reset vector.
-
-        phi: a sequence of floats, one per component (l_u).
-
-        Raises:
-            ValueError: an empty sequence ("phi 长度至少为 1，实际为 m").
-            TypeError: a str or a non-sequence, or an item that does not convert to float.
-        """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated (the constructor's 0 < eta <= 2
-        is not enforced); takes effect at the next update.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's regularising weight mu. Not validated; takes effect at the next
-        update.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_) on the input change. Not
-        validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the estimator's reset rule. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 assumed before the first sample. The input history keeps its values
-        until the next reset(), which then starts from u0.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_initial_phi(self, initial_phi: _Vector) -> None:
-        """Sets the reset vector of the estimate (and the parameter initial_phi to its first entry).
-
-        initial_phi: a sequence of floats, one per component of the estimate (l_u for PFDL,
-        l_y + l_u for FFDL). The current estimate is unchanged until the reset rule fires or
-        reset() is called.
-
-        Raises:
-            ValueError: an empty sequence ("initial_phi 长度至少为 1，实际为 m").
-            TypeError: a number or a str instead of a sequence, or an item that does not convert.
-        """
-    def set_u_min(self, u_min: _Float | None) -> None:
-        """Sets the lower limit u_min of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
-
-        Raises TypeError (note "while processing 'u_min'") if the value is neither None nor
-        convertible to float.
-        """
-    def set_u_max(self, u_max: _Float | None) -> None:
-        """Sets the upper limit u_max of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
-
-        Raises TypeError (note "while processing 'u_max'") if the value is neither None nor
-        convertible to float.
-        """
-    def __getnewargs__(self) -> _SisoArgs:
-        """The eleven constructor arguments (eta, mu, rho, lambda_, eps, l_y, l_u, initial_phi, u0,
-        u_min, u_max) from the controller's current parameters, limits None when absent.
-        Unpickling passes them to PFDLController(), which validates them again: a value stored by a
-        setter outside the constructor's ranges pickles but fails to unpickle (ValueError).
-        """
-    def __getstate__(self) -> dict[str, Any]:
-        """The pickle state: the eleven parameters (key "lambda", not "lambda_"), then "y_prev", "u_hist" and "phi_hat".
-        The estimator's reset value is not saved: an unpickled copy resets to the pickled estimate.
-        """
-    def __setstate__(self, state: dict[str, Any]) -> None:
-        """Restores a state dictionary made by __getstate__. Nothing is validated except the
-        pseudo-orders; the saved estimate becomes both the estimate and its reset value.
-
-        Raises:
-            TypeError: state is not a dict.
-            KeyError: a key is missing.
-            ValueError: pseudo-orders that do not fit the form, or a vector too short.
-        The controller is left unchanged on failure.
-        """
 
 @final
-class FFDLController:
+class FFDLController(_VectorController):
     """SISO model-free adaptive controller in the full form (FFDL).
 
     Models the next output increment as the inner product of a PPD vector with the last l_y
@@ -441,109 +383,6 @@ class FFDLController:
         u_max: _Float | None = None,
     ) -> Self:
         """Builds the controller; see the class docstring for the parameters and the errors."""
-    def update(self, y: _Float, yd: _Float) -> float:
-        """Runs one control step and returns the new control input u (clamped to the limits).
-
-        y: the output measured at this sample; yd: the set point (both in the plant's output
-        units, any float; NaN and infinities are not refused and flow into the result and the
-        estimate until reset()).
-
-        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
-        RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def update_logged(self, y: _Float, yd: _Float) -> _StepRecord:
-        """Runs the same control step as update() and returns (u, delta_y, delta_h, e, phi).
-
-        u: the new input; delta_y: y minus the previous y; delta_h: the increment vector given to
-        the estimator (l_y + l_u floats); e: yd - y; phi: the PPD vector after this step.
-
-        y: the output measured at this sample; yd: the set point (both in the plant's output
-        units, any float; NaN and infinities are not refused and flow into the result and the
-        estimate until reset()).
-
-        Raises TypeError (note naming y or yd) if an argument does not convert to float, and
-        RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def reset(self) -> None:
-        """Returns the estimate to its reset vector and the histories to their initial state
-        (previous output 0.0, previous inputs u0). Parameters and step factors are kept.
-        """
-    def get_phi(self) -> list[float]:
-        """The current PPD vector estimate (l_y + l_u floats), as a new list."""
-    def set_phi_hat(self, phi: _Vector) -> None:
-        """Sets the PPD vector estimate and its reset vector.
-
-        phi: a sequence of floats, one per component (l_y + l_u).
-
-        Raises:
-            ValueError: fewer than l_y + l_u items ("phi 长度至少为 l_y + l_u，实际为 m").
-            TypeError: a str or a non-sequence, or an item that does not convert to float.
-        """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated (the constructor's 0 < eta <= 2
-        is not enforced); takes effect at the next update.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's regularising weight mu. Not validated; takes effect at the next
-        update.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_) on the input change. Not
-        validated; takes effect at the next update.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the estimator's reset rule. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 assumed before the first sample. The input history keeps its values
-        until the next reset(), which then starts from u0.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to
-        float; RuntimeError on re-entry into a controller that is in the middle of a call.
-        """
-    def set_initial_phi(self, initial_phi: _Vector) -> None:
-        """Sets the reset vector of the estimate (and the parameter initial_phi to its first entry).
-
-        initial_phi: a sequence of floats, one per component of the estimate (l_u for PFDL,
-        l_y + l_u for FFDL). The current estimate is unchanged until the reset rule fires or
-        reset() is called.
-
-        Raises:
-            ValueError: fewer than l_y + l_u items ("initial_phi 长度至少为 l_y + l_u，实际为 m").
-            TypeError: a number or a str instead of a sequence, or an item that does not convert.
-        """
-    def set_u_min(self, u_min: _Float | None) -> None:
-        """Sets the lower limit u_min of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
-
-        Raises TypeError (note "while processing 'u_min'") if the value is neither None nor
-        convertible to float.
-        """
-    def set_u_max(self, u_max: _Float | None) -> None:
-        """Sets the upper limit u_max of the control input; None removes it. Not validated: with
-        u_min > u_max every input becomes u_max, which is applied last.
-
-        Raises TypeError (note "while processing 'u_max'") if the value is neither None nor
-        convertible to float.
-        """
     def set_rho_vector(self, rho: _Vector) -> None:
         """Sets one step factor per component of the control law (l_y + l_u floats), replacing the
         scalar rho in the law; kept across reset() and pickling.
@@ -552,29 +391,96 @@ class FFDLController:
             ValueError: fewer than l_y + l_u items ("rho 长度至少为 l_y + l_u，实际为 m").
             TypeError: a str or a non-sequence, or an item that does not convert to float.
         """
-    def __getnewargs__(self) -> _SisoArgs:
-        """The eleven constructor arguments (eta, mu, rho, lambda_, eps, l_y, l_u, initial_phi, u0,
-        u_min, u_max) from the controller's current parameters, limits None when absent.
-        Unpickling passes them to FFDLController(), which validates them again: a value stored by a
-        setter outside the constructor's ranges pickles but fails to unpickle (ValueError).
-        """
-    def __getstate__(self) -> dict[str, Any]:
-        """The pickle state: the eleven parameters (key "lambda", not "lambda_"), then "y_hist", "u_hist", "phi_hat" and "rho_vector" (None when absent).
-        The estimator's reset value is not saved: an unpickled copy resets to the pickled estimate.
-        """
-    def __setstate__(self, state: dict[str, Any]) -> None:
-        """Restores a state dictionary made by __getstate__. Nothing is validated except the
-        pseudo-orders; the saved estimate becomes both the estimate and its reset value.
+
+@type_check_only
+class _MimoController:
+    """What the three MIMO controller classes share. Their layers (dim x dim pseudo-Jacobians) are:
+    one for MimoCfdlController; l_u for MimoPfdlController, the newest input increment's first;
+    l_y output layers, then l_u input layers, for MimoFfdlController. Not a runtime class.
+    """
+    @property
+    def dim(self) -> int:
+        """The number of inputs and outputs (read-only)."""
+    def update(self, y: _Vector, yd: _Vector) -> list[float]:
+        """Runs one control step and returns the new input vector u(k) as a list of dim floats.
+
+        y: the measured outputs; yd: the set points; each a sequence of dim floats (a list, a
+        tuple or a NumPy array). NaN and infinities are not refused.
 
         Raises:
-            TypeError: state is not a dict.
-            KeyError: a key is missing.
-            ValueError: pseudo-orders that do not fit the form, or a vector too short.
-        The controller is left unchanged on failure.
+            ValueError: y or yd does not have dim items ("y 长度 1 ≠ dim 2").
+            TypeError: a str or a non-sequence, or an item that does not convert to float (note
+                naming y or yd). Both are converted before either length is tested.
+            RuntimeError: re-entry into a controller that is in the middle of a call.
+        """
+    def reset(self) -> None:
+        """Returns every layer to initial_phi * I and the histories to their initial state (inputs
+        u0, increments zero). Parameters are kept.
+        """
+    def get_phi(self) -> list[list[list[float]]]:
+        """The current layers as nested lists [layer][row][column]. A copy: changing it changes
+        nothing in the controller.
+        """
+    def set_phi_hat(self, phi: _Layers) -> None:
+        """Replaces the current layers (the reset target initial_phi * I is kept).
+
+        phi: a sequence of layers, as get_phi() returns them, each dim rows of dim floats.
+
+        Raises:
+            ValueError: a wrong number of layers ("CFDL 的 phi 层数应为 1，实际为 n", and the
+                PFDL/FFDL counterparts), a layer with a wrong number of rows ("phi 行数 3 ≠ dim 2")
+                or a row of the wrong length ("phi 列数 1 ≠ dim 2"); the first problem is reported.
+            TypeError: a str or a non-sequence at any level, or an item that does not convert.
+        """
+    def set_eta(self, eta: _Float) -> None:
+        """Sets the estimator's step factor eta. Not validated.
+
+        Raises TypeError (note "while processing 'eta'") if the value does not convert to float.
+        """
+    def set_mu(self, mu: _Float) -> None:
+        """Sets the estimator's weight mu. Not validated.
+
+        Raises TypeError (note "while processing 'mu'") if the value does not convert to float.
+        """
+    def set_rho(self, rho: _Float) -> None:
+        """Sets the control law's step factor rho. Not validated.
+
+        Raises TypeError (note "while processing 'rho'") if the value does not convert to float.
+        """
+    def set_lambda(self, lambda_: _Float) -> None:
+        """Sets the control law's weight lambda (argument lambda_). Not validated.
+
+        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to float.
+        """
+    def set_eps(self, eps: _Float) -> None:
+        """Sets the threshold eps of the update and reset rules. Not validated.
+
+        Raises TypeError (note "while processing 'eps'") if the value does not convert to float.
+        """
+    def set_m_upper(self, m_upper: _Float) -> None:
+        """Sets the upper bound m_upper on a layer's Frobenius norm. Not validated.
+
+        Raises TypeError (note "while processing 'm_upper'") if the value does not convert to float.
+        """
+    def set_m_lower(self, m_lower: _Float) -> None:
+        """Sets the lower bound m_lower on a layer's Frobenius norm. Not validated.
+
+        Raises TypeError (note "while processing 'm_lower'") if the value does not convert to float.
+        """
+    def set_u0(self, u0: _Float) -> None:
+        """Sets the input u0 used by the next reset(). Not validated.
+
+        Raises TypeError (note "while processing 'u0'") if the value does not convert to float.
+        """
+    def set_initial_phi(self, initial_phi: _Float) -> None:
+        """Sets the diagonal initial_phi of the reset target; the current layers are
+        unchanged until a reset rule fires or reset() is called. Not validated.
+
+        Raises TypeError (note "while processing 'initial_phi'") if the value does not convert to float.
         """
 
 @final
-class MimoCfdlController:
+class MimoCfdlController(_MimoController):
     """MIMO model-free adaptive controller in the compact form for a square plant of dim inputs
     and dim outputs: one dim x dim pseudo-Jacobian, with a Frobenius-norm bound and resets on
     small increments and on a change of the determinant's sign.
@@ -619,89 +525,9 @@ class MimoCfdlController:
         m_lower: _Float = 1e-6,
     ) -> Self:
         """Builds the controller; see the class docstring for the parameters and the errors."""
-    @property
-    def dim(self) -> int:
-        """The number of inputs and outputs (read-only)."""
-    def update(self, y: _Vector, yd: _Vector) -> list[float]:
-        """Runs one control step and returns the new input vector u(k) as a list of dim floats.
-
-        y: the measured outputs; yd: the set points; each a sequence of dim floats (a list, a
-        tuple or a NumPy array). NaN and infinities are not refused.
-
-        Raises:
-            ValueError: y or yd does not have dim items ("y 长度 1 ≠ dim 2").
-            TypeError: a str or a non-sequence, or an item that does not convert to float (note
-                naming y or yd). Both are converted before either length is tested.
-            RuntimeError: re-entry into a controller that is in the middle of a call.
-        """
-    def reset(self) -> None:
-        """Returns every layer to initial_phi * I and the histories to their initial state (inputs
-        u0, increments zero). Parameters are kept.
-        """
-    def get_phi(self) -> list[list[list[float]]]:
-        """The current pseudo-Jacobian layers as nested lists [layer][row][column]: one layer.
-        A copy: changing it changes nothing in the controller.
-        """
-    def set_phi_hat(self, phi: _Layers) -> None:
-        """Replaces the current layers (the reset target initial_phi * I is kept).
-
-        phi: a sequence of layers (one layer), each dim rows of dim floats.
-
-        Raises:
-            ValueError: a wrong number of layers ("CFDL 的 phi 层数应为 1，实际为 n"), a layer with a
-                wrong number of rows ("phi 行数 3 ≠ dim 2") or a row of the wrong length
-                ("phi 列数 1 ≠ dim 2"); the first problem is reported.
-            TypeError: a str or a non-sequence at any level, or an item that does not convert.
-        """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to float.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's weight mu. Not validated.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to float.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to float.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_). Not validated.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to float.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the update and reset rules. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to float.
-        """
-    def set_m_upper(self, m_upper: _Float) -> None:
-        """Sets the upper bound m_upper on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_upper'") if the value does not convert to float.
-        """
-    def set_m_lower(self, m_lower: _Float) -> None:
-        """Sets the lower bound m_lower on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_lower'") if the value does not convert to float.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 used by the next reset(). Not validated.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to float.
-        """
-    def set_initial_phi(self, initial_phi: _Float) -> None:
-        """Sets the diagonal initial_phi of the reset target; the current layers are
-        unchanged until a reset rule fires or reset() is called. Not validated.
-
-        Raises TypeError (note "while processing 'initial_phi'") if the value does not convert to float.
-        """
 
 @final
-class MimoPfdlController:
+class MimoPfdlController(_MimoController):
     """MIMO model-free adaptive controller in the partial form: l_u dim x dim pseudo-Jacobian
     layers, one per recent input increment.
 
@@ -745,89 +571,9 @@ class MimoPfdlController:
         m_lower: _Float = 1e-6,
     ) -> Self:
         """Builds the controller; see the class docstring for the parameters and the errors."""
-    @property
-    def dim(self) -> int:
-        """The number of inputs and outputs (read-only)."""
-    def update(self, y: _Vector, yd: _Vector) -> list[float]:
-        """Runs one control step and returns the new input vector u(k) as a list of dim floats.
-
-        y: the measured outputs; yd: the set points; each a sequence of dim floats (a list, a
-        tuple or a NumPy array). NaN and infinities are not refused.
-
-        Raises:
-            ValueError: y or yd does not have dim items ("y 长度 1 ≠ dim 2").
-            TypeError: a str or a non-sequence, or an item that does not convert to float (note
-                naming y or yd). Both are converted before either length is tested.
-            RuntimeError: re-entry into a controller that is in the middle of a call.
-        """
-    def reset(self) -> None:
-        """Returns every layer to initial_phi * I and the histories to their initial state (inputs
-        u0, increments zero). Parameters are kept.
-        """
-    def get_phi(self) -> list[list[list[float]]]:
-        """The current pseudo-Jacobian layers as nested lists [layer][row][column]: l_u layers, the newest input increment's first.
-        A copy: changing it changes nothing in the controller.
-        """
-    def set_phi_hat(self, phi: _Layers) -> None:
-        """Replaces the current layers (the reset target initial_phi * I is kept).
-
-        phi: a sequence of layers (l_u layers, the newest input increment's first), each dim rows of dim floats.
-
-        Raises:
-            ValueError: a wrong number of layers ("PFDL 的 phi 层数应为 l_u，实际为 n"), a layer with a
-                wrong number of rows ("phi 行数 3 ≠ dim 2") or a row of the wrong length
-                ("phi 列数 1 ≠ dim 2"); the first problem is reported.
-            TypeError: a str or a non-sequence at any level, or an item that does not convert.
-        """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to float.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's weight mu. Not validated.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to float.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to float.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_). Not validated.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to float.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the update and reset rules. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to float.
-        """
-    def set_m_upper(self, m_upper: _Float) -> None:
-        """Sets the upper bound m_upper on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_upper'") if the value does not convert to float.
-        """
-    def set_m_lower(self, m_lower: _Float) -> None:
-        """Sets the lower bound m_lower on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_lower'") if the value does not convert to float.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 used by the next reset(). Not validated.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to float.
-        """
-    def set_initial_phi(self, initial_phi: _Float) -> None:
-        """Sets the diagonal initial_phi of the reset target; the current layers are
-        unchanged until a reset rule fires or reset() is called. Not validated.
-
-        Raises TypeError (note "while processing 'initial_phi'") if the value does not convert to float.
-        """
 
 @final
-class MimoFfdlController:
+class MimoFfdlController(_MimoController):
     """MIMO model-free adaptive controller in the full form: l_y output layers and l_u input
     layers (dim x dim pseudo-Jacobians), one per recent output and input increment.
 
@@ -871,86 +617,6 @@ class MimoFfdlController:
         m_lower: _Float = 1e-6,
     ) -> Self:
         """Builds the controller; see the class docstring for the parameters and the errors."""
-    @property
-    def dim(self) -> int:
-        """The number of inputs and outputs (read-only)."""
-    def update(self, y: _Vector, yd: _Vector) -> list[float]:
-        """Runs one control step and returns the new input vector u(k) as a list of dim floats.
-
-        y: the measured outputs; yd: the set points; each a sequence of dim floats (a list, a
-        tuple or a NumPy array). NaN and infinities are not refused.
-
-        Raises:
-            ValueError: y or yd does not have dim items ("y 长度 1 ≠ dim 2").
-            TypeError: a str or a non-sequence, or an item that does not convert to float (note
-                naming y or yd). Both are converted before either length is tested.
-            RuntimeError: re-entry into a controller that is in the middle of a call.
-        """
-    def reset(self) -> None:
-        """Returns every layer to initial_phi * I and the histories to their initial state (inputs
-        u0, increments zero). Parameters are kept.
-        """
-    def get_phi(self) -> list[list[list[float]]]:
-        """The current pseudo-Jacobian layers as nested lists [layer][row][column]: l_y output layers, then l_u input layers.
-        A copy: changing it changes nothing in the controller.
-        """
-    def set_phi_hat(self, phi: _Layers) -> None:
-        """Replaces the current layers (the reset target initial_phi * I is kept).
-
-        phi: a sequence of layers (l_y output layers, then l_u input layers), each dim rows of dim floats.
-
-        Raises:
-            ValueError: a wrong number of layers ("FFDL 的 phi 层数应为 l_y + l_u，实际为 n"), a layer with a
-                wrong number of rows ("phi 行数 3 ≠ dim 2") or a row of the wrong length
-                ("phi 列数 1 ≠ dim 2"); the first problem is reported.
-            TypeError: a str or a non-sequence at any level, or an item that does not convert.
-        """
-    def set_eta(self, eta: _Float) -> None:
-        """Sets the estimator's step factor eta. Not validated.
-
-        Raises TypeError (note "while processing 'eta'") if the value does not convert to float.
-        """
-    def set_mu(self, mu: _Float) -> None:
-        """Sets the estimator's weight mu. Not validated.
-
-        Raises TypeError (note "while processing 'mu'") if the value does not convert to float.
-        """
-    def set_rho(self, rho: _Float) -> None:
-        """Sets the control law's step factor rho. Not validated.
-
-        Raises TypeError (note "while processing 'rho'") if the value does not convert to float.
-        """
-    def set_lambda(self, lambda_: _Float) -> None:
-        """Sets the control law's weight lambda (argument lambda_). Not validated.
-
-        Raises TypeError (note "while processing 'lambda_'") if the value does not convert to float.
-        """
-    def set_eps(self, eps: _Float) -> None:
-        """Sets the threshold eps of the update and reset rules. Not validated.
-
-        Raises TypeError (note "while processing 'eps'") if the value does not convert to float.
-        """
-    def set_m_upper(self, m_upper: _Float) -> None:
-        """Sets the upper bound m_upper on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_upper'") if the value does not convert to float.
-        """
-    def set_m_lower(self, m_lower: _Float) -> None:
-        """Sets the lower bound m_lower on a layer's Frobenius norm. Not validated.
-
-        Raises TypeError (note "while processing 'm_lower'") if the value does not convert to float.
-        """
-    def set_u0(self, u0: _Float) -> None:
-        """Sets the input u0 used by the next reset(). Not validated.
-
-        Raises TypeError (note "while processing 'u0'") if the value does not convert to float.
-        """
-    def set_initial_phi(self, initial_phi: _Float) -> None:
-        """Sets the diagonal initial_phi of the reset target; the current layers are
-        unchanged until a reset rule fires or reset() is called. Not validated.
-
-        Raises TypeError (note "while processing 'initial_phi'") if the value does not convert to float.
-        """
 
 def pid_to_pfdl(kp: _Float, ti: _Float, td: _Float, ts: _Float, order: _Index = 3) -> list[float]:
     """Maps PID gains onto an initial PPD vector for a PFDLController with l_u = order.
