@@ -55,18 +55,18 @@ def test_a_clean_file_exits_0_and_names_the_classes_it_builds(tmp_path, text, bu
     assert f"builds: {builds}" in result.stdout
 
 
-@pytest.mark.parametrize("text, message", [
-    ("eta: 3.0\n", "eta 必须满足 0 < eta <= 2"),
-    ("eta: 1\neta: 1\n", "YAML 错误: YAML 解析失败: duplicate field `eta`"),
-    ("l_u: 4\nrho: '0.5'\n", "YAML 错误: YAML 解析失败: invalid type: quoted string"),
+@pytest.mark.parametrize("text, message, english", [
+    ("eta: 3.0\n", "eta 必须满足 0 < eta <= 2", "eta must satisfy 0 < eta <= 2"),
+    ("eta: 1\neta: 1\n", "YAML 错误: YAML 解析失败: duplicate field `eta`", "YAML error: parsing failed"),
+    ("l_u: 4\nrho: '0.5'\n", "YAML 错误: YAML 解析失败: invalid type: quoted string", "YAML error: parsing failed"),
 ])
-def test_a_file_the_loader_refuses_exits_2_with_its_message(tmp_path, text, message):
+def test_a_file_the_loader_refuses_exits_2_with_its_message_in_english_too(tmp_path, text, message, english):
     path = write(tmp_path, text)
     result = vorn_cli("check-config", path)
     assert result.returncode == 2
     assert result.stdout == ""
     [line] = result.stderr.splitlines()
-    assert line.startswith(f"vorn: {path}: {message}")
+    assert line.startswith(f"vorn: {path}: {message}") and line.endswith(f" ({english})")
 
 
 def test_a_missing_file_exits_2(tmp_path):

@@ -7,8 +7,10 @@ import re
 import pytest
 
 import vorn
+from vorn.messages import TEMPLATES, explain
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
+CJK = re.compile(r"[\u4e00-\u9fff]")
 DOC = (ROOT / "docs" / "messages.md").read_text(encoding="utf-8")
 
 
@@ -86,9 +88,27 @@ def test_every_message_is_documented(tmp_path, case):
         assert f"`{KEY_TEMPLATE}`" in DOC and message == "eta"
         return
     assert any(p.match(message) for p in PATTERNS), f"{case}: {message!r} is not in docs/messages.md"
+    if CJK.search(message):
+        english = explain(message)
+        assert english and not CJK.search(english), f"{case}: no English for {message!r}"
 
 
 def test_the_message_constants_of_the_core_are_all_documented():
     source = (ROOT / "core" / "messages.hpp").read_text(encoding="utf-8")
     for message in re.findall(r'= "([^"]+)";', source):
         assert f"`{message}`" in DOC
+
+
+def test_the_english_table_holds_exactly_the_documented_chinese_messages():
+    documented = {t for t in _templates() if CJK.search(t)}
+    assert {message for message, _ in TEMPLATES} == documented
+
+
+@pytest.mark.parametrize("message, english", [
+    ("phi 长度至少为 3，实际为 2", "phi needs at least 3 items, got 2"),
+    ("phi[1] 列数 1 ≠ dim 2", "a row of phi[1] has 1 columns, not dim 2"),
+    ("YAML 错误: YAML 解析失败: duplicate field `eta` at line 2 column 1", "YAML error: parsing failed"),
+    ("Already borrowed", None),
+])
+def test_explain_fills_the_placeholders(message, english):
+    assert explain(message) == english

@@ -14,6 +14,7 @@ import difflib
 from typing import NamedTuple, Sequence, TextIO
 
 from vorn import _vorn_config
+from vorn.messages import explain
 from vorn._vorn_core import CFDLController, FFDLController, PFDLController, load_config_from_yaml
 
 # The file's keys, in the order of the constructor arguments that they fill.
@@ -138,7 +139,8 @@ def run(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     try:
         report = check(args.file)
     except ValueError as error:
-        print(f"vorn: {args.file}: {error}", file=err)
+        english = explain(str(error))
+        print(f"vorn: {args.file}: {error}" + (f" ({english})" if english else ""), file=err)
         return 2
     except (OSError, UnicodeDecodeError) as error:
         reason = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
