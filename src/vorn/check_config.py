@@ -82,8 +82,12 @@ class Ignored(NamedTuple):
         return text + (f" (did you mean '{meant}'?)" if meant else "")
 
 
+# (eta, mu, rho, lambda_, eps, l_y, l_u, initial_phi, u0, u_min, u_max)
+SisoArgs = tuple[float, float, float, float, float, int, int, float, float, float | None, float | None]
+
+
 class Report(NamedTuple):
-    params: tuple
+    params: SisoArgs
     ignored: list[Ignored]
 
 
@@ -109,7 +113,7 @@ def warn_ignored(path: str, stream: TextIO) -> None:
         print(f"vorn: warning: {line}", file=stream)
 
 
-def builds(params: tuple) -> list[str]:
+def builds(params: SisoArgs) -> list[str]:
     """The SISO classes whose form requirement the parameters meet."""
     names = []
     for cls in SISO_CLASSES:
@@ -126,7 +130,7 @@ def format_params(params: Sequence[object]) -> str:
     return "\n".join(f"  {key:<{width}}  {value!r}" for key, value in zip(FILE_KEYS, params))
 
 
-def add_parser(commands: argparse._SubParsersAction) -> None:
+def add_parser(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     parser = commands.add_parser(
         "check-config", help="what a YAML configuration file yields, and the keys it ignores",
         description="Loads FILE as load_config_from_yaml does, prints the parameters it yields and "
