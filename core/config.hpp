@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/expected.hpp"
 #include "core/siso/params.hpp"
@@ -23,5 +24,17 @@ bool is_utf8(std::string_view s);
 
 // The parse, default and validation steps on text already in memory.
 Expected<SisoParams, ParamError> config_from_text(std::string_view text);
+
+// A key of the root mapping that is none of the eleven: the loader skips it with its value.
+struct IgnoredKey {
+    std::string name;         // the key's text; empty when the key is a collection
+    bool collection = false;  // the key is a sequence or a mapping (or an alias of one)
+    std::size_t line = 0;     // where the key starts, counted from 1
+    std::size_t column = 0;
+};
+
+// The keys that config_from_text reads past in `text`, in document order, found by the same
+// reader; or the reader's message when the text does not parse. Nothing is validated.
+Expected<std::vector<IgnoredKey>, std::string> ignored_config_keys(std::string_view text);
 
 }  // namespace vorn

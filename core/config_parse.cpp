@@ -115,7 +115,9 @@ bool is_bool_spelling(std::string_view s) {
 // so following an alias costs constant time while the count still bounds the document.
 class ConfigReader {
 public:
-    explicit ConfigReader(std::string_view text) : text_(text) {}
+    // `ignored`, when given, receives the root mapping's keys that are none of the eleven.
+    explicit ConfigReader(std::string_view text, std::vector<IgnoredKey>* ignored = nullptr)
+        : text_(text), ignored_(ignored) {}
 
     // The record before validation, or the reader's message.
     Expected<SisoParams, std::string> read();
@@ -136,10 +138,13 @@ private:
     // A node at the root mapping's level is complete: key → value → key.
     void node_done_at_root();
     Status<std::string> take_key(std::string_view name, const yaml_mark_t& mark);
+    // A root key that is a collection: never one of the eleven.
+    void take_collection_key(const yaml_mark_t& mark);
     Status<std::string> assign(const ScalarView& s, const yaml_mark_t& mark);
     std::string type_error(const char* found, const yaml_mark_t& mark) const;
 
     std::string_view text_;
+    std::vector<IgnoredKey>* ignored_;
     SisoParams params_;
     std::array<bool, kKeys.size()> seen_{};
     std::size_t documents_ = 0;
@@ -214,10 +219,18 @@ std::string ConfigReader::type_error(const char* found, const yaml_mark_t& mark)
 
 Status<std::string> ConfigReader::take_key(std::string_view name, const yaml_mark_t& mark) {
     pending_ = key_index(name);
-    if (pending_ == kIgnored) return std::nullopt;
+    if (pending_ == kIgnored) {
+        if (ignored_) ignored_->push_back(IgnoredKey{std::string(name), false, mark.line + 1, mark.column + 1});
+        return std::nullopt;
+    }
     if (seen_[pending_]) return "duplicate field `" + std::string(name) + "`" + at(mark);
     seen_[pending_] = true;
     return std::nullopt;
+}
+
+void ConfigReader::take_collection_key(const yaml_mark_t& mark) {
+    pending_ = kIgnored;
+    if (ignored_) ignored_->push_back(IgnoredKey{std::string(), true, mark.line + 1, mark.column + 1});
 }
 
 // The value of the pending known key, from a scalar given directly or through an alias.
@@ -310,7 +323,7 @@ Status<std::string> ConfigReader::on_alias(const yaml_event_t& e) {
             if (a.scalar) {
                 if (auto err = take_key(a.value, e.start_mark)) return err;
             } else {
-                pending_ = kIgnored;  // a collection is none of the eleven keys
+                take_collection_key(e.start_mark);
             }
             break;
         case Role::RootValue:
@@ -336,7 +349,7 @@ Status<std::string> ConfigReader::on_collection_start(const yaml_event_t& e, boo
             root_ = Root::Mapping;
             expect_key_ = true;
             break;
-        case Role::RootKey: pending_ = kIgnored; break;
+        case Role::RootKey: take_collection_key(e.start_mark); break;
         case Role::RootValue:
             if (pending_ != kIgnored) return type_error(mapping ? "mapping" : "sequence", e.start_mark);
             break;
@@ -360,17 +373,28 @@ Status<std::string> ConfigReader::on_collection_end() {
     return std::nullopt;
 }
 
+// A byte order mark is not content (libyaml keeps it when told the encoding).
+std::string_view without_bom(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    return text;
+}
+
 }  // namespace
 
 Expected<SisoParams, ParamError> config_from_text(std::string_view text) {
-    // A byte order mark is not content (libyaml keeps it when told the encoding).
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     // 3. Parse; 4. absent keys keep their defaults.
-    auto record = ConfigReader(text).read();
+    auto record = ConfigReader(without_bom(text)).read();
     if (!record) return ParamError::yaml("YAML 解析失败: " + record.error());
     // 5. Validate; 6. the record.
     if (auto err = validate(record.value())) return *err;
     return std::move(record).value();
+}
+
+Expected<std::vector<IgnoredKey>, std::string> ignored_config_keys(std::string_view text) {
+    std::vector<IgnoredKey> ignored;
+    auto record = ConfigReader(without_bom(text), &ignored).read();
+    if (!record) return record.error();
+    return ignored;
 }
 
 }  // namespace vorn

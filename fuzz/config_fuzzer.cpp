@@ -1,5 +1,6 @@
 // config_fuzzer.cpp — libFuzzer entry over the configuration loader's text-to-record path:
-// any bytes must give a validated record or an error with a well-formed message.
+// any bytes must give a validated record or an error with a well-formed message, and the
+// key scan of `vorn check-config` must read every text the loader accepts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result) {
         // A record handed back has passed validation.
         if (vorn::validate(result.value())) std::abort();
+        const auto ignored = vorn::ignored_config_keys(text);
+        if (!ignored) std::abort();
+        for (const vorn::IgnoredKey& key : ignored.value()) {
+            if (key.line == 0 || key.column == 0 || (key.collection && !key.name.empty())) std::abort();
+        }
         return 0;
     }
     const vorn::ParamError& error = result.error();

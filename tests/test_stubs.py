@@ -1,9 +1,11 @@
 """The package's public surface: re-exports, version, and the type stubs checked against the
 built module by stubtest and against typical calls by mypy."""
 
+import ast
 import importlib.metadata
 import importlib.util
 import pathlib
+import re
 import subprocess
 import sys
 import textwrap
@@ -16,12 +18,14 @@ from vorn import _vorn_core
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
+STUBS = ["_vorn_core", "_vorn_config"]
 
 
 def test_package_reexports_the_module_names_in_order():
-    assert vorn.__all__ == list(_vorn_core.__all__)
-    for name in vorn.__all__:
+    assert vorn.__all__[:len(_vorn_core.__all__)] == list(_vorn_core.__all__)
+    for name in _vorn_core.__all__:
         assert getattr(vorn, name) is getattr(_vorn_core, name)
+    assert all(hasattr(vorn, name) for name in vorn.__all__)
 
 
 def test_version_matches_the_project_and_the_installed_metadata():
@@ -31,8 +35,76 @@ def test_version_matches_the_project_and_the_installed_metadata():
 
 def test_stub_and_marker_are_installed_beside_the_module():
     package = pathlib.Path(_vorn_core.__file__).parent
-    assert (package / "_vorn_core.pyi").is_file()
+    assert all((package / f"{stub}.pyi").is_file() for stub in STUBS)
     assert (package / "py.typed").is_file()
+
+
+def _documented(tree):
+    """(qualified name, docstring, parameters, class docstring) of every public class, method
+    and function of a stub, and of the stub-only classes they derive from; dunder methods
+    count as public."""
+    def public(name):
+        return not name.startswith("_") or (name.startswith("__") and name.endswith("__"))
+
+    # Stub-only bases of the public classes hold methods that hover shows for them.
+    bases = {b.id for node in tree.body if isinstance(node, ast.ClassDef) and public(node.name)
+             for b in node.bases if isinstance(b, ast.Name)}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef) and public(node.name):
+            yield node.name, ast.get_docstring(node), node.args, None
+        elif isinstance(node, ast.ClassDef) and (public(node.name) or node.name in bases):
+            class_doc = ast.get_docstring(node)
+            yield node.name, class_doc, None, None
+            for item in node.body:
+                if isinstance(item, ast.FunctionDef) and public(item.name):
+                    yield f"{node.name}.{item.name}", ast.get_docstring(item), item.args, class_doc
+
+
+@pytest.mark.parametrize("stub", STUBS)
+def test_every_public_name_of_the_stubs_has_an_english_docstring_naming_its_parameters(stub):
+    tree = ast.parse((ROOT / "src" / "vorn" / f"{stub}.pyi").read_text(encoding="utf-8"))
+    assert ast.get_docstring(tree), stub
+    seen = 0
+    for name, doc, args, class_doc in _documented(tree):
+        seen += 1
+        assert doc, f"{name} has no docstring"
+        # English around the module's fixed messages, which are quoted.
+        assert not re.search(r"[\u4e00-\u9fff]", re.sub(r'"[^"\n]*"', "", doc)), name
+        if args is None:
+            continue
+        text = doc + (class_doc or "")  # the constructor's parameters are in the class docstring
+        for arg in args.posonlyargs + args.args + args.kwonlyargs:
+            if arg.arg not in ("self", "cls"):
+                assert re.search(rf"\b{arg.arg}\b", text), f"{name}: parameter {arg.arg} is not described"
+    assert seen >= 1
+
+
+def _members(tree):
+    """Each class of a stub with the methods it declares or inherits from stub-only bases."""
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+
+    def members(name):
+        node = classes[name]
+        own = {item.name for item in node.body if isinstance(item, ast.FunctionDef)}
+        for base in node.bases:
+            if isinstance(base, ast.Name) and base.id in classes:
+                own |= members(base.id)
+        return own
+
+    return {name: members(name) for name in classes}
+
+
+def test_the_stubs_document_every_runtime_member():
+    tree = ast.parse((ROOT / "src" / "vorn" / "_vorn_core.pyi").read_text(encoding="utf-8"))
+    documented = {name for name, *_ in _documented(tree)}
+    members = _members(tree)
+    for member in _vorn_core.__all__:
+        assert member in documented
+        obj = getattr(_vorn_core, member)
+        if isinstance(obj, type):
+            for attr in vars(obj):
+                if not attr.startswith("_") or attr in ("__getnewargs__", "__getstate__", "__setstate__"):
+                    assert attr in members[member], f"{member}.{attr}"
 
 
 def _mypy(tmp_path, *args):
@@ -43,7 +115,7 @@ def _mypy(tmp_path, *args):
 
 @needs_mypy
 def test_stubtest_is_clean(tmp_path):
-    result = _mypy(tmp_path, "mypy.stubtest", "vorn._vorn_core")
+    result = _mypy(tmp_path, "mypy.stubtest", *(f"vorn.{stub}" for stub in STUBS))
     assert result.returncode == 0, result.stdout + result.stderr
 
 

@@ -38,3 +38,7 @@ __all__ = [
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
 ]
+
+from vorn.parameters import params  # noqa: E402
+
+__all__ += ["params"]

@@ -1,4 +1,4 @@
-"""cli.py: the `vorn` command: `vorn demo` (the default) and `vorn run`."""
+"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run` and `vorn check-config`."""
 
 from __future__ import annotations
 
@@ -8,7 +8,7 @@ import os
 import sys
 from typing import Any, NoReturn, Sequence
 
-from vorn import __version__, demo
+from vorn import __version__, check_config, demo
 from vorn._vorn_core import load_config_from_yaml
 from vorn.plants import PLANTS
 
@@ -46,7 +46,7 @@ def _add_outputs(parser: argparse.ArgumentParser) -> None:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Model-free adaptive controllers closing loops on built-in plants.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="{demo,run}", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="{demo,run,check-config}", parser_class=_Parser)
     shown = commands.add_parser("demo", help="every controller on the built-in plants (the default)",
                                 description="Closes the loop with each of the six controllers on "
                                 "the built-in plants and prints one table row per run.")
@@ -58,6 +58,7 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--plant", required=True, choices=list(PLANTS), help="built-in plant")
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
     _add_outputs(one)
+    check_config.add_parser(commands)
     return parser
 
 
@@ -66,6 +67,7 @@ def _controller_from_config(form: str, plant: str, path: str) -> Any:
         raise UsageError(f"--config holds SISO parameters; the {plant} plant needs a MIMO controller")
     try:
         params = load_config_from_yaml(True, path)
+        check_config.warn_ignored(path, sys.stderr)
         return demo.SISO_CLASSES[form](*params)
     except ValueError as error:
         raise UsageError(f"{path}: {error}") from None
@@ -103,12 +105,17 @@ def _report(runs: Sequence[demo.Run], args: argparse.Namespace) -> int:
     return status
 
 
+def _check_plot_support(args: argparse.Namespace) -> None:
+    # Before any run: a missing matplotlib is a setup problem, not a failure to track.
+    from vorn import plot
+
+    if getattr(args, "plot", None) and not plot.have_matplotlib():
+        raise UsageError(plot.INSTALL_HINT)
+
+
 def _plot(runs: Sequence[demo.Run], path: str) -> int:
     from vorn import plot
 
-    if not plot.have_matplotlib():
-        print(f"{PROG}: {plot.INSTALL_HINT}", file=sys.stderr)
-        return 1
     try:
         if len(runs) == 1:
             plot.save_run(runs[0], path)
@@ -139,6 +146,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         args_list.insert(0, "demo")
     try:
         args = build_parser().parse_args(args_list)
+        _check_plot_support(args)
+        if args.command == "check-config":
+            return check_config.run(args, sys.stdout, sys.stderr)
         return _run_one(args) if args.command == "run" else _run_demo(args)
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)

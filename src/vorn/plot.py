@@ -1,5 +1,6 @@
 """plot.py: figures of closed-loop runs (output with its set point, and input, against the
-sample index), drawn with matplotlib, the optional `vorn[plot]` extra."""
+sample index), drawn with matplotlib, the optional `vorn[plot]` extra. Legends stand to the
+right of their panels, outside the data area, so they never cover a trace."""
 
 from __future__ import annotations
 
@@ -43,7 +44,9 @@ def _draw(run: Run, out_axis: Any, in_axis: Any, title: str) -> None:
     for axis in (out_axis, in_axis):
         axis.tick_params(labelsize=7)
         axis.grid(True, linewidth=0.3)
-    out_axis.legend(fontsize=7, loc="best", ncol=dim)
+    # Outside the axes: "best" still covers traces when every corner holds data.
+    for axis in (out_axis, in_axis) if dim > 1 else (out_axis,):
+        axis.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0.0)
 
 
 def save_run(run: Run, path: str) -> None:
@@ -63,7 +66,7 @@ def save_grid(runs: Sequence[Run], path: str) -> None:
     plants = list(dict.fromkeys(run.plant for run in runs))
     rows_per_plant = max(sum(1 for run in runs if run.plant == p) for p in plants)
     fig, axes = plt.subplots(2 * rows_per_plant, len(plants), sharex="col", squeeze=False,
-                             figsize=(4.2 * len(plants), 2.6 * rows_per_plant),
+                             figsize=(4.8 * len(plants), 2.6 * rows_per_plant),
                              layout="constrained")
     for column, plant in enumerate(plants):
         for row, run in enumerate(r for r in runs if r.plant == plant):

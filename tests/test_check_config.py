@@ -1,0 +1,142 @@
+"""`vorn check-config` and the warning of `vorn run --config`: ignored keys with the key likely
+meant, exit statuses, and a key scan that sees the root keys exactly as the loader does."""
+
+import subprocess
+import sys
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import vorn
+from vorn import _vorn_config
+from vorn.check_config import FILE_KEYS, likely_key
+
+
+def vorn_cli(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "vorn", *args], capture_output=True, text=True,
+                          encoding="utf-8", cwd=cwd, timeout=120)
+
+
+def write(tmp_path, text, name="c.yaml"):
+    path = tmp_path / name
+    path.write_text(text, encoding="utf-8")
+    return str(path)
+
+
+@pytest.mark.parametrize("key, meant", [
+    ("l_u", "L_u"), ("l_y", "L_y"), ("LU", "L_u"), ("lamda_", "lambda_"), ("lambda", "lambda_"),
+    ("Lambda", "lambda_"), ("ETA", "eta"), ("rh0", "rho"), ("epsilon", "eps"), ("umin", "u_min"),
+    ("initial-phi", "initial_phi"), ("phi0", "initial_phi"), ("colour", None), ("x", None),
+])
+def test_likely_key(key, meant):
+    assert likely_key(key) == meant
+
+
+def test_lower_case_pseudo_order_is_caught_and_the_file_still_reports_its_parameters(tmp_path):
+    path = write(tmp_path, "rho: 0.5\nl_u: 4\n")
+    result = vorn_cli("check-config", path)
+    assert result.returncode == 1, result.stderr
+    assert f"{path}: ignored key 'l_u' at line 2, column 1 (did you mean 'L_u'?)" in result.stdout
+    assert "  rho          0.5\n" in result.stdout and "  L_u          1\n" in result.stdout
+    assert "builds: CFDLController, PFDLController, FFDLController" in result.stdout
+
+
+@pytest.mark.parametrize("text, builds", [
+    ("L_u: 4\nlambda_: 0.1\n", "PFDLController, FFDLController"),
+    ("", "CFDLController, PFDLController, FFDLController"),
+    ("L_y: 2\nL_u: 2\n", "FFDLController"),
+    ("L_u: 0\n", "no SISO class"),
+])
+def test_a_clean_file_exits_0_and_names_the_classes_it_builds(tmp_path, text, builds):
+    result = vorn_cli("check-config", write(tmp_path, text))
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "ignored" not in result.stdout
+    assert f"builds: {builds}" in result.stdout
+
+
+@pytest.mark.parametrize("text, message, english", [
+    ("eta: 3.0\n", "eta 必须满足 0 < eta <= 2", "eta must satisfy 0 < eta <= 2"),
+    ("eta: 1\neta: 1\n", "YAML 错误: YAML 解析失败: duplicate field `eta`", "YAML error: parsing failed"),
+    ("l_u: 4\nrho: '0.5'\n", "YAML 错误: YAML 解析失败: invalid type: quoted string", "YAML error: parsing failed"),
+])
+def test_a_file_the_loader_refuses_exits_2_with_its_message_in_english_too(tmp_path, text, message, english):
+    path = write(tmp_path, text)
+    result = vorn_cli("check-config", path)
+    assert result.returncode == 2
+    assert result.stdout == ""
+    [line] = result.stderr.splitlines()
+    assert line.startswith(f"vorn: {path}: {message}") and line.endswith(f" ({english})")
+
+
+def test_a_missing_file_exits_2(tmp_path):
+    result = vorn_cli("check-config", str(tmp_path / "none.yaml"))
+    assert result.returncode == 2 and "无法读取 YAML 文件" in result.stderr
+
+
+def test_run_with_config_warns_about_ignored_keys_on_stderr(tmp_path):
+    path = write(tmp_path, "L_u: 4\nlamda_: 0.1\nrho: 0.5\nmu: 0.1\ninitial_phi: 0.3\nu_min: -1.5\nu_max: 1.5\n")
+    result = vorn_cli("run", "--form", "pfdl", "--plant", "nonlinear", "--config", path, "--steps", "240")
+    assert result.stderr.splitlines()[0] == (
+        f"vorn: warning: {path}: ignored key 'lamda_' at line 2, column 1 (did you mean 'lambda_'?)")
+    assert "PFDLController" in result.stdout
+
+
+@pytest.mark.parametrize("text, ignored", [
+    ("'l_u': 1\n\"L_u\": 2\n", [("l_u", 1, 1)]),                  # quoting does not change a key
+    ("{l_u: 1, eta: 1.0, extra: {rho: 9}}\n", [("l_u", 1, 2), ("extra", 1, 20)]),
+    ("? l_u\n: 1\n", [("l_u", 1, 3)]),
+    ("a: &k l_y\n*k : 1\n", [("a", 1, 1), ("l_y", 2, 1)]),          # an alias as a key
+    ("? [L_u]\n: 1\n? {eta: 1}\n: 2\n", [(None, 1, 3), (None, 3, 3)]),
+    ("\ufeffl_u: 1\n", [("l_u", 1, 1)]),                           # byte order mark
+    ("nested:\n  l_u: 4\n  eta: 9\nlist: [l_u, 1]\n", [("nested", 1, 1), ("list", 4, 1)]),
+    ("--- \nl_u: 1\n...\n", [("l_u", 2, 1)]),
+    ("", []),
+    ("# only a comment\n", []),
+])
+def test_ignored_keys_of_the_root_mapping_only(tmp_path, text, ignored):
+    vorn.load_config_from_yaml(True, write(tmp_path, text))  # the loader accepts each text
+    assert _vorn_config.ignored_keys(text) == ignored
+
+
+def test_ignored_keys_refuses_what_the_loader_refuses():
+    with pytest.raises(ValueError, match="duplicate field `eta`"):
+        _vorn_config.ignored_keys("eta: 1\neta: 2\n")
+    with pytest.raises(TypeError):
+        _vorn_config.ignored_keys(b"eta: 1\n")
+
+
+# Keys a file may hold: the eleven and spellings next to them.
+KEYS = st.sampled_from(FILE_KEYS + ("l_u", "l_y", "lambda", "lamda_", "Eta", "u_Min", "<<", "1", "x y"))
+VALUES = {"eta": "0.5", "mu": "2", "rho": "0.25", "lambda_": "0.5", "eps": "1e-3", "L_y": "3", "L_u": "0x2",
+          "initial_phi": "-1.5", "u0": "7", "u_min": "-4", "u_max": "~"}
+EXPECTED = {"eta": 0.5, "mu": 2.0, "rho": 0.25, "lambda_": 0.5, "eps": 1e-3, "L_y": 3, "L_u": 2,
+            "initial_phi": -1.5, "u0": 7.0, "u_min": -4.0, "u_max": None}
+
+
+def _quote(key, style):
+    if style == "single":
+        return f"'{key}'"
+    if style == "double":
+        return f'"{key}"'
+    return key if key not in ("<<", "x y") else f"'{key}'"
+
+
+@settings(max_examples=60, deadline=None)
+@given(keys=st.lists(KEYS, unique=True, max_size=8),
+       styles=st.lists(st.sampled_from(["plain", "single", "double"]), min_size=8, max_size=8),
+       layout=st.sampled_from(["block", "flow", "explicit"]))
+def test_the_scan_and_the_loader_agree_on_every_root_key(tmp_path_factory, keys, styles, layout):
+    entries = [(_quote(k, s), VALUES.get(k, "{eta: 5, L_u: 9}")) for k, s in zip(keys, styles)]
+    if layout == "flow":
+        text = "{" + ", ".join(f"{k}: {v}" for k, v in entries) + "}\n"
+    elif layout == "explicit":
+        text = "".join(f"? {k}\n: {v}\n" for k, v in entries)
+    else:
+        text = "".join(f"{k}: {v}\n" for k, v in entries)
+    path = tmp_path_factory.mktemp("scan") / "c.yaml"
+    path.write_text(text, encoding="utf-8")
+    params = dict(zip(FILE_KEYS, vorn.load_config_from_yaml(True, str(path))))
+    defaults = dict(zip(FILE_KEYS, vorn.load_config_from_yaml(False)))
+    assert params == {k: EXPECTED[k] if k in keys else defaults[k] for k in FILE_KEYS}
+    assert [k for k, _, _ in _vorn_config.ignored_keys(text)] == [k for k in keys if k not in FILE_KEYS]
