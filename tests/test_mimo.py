@@ -334,6 +334,23 @@ def test_no_bound_rule_without_correction(cls, mu, corrected):
     assert c.get_phi() == ([I2] * n if corrected else [x] * n)
 
 
+@pytest.mark.parametrize("cls", CLASSES)
+@pytest.mark.parametrize("from_setter", [False, True])
+def test_nan_mu_leaves_every_layer_unchanged(cls, from_setter):
+    # d = mu + Σ‖δ_m‖² is NaN, and the correction runs only when d > eps. The layers stay
+    # inside the bounds and keep the sign of det0, so no reset rule touches them either.
+    x = [[0.55, 0.05], [-0.05, 0.6]]
+    c = cls(2, mu=1.0 if from_setter else math.nan)
+    n = len(c.get_phi())
+    c.update([0.1, 0.2], YD)  # non-zero increments in the histories from here on
+    if from_setter:
+        c.set_mu(math.nan)
+    c.set_phi_hat([x] * n)
+    for y in YS:
+        assert all(math.isfinite(v) for v in c.update(y, YD))
+        assert c.get_phi() == [x] * n
+
+
 # --- layers, setters and reset ----------------------------------------------------------
 
 @pytest.mark.parametrize("cls, phi, message", [

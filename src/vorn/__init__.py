@@ -1,5 +1,9 @@
 """vorn: model-free adaptive controllers with a C++ core."""
 
+from vorn import _kernel_choice
+
+_kernel_choice.check_environment()
+
 from vorn._vorn_core import (
     CFDLController,
     FFDLController,
