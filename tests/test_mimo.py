@@ -5,6 +5,7 @@ import math
 
 import pytest
 
+from tests.models import MimoModel
 from vorn import _vorn_core as m
 
 C, P, F = m.MimoCfdlController, m.MimoPfdlController, m.MimoFfdlController
@@ -38,63 +39,6 @@ def test_worked_values(cls, us, layers):
         assert c.get_phi() == phi
 
 
-def reference(l_y, l_u, ys, yds, dim, eta=1.0, mu=1.0, rho=0.5, lam=0.02, eps=1e-5, phi0=0.5, m_up=1e6, m_lo=1e-6):
-    """The partial/full cycle written out directly, in the prescribed order of operations."""
-    init = identity(dim, phi0)
-    ly = [[r[:] for r in init] for _ in range(l_y)]
-    lu = [[r[:] for r in init] for _ in range(l_u)]
-    hy = [[0.0] * dim for _ in range(l_y)]
-    hu = [[0.0] * dim for _ in range(l_u)]
-    y_prev, u_prev, out = [0.0] * dim, [0.0] * dim, []
-
-    def total(terms, start):
-        # Plain left-to-right addition (the built-in sum compensates rounding errors).
-        for t in terms:
-            start = start + t
-        return start
-
-    def matvec(a, x):
-        return [total((a[i][j] * x[j] for j in range(1, dim)), a[i][0] * x[0]) for i in range(dim)]
-
-    def frob(a):
-        return total((total((a[i][j] * a[i][j] for i in range(dim)), 0.0) for j in range(dim)), 0.0)
-
-    for y, yd in zip(ys, yds):
-        dy = [a - b for a, b in zip(y, y_prev)]
-        e = [a - b for a, b in zip(yd, y)]
-        terms = ([matvec(ly[0], dy)] if l_y else []) + [matvec(ly[i], hy[i - 1]) for i in range(1, l_y)]
-        terms += [matvec(lu[j], hu[j - 1]) for j in range(1, l_u)]
-        s = [0.0] * dim
-        for t in terms:
-            s = [a + b for a, b in zip(s, t)]
-        w = [a - b for a, b in zip(e, s)]
-        g = rho / (lam + frob(lu[0]))
-        du = [total((lu[0][i][j] * w[i] for i in range(1, dim)), lu[0][0][j] * w[0]) * g for j in range(dim)]
-        u = [a + b for a, b in zip(u_prev, du)]
-        pairs = list(zip(ly, hy)) + list(zip(lu, hu))
-        p = [0.0] * dim
-        for a, d in pairs:
-            p = [x + t for x, t in zip(p, matvec(a, d))]
-        r = [a - b for a, b in zip(dy, p)]
-        den = mu
-        for _, d in pairs:
-            den = den + total((x * x for x in d), 0.0)
-        if den > eps:
-            f = eta / den
-            for a, d in pairs:
-                for i in range(dim):
-                    for j in range(dim):
-                        a[i][j] = (r[i] * d[j]) * f + a[i][j]
-                n2 = frob(a)
-                if n2 > m_up * m_up or n2 < m_lo * m_lo:
-                    a[:] = [row[:] for row in init]
-        hy[:] = ([dy] + hy[:-1]) if l_y else []
-        hu[:] = [du] + hu[:-1]
-        y_prev, u_prev = y, u
-        out.append((u, [[row[:] for row in a] for a in ly + lu]))
-    return out
-
-
 @pytest.mark.parametrize("cls, l_y, l_u, dim", [
     (P, 0, 3, 3), (P, 0, 1, 2), (F, 0, 2, 2), (F, 2, 3, 3), (F, 3, 1, 4),
 ])
@@ -103,9 +47,10 @@ def test_long_run_matches_the_cycle(cls, l_y, l_u, dim):
     yds = [[1.0 + 0.25 * i for i in range(dim)] for _ in range(12)]
     kw = dict(l_u=l_u) if cls is P else dict(l_y=l_y, l_u=l_u)
     c = cls(dim, m_upper=3.0, **kw)
-    for (u, layers), y, yd in zip(reference(l_y, l_u, ys, yds, dim, m_up=3.0), ys, yds):
-        assert c.update(y, yd) == u
-        assert c.get_phi() == layers
+    model = MimoModel("P" if cls is P else "F", dim, l_y=l_y, l_u=l_u, m_up=3.0)
+    for y, yd in zip(ys, yds):
+        assert c.update(y, yd) == model.update(y, yd)
+        assert c.get_phi() == model.layers
 
 
 # --- construction and validation -------------------------------------------------------
@@ -332,6 +277,23 @@ def test_no_bound_rule_without_correction(cls, mu, corrected):
     c.set_phi_hat([x] * n)
     c.update([0.0, 0.0], YD)
     assert c.get_phi() == ([I2] * n if corrected else [x] * n)
+
+
+@pytest.mark.parametrize("cls", CLASSES)
+@pytest.mark.parametrize("from_setter", [False, True])
+def test_nan_mu_leaves_every_layer_unchanged(cls, from_setter):
+    # d = mu + Σ‖δ_m‖² is NaN, and the correction runs only when d > eps. The layers stay
+    # inside the bounds and keep the sign of det0, so no reset rule touches them either.
+    x = [[0.55, 0.05], [-0.05, 0.6]]
+    c = cls(2, mu=1.0 if from_setter else math.nan)
+    n = len(c.get_phi())
+    c.update([0.1, 0.2], YD)  # non-zero increments in the histories from here on
+    if from_setter:
+        c.set_mu(math.nan)
+    c.set_phi_hat([x] * n)
+    for y in YS:
+        assert all(math.isfinite(v) for v in c.update(y, YD))
+        assert c.get_phi() == [x] * n
 
 
 # --- layers, setters and reset ----------------------------------------------------------

@@ -14,9 +14,9 @@
 namespace vorn {
 
 // Layers and histories are stored flat. Layer m occupies layers()[m·dim² …] row-major and
-// pairs with history entry m at hist[m·dim …]. The first output_layer_count() pairs are
-// the output layers with the output increments (full form only), the rest the input layers
-// with the input increments, newest first. This is also the order of layers() and of
+// pairs with history entry m at hist[m·dim …]. The first l_y pairs are the output layers
+// with the output increments (full form only), the rest the input layers with the input
+// increments, newest first. This is also the order of layers() and of
 // set_phi_hat. The compact form has one input layer and one history entry (Δu(k−1)).
 template <MimoForm F>
 class MimoCore {
@@ -35,11 +35,8 @@ public:
 
     std::size_t dim() const { return dim_; }
     std::size_t layer_count() const { return n_y_ + n_u_; }
-    std::size_t output_layer_count() const { return n_y_; }
     const std::vector<double>& layers() const { return layers_; }
     std::span<const double> layer(std::size_t m) const { return {layers_.data() + m * dim2_, dim2_}; }
-    const std::vector<double>& initial_phi_matrix() const { return initial_; }
-    const std::vector<double>& u_prev() const { return u_prev_; }
 
     // Replaces every layer from a flat array in the order of layers(); false, with nothing
     // changed, when its size is not layer_count()·dim².

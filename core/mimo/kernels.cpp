@@ -1,5 +1,9 @@
-// kernels.cpp — the instruction-set variants of the matrix passes and the choice among them.
+// kernels.cpp — the instruction-set variants of the matrix passes and the choice among them,
+// made once per process from the processor and the environment.
 #include "core/mimo/kernels.hpp"
+
+#include <cstdlib>
+#include <string_view>
 
 #include "core/mimo/kernels_impl.hpp"
 
@@ -43,9 +47,10 @@ VORN_KERNEL_VARIANT(avx512, __attribute__((target("avx512f"))), 8, 4, 2)
 
 #undef VORN_KERNEL_VARIANT
 
-}  // namespace
+// Instruction sets in order of width.
+enum class Isa { Portable, Avx2, Avx512 };
 
-bool isa_supported(Isa isa) {
+bool supported(Isa isa) {
     switch (isa) {
         case Isa::Portable: return true;
 #if defined(__x86_64__)
@@ -59,20 +64,38 @@ bool isa_supported(Isa isa) {
     return false;
 }
 
-Kernels kernels_for(Isa isa) {
+// The widest instruction set that the processor supports and that is no wider than `limit`.
+Isa widest_supported(Isa limit) {
+    for (Isa isa : {Isa::Avx512, Isa::Avx2}) {
+        if (isa <= limit && supported(isa)) return isa;
+    }
+    return Isa::Portable;
+}
+
+// The widest instruction set that `name` allows; a null, empty or unknown name allows every one.
+Isa requested(const char* name) {
+    const std::string_view v = name ? name : "";
+    if (v == "portable") return Isa::Portable;
+    if (v == "avx2") return Isa::Avx2;
+    return Isa::Avx512;
+}
+
+// The table of a supported instruction set.
+Kernels table_for(Isa isa) {
 #if defined(__x86_64__)
-    if (isa == Isa::Avx512 && isa_supported(isa)) return avx512::table();
-    if (isa == Isa::Avx2 && isa_supported(isa)) return avx2::table();
+    if (isa == Isa::Avx512) return avx512::table();
+    if (isa == Isa::Avx2) return avx2::table();
 #endif
     (void)isa;
     return portable::table();
 }
 
+}  // namespace
+
 Kernels select_kernels() {
-    for (Isa isa : {Isa::Avx512, Isa::Avx2}) {
-        if (isa_supported(isa)) return kernels_for(isa);
-    }
-    return kernels_for(Isa::Portable);
+    // The environment is read once: every core of the process computes with the same passes.
+    static const Kernels chosen = table_for(widest_supported(requested(std::getenv(kKernelsVariable))));
+    return chosen;
 }
 
 }  // namespace vorn::linalg

@@ -1,4 +1,4 @@
-// kernels.hpp — the matrix passes of the MIMO update cycle, picked once per core for the
+// kernels.hpp — the matrix passes of the MIMO update cycle, picked once per process for the
 // processor it runs on. Every variant gives each entry the same operations in the same
 // order (no fused multiply–add), so all of them return the same bits.
 #pragma once
@@ -28,12 +28,13 @@ struct Kernels {
     double (*lu_determinant)(double* m, std::size_t n, double* panel);
 };
 
-enum class Isa { Portable, Avx2, Avx512 };
+// The environment variable that picks a variant: "portable", "avx2" or "avx512"; unset,
+// empty, "auto" or any other value leaves the choice to the processor. A variant that the
+// processor lacks gives way to the widest one below it that it has.
+constexpr const char* kKernelsVariable = "VORN_MIMO_KERNELS";
 
-bool isa_supported(Isa isa);
-// The variant for `isa`, or the portable one when the processor lacks it.
-Kernels kernels_for(Isa isa);
-// The widest variant that the processor supports.
+// The variant every MIMO core uses: the widest that the processor supports, or the one
+// kKernelsVariable asks for. Chosen on the first call and kept for the whole process.
 Kernels select_kernels();
 
 }  // namespace vorn::linalg

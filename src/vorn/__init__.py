@@ -1,5 +1,6 @@
 """vorn: model-free adaptive controllers with a C++ core."""
 
+from vorn import _kernel_choice
 from vorn._vorn_core import (
     CFDLController,
     FFDLController,
@@ -17,6 +18,9 @@ from vorn._vorn_core import (
     pid_to_pfdl,
     zn_response_to_pfdl,
 )
+
+# A misspelt kernel variant fails here, before any MIMO controller is built.
+_kernel_choice.check_environment()
 
 __version__ = "0.1.0"
 
