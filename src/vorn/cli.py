@@ -20,6 +20,19 @@ class UsageError(Exception):
     """A mistake in the command line or its files: reported in one line, exit status 2."""
 
 
+def _flush_stdout() -> None:
+    # Output redirected to a file is buffered: a failed write surfaces here at the latest.
+    if sys.stdout is not None:
+        sys.stdout.flush()
+
+
+def _discard_stdout() -> None:
+    # Points stdout at the null device so that the interpreter's final flush of what is
+    # still buffered does not fail again.
+    if sys.stdout is not None:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+
 class _Parser(argparse.ArgumentParser):
     # argparse prints the usage block and exits; report one line through UsageError instead.
     def error(self, message: str) -> NoReturn:
@@ -67,8 +80,9 @@ def _controller_from_config(form: str, plant: str, path: str) -> Any:
     try:
         params = load_config_from_yaml(True, path)
         return demo.SISO_CLASSES[form](*params)
-    except ValueError as error:
-        raise UsageError(f"{path}: {error}") from None
+    except (ValueError, OverflowError, MemoryError) as error:
+        # Absurd pseudo-orders are refused at construction as too large or too big for memory.
+        raise UsageError(f"{path}: {error or 'not enough memory'}") from None
 
 
 def write_csv(path: str, runs: Sequence[demo.Run]) -> None:
@@ -120,11 +134,26 @@ def _plot(runs: Sequence[demo.Run], path: str) -> int:
     return 0
 
 
+def _check_outputs(args: argparse.Namespace) -> None:
+    """Refuses, before any loop runs, an empty output name and a CSV file that cannot be written."""
+    for option, path in (("--csv", args.csv), ("--plot", args.plot)):
+        if path == "":
+            raise UsageError(f"{option} needs a file name")
+    if args.csv is not None:
+        try:
+            with open(args.csv, "a", encoding="utf-8"):
+                pass
+        except OSError as error:
+            raise UsageError(f"cannot write {args.csv}: {error.strerror or error}") from None
+
+
 def _run_demo(args: argparse.Namespace) -> int:
+    _check_outputs(args)
     return _report(demo.demo_runs(args.steps), args)
 
 
 def _run_one(args: argparse.Namespace) -> int:
+    _check_outputs(args)
     if args.config is not None:
         controller = _controller_from_config(args.form, args.plant, args.config)
     else:
@@ -138,8 +167,14 @@ def main(argv: Sequence[str] | None = None) -> int:
     if not args_list or args_list[0].startswith("--") and args_list[0] not in ("--help", "--version"):
         args_list.insert(0, "demo")
     try:
-        args = build_parser().parse_args(args_list)
-        return _run_one(args) if args.command == "run" else _run_demo(args)
+        try:
+            args = build_parser().parse_args(args_list)
+            status = _run_one(args) if args.command == "run" else _run_demo(args)
+        except SystemExit:  # --help and --version, once their text is out
+            _flush_stdout()
+            raise
+        _flush_stdout()
+        return status
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 2
@@ -147,7 +182,12 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
     except BrokenPipeError:
-        # The reader of stdout went away (`vorn demo | head`): point stdout at the null
-        # device so that the interpreter's final flush does not fail again.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        # The reader of stdout went away (`vorn demo | head`): nothing more to say.
+        _discard_stdout()
         return 1
+    except OSError as error:
+        # Files are reported where they are written; what is left is standard output
+        # failing (`vorn demo > /dev/full`).
+        print(f"{PROG}: cannot write to standard output: {error.strerror or error}", file=sys.stderr)
+        _discard_stdout()
+        return 2
