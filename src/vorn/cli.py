@@ -38,6 +38,11 @@ class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
         raise UsageError(f"{message} (see '{self.prog} --help')")
 
+    # argparse drops a failed write of --help or --version; let it reach main's report.
+    def _print_message(self, message: str, file: Any = None) -> None:
+        if message:
+            (file or sys.stderr).write(message)
+
 
 def _steps(text: str) -> int:
     try:
