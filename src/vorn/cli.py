@@ -26,6 +26,14 @@ def _flush_stdout() -> None:
         sys.stdout.flush()
 
 
+def _settle_stdout() -> None:
+    # Once an error has been reported, output that cannot be written is dropped quietly.
+    try:
+        _flush_stdout()
+    except OSError:
+        _discard_stdout()
+
+
 def _discard_stdout() -> None:
     # Points stdout at the null device so that the interpreter's final flush of what is
     # still buffered does not fail again.
@@ -182,9 +190,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         return status
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
+        _settle_stdout()
         return 2
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
+        _settle_stdout()
         return 130
     except BrokenPipeError:
         # The reader of stdout went away (`vorn demo | head`): nothing more to say.
