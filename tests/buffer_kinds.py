@@ -5,6 +5,7 @@ precision array has other bytes than native doubles."""
 
 import array
 import ctypes
+import math
 import struct
 
 import numpy as np
@@ -36,7 +37,7 @@ VECTOR_KINDS = {
     "array": lambda xs: array.array("d", xs),
     "memoryview-strided": lambda xs: memoryview(array.array("d", [v for x in xs for v in (x, -9.0)]))[::2],
     "bytearray-cast": lambda xs: memoryview(bytearray(struct.pack(f"={len(xs)}d", *xs))).cast("d"),
-    "bytes": lambda xs: bytes(int(abs(x)) % 256 for x in xs),
+    "bytes": lambda xs: bytes(int(abs(x)) % 256 if math.isfinite(x) else 0 for x in xs),
 }
 
 
