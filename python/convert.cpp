@@ -107,7 +107,8 @@ bool native_double_format(const char* f) {
 }  // namespace
 
 DoubleBuffer::DoubleBuffer(PyObject* o) {
-    if (!items_are_buffer(o) || !PyObject_CheckBuffer(o)) return;
+    // Lists and tuples, the common case, export no buffer: the cheap test comes first.
+    if (!PyObject_CheckBuffer(o) || !items_are_buffer(o)) return;
     if (PyObject_GetBuffer(o, &view_, PyBUF_FORMAT | PyBUF_STRIDES) < 0) {
         PyErr_Clear();  // item access reports the problem, if there is one
         return;
