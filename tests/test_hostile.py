@@ -310,6 +310,7 @@ def test_command_line_refusals_are_one_line_before_any_run(tmp_path, args, confi
         (tmp_path / "c.yaml").write_text(config)
     result = vorn(*args, cwd=tmp_path)
     assert (result.returncode, result.stdout) == (2, "")  # refused before any loop ran
+    assert sorted(p.name for p in tmp_path.iterdir()) == (["c.yaml"] if config else [])
     [line] = result.stderr.splitlines()
     assert line.startswith(expected)
 

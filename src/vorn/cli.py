@@ -153,9 +153,12 @@ def _check_outputs(args: argparse.Namespace) -> None:
         if path == "":
             raise UsageError(f"{option} needs a file name")
     if args.csv is not None:
+        existed = os.path.lexists(args.csv)
         try:
             with open(args.csv, "a", encoding="utf-8"):
                 pass
+            if not existed:
+                os.remove(args.csv)  # written for real once the runs are done
         except OSError as error:
             raise UsageError(f"cannot write {args.csv}: {error.strerror or error}") from None
 
@@ -166,11 +169,11 @@ def _run_demo(args: argparse.Namespace) -> int:
 
 
 def _run_one(args: argparse.Namespace) -> int:
-    _check_outputs(args)
     if args.config is not None:
         controller = _controller_from_config(args.form, args.plant, args.config)
     else:
         controller = demo.make_controller(args.form, args.plant)
+    _check_outputs(args)
     return _report([demo.close_loop(controller, args.plant, args.steps)], args)
 
 
