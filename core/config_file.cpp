@@ -1,10 +1,13 @@
-// config_file.cpp — reading the configuration file: opened read-only without blocking,
-// regular files only, read whole, checked to be UTF-8, closed on every path.
+// config_file.cpp — reading the configuration file: regular files only (judged before the
+// open, so a FIFO or a device is never opened, and again on the open descriptor), at most
+// kMaxConfigBytes, opened read-only without blocking, read whole, checked to be UTF-8,
+// closed on every path.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -35,10 +38,30 @@ private:
     int fd_;
 };
 
-// The whole content of a regular file, or the description of why it cannot be had.
-// O_NONBLOCK keeps a FIFO or a device from blocking the open; such files are refused.
+// A configuration file holds a few hundred bytes; anything above this is refused unread.
+constexpr off_t kMaxConfigBytes = 1 << 20;
+
+ReadFailure too_large() { return {"file is larger than 1 MiB"}; }
+
+// Refuses what is not a regular file of acceptable size, from its description.
+std::optional<ReadFailure> refuse(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return system_failure(EISDIR);
+    if (!S_ISREG(info.st_mode)) return ReadFailure{"not a regular file"};
+    if (info.st_size > kMaxConfigBytes) return too_large();
+    return std::nullopt;
+}
+
+// The whole content of a regular file, or the description of why it cannot be had. The
+// path is judged before it is opened; the open descriptor is judged again, since the path
+// may have changed in between. O_NONBLOCK keeps the open from blocking should a FIFO have
+// taken the file's place. A file that reports a small size but yields more (as some files
+// under /proc do) is refused once it passes the limit.
 Expected<std::string, ReadFailure> read_regular_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) return ReadFailure{"file name contains a NUL byte"};
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) return system_failure(errno);
+    if (auto failure = refuse(before)) return *failure;
+
     int raw = -1;
     do {
         raw = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -48,8 +71,7 @@ Expected<std::string, ReadFailure> read_regular_file(const std::string& path) {
 
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return system_failure(errno);
-    if (S_ISDIR(info.st_mode)) return system_failure(EISDIR);
-    if (!S_ISREG(info.st_mode)) return ReadFailure{"not a regular file"};
+    if (auto failure = refuse(info)) return *failure;
 
     std::string text;
     char buffer[1 << 16];
@@ -61,6 +83,7 @@ Expected<std::string, ReadFailure> read_regular_file(const std::string& path) {
             return system_failure(errno);
         }
         text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > static_cast<std::size_t>(kMaxConfigBytes)) return too_large();
     }
     return text;
 }

@@ -31,6 +31,10 @@ public:
     bool get(std::size_t i, T& out) const {
         return arg(a_[i], sig_->name(i), out);
     }
+    // Converts a sequence argument keeping at most `limit` values (see convert_bounded).
+    bool get_bounded(std::size_t i, std::size_t limit, std::vector<double>& out, std::size_t& count) const {
+        return convert_bounded(a_[i], limit, out, count) || add_note(sig_->name(i));
+    }
     PyObject* raw(std::size_t i) const { return a_[i]; }
     Core& core() const { return inst_.core; }
 

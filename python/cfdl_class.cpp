@@ -35,18 +35,22 @@ PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* cfdl_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    ExclusiveCall<CfdlController, 2> call(self, kUpdate, args, nargs, kwnames);
-    double y = 0.0, yd = 0.0;
-    if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
-    const CfdlStep s = call.core().update(y, yd);
-    return tuple_of(s.u, s.delta_y, s.delta_u, s.e, s.phi);
+    return guard([&]() -> PyObject* {
+        ExclusiveCall<CfdlController, 2> call(self, kUpdate, args, nargs, kwnames);
+        double y = 0.0, yd = 0.0;
+        if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
+        const CfdlStep s = call.core().update(y, yd);
+        return tuple_of(s.u, s.delta_y, s.delta_u, s.e, s.phi);
+    });
 }
 
 PyObject* cfdl_get_phi(PyObject* self, PyObject*) {
-    SharedCall<CfdlController> call(self);
-    if (!call) return nullptr;
-    const double phi = call.core().get_phi();
-    return list_of(&phi, 1);
+    return guard([&]() -> PyObject* {
+        SharedCall<CfdlController> call(self);
+        if (!call) return nullptr;
+        const double phi = call.core().get_phi();
+        return list_of(&phi, 1);
+    });
 }
 
 PyObject* cfdl_set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -1,6 +1,7 @@
 // convert.cpp — the conversions that are not small enough to inline.
 #include "python/convert.hpp"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -54,26 +55,112 @@ bool check_sequence(PyObject* o) {
     return true;
 }
 
-bool read_double_buffer(PyObject* o, std::vector<double>& out) {
-    if (PyList_Check(o) || PyTuple_Check(o) || !PyObject_CheckBuffer(o)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_STRIDES) < 0) {
+namespace {
+
+// Types whose sequence items are exactly the values of their buffer. A subclass may give
+// other items (a masked array hides its masked values), so only these types themselves
+// qualify; they are recognised by name, without importing their modules, and the types
+// found are kept (with a reference) so the next check is a pointer comparison.
+struct BufferType {
+    const char* module;
+    const char* name;
+    std::atomic<PyObject*> seen{nullptr};
+};
+
+BufferType buffer_types[] = {{"numpy", "ndarray"}, {"array", "array"}};
+
+bool named(PyTypeObject* type, const char* module, const char* name) {
+    Ref type_name(PyType_GetName(type));
+    Ref module_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    if (!type_name || !module_name) {
         PyErr_Clear();
         return false;
     }
-    const char* f = view.format;
-    const char native_order = std::endian::native == std::endian::little ? '<' : '>';
-    if (f && (*f == '@' || *f == '=' || *f == native_order)) ++f;
-    const bool doubles = f && f[0] == 'd' && f[1] == '\0' && view.ndim == 1 && view.itemsize == sizeof(double);
-    if (doubles) {
-        const auto n = static_cast<std::size_t>(view.shape[0]);
-        const Py_ssize_t stride = view.strides[0];
-        const char* p = static_cast<const char*>(view.buf);
-        out.resize(n);
-        for (std::size_t i = 0; i < n; ++i) std::memcpy(&out[i], p + static_cast<Py_ssize_t>(i) * stride, sizeof(double));
+    return PyUnicode_Check(module_name.get()) && PyUnicode_CompareWithASCIIString(module_name.get(), module) == 0 &&
+           PyUnicode_CompareWithASCIIString(type_name.get(), name) == 0;
+}
+
+bool items_are_buffer(PyObject* o) {
+    if (Py_IS_TYPE(o, &PyMemoryView_Type)) return true;
+    auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    for (BufferType& t : buffer_types) {
+        if (t.seen.load(std::memory_order_acquire) == type) return true;
     }
-    PyBuffer_Release(&view);
-    return doubles;
+    for (BufferType& t : buffer_types) {
+        if (!named(Py_TYPE(o), t.module, t.name)) continue;
+        PyObject* expected = nullptr;
+        Py_INCREF(type);
+        if (!t.seen.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) Py_DECREF(type);
+        return true;
+    }
+    return false;
+}
+
+// A format that describes one native-order C double: "d", "@d", "=d" or the native "<d"/">d".
+bool native_double_format(const char* f) {
+    if (!f) return false;
+    const char native_order = std::endian::native == std::endian::little ? '<' : '>';
+    if (*f == '@' || *f == '=' || *f == native_order) ++f;
+    return f[0] == 'd' && f[1] == '\0';
+}
+
+}  // namespace
+
+DoubleBuffer::DoubleBuffer(PyObject* o) {
+    // Lists and tuples, the common case, export no buffer: the cheap test comes first.
+    if (!PyObject_CheckBuffer(o) || !items_are_buffer(o)) return;
+    if (PyObject_GetBuffer(o, &view_, PyBUF_FORMAT | PyBUF_STRIDES) < 0) {
+        PyErr_Clear();  // item access reports the problem, if there is one
+        return;
+    }
+    held_ = true;
+    const bool one_dimension = view_.ndim == 1 && view_.shape && view_.shape[0] >= 0 &&
+                               view_.shape[0] <= PY_SSIZE_T_MAX / static_cast<Py_ssize_t>(sizeof(double));
+    if (!one_dimension || view_.itemsize != static_cast<Py_ssize_t>(sizeof(double)) ||
+        !native_double_format(view_.format) || view_.len != view_.shape[0] * view_.itemsize || !view_.buf) {
+        PyBuffer_Release(&view_);
+        held_ = false;
+        return;
+    }
+    size_ = static_cast<std::size_t>(view_.shape[0]);
+    // No strides means C-contiguous.
+    stride_ = view_.strides ? view_.strides[0] : view_.itemsize;
+}
+
+DoubleBuffer::~DoubleBuffer() {
+    if (held_) PyBuffer_Release(&view_);
+}
+
+void DoubleBuffer::copy_to(double* out, std::size_t n) const {
+    const char* p = static_cast<const char*>(view_.buf);
+    if (stride_ == static_cast<Py_ssize_t>(sizeof(double))) {
+        if (n) std::memcpy(out, p, n * sizeof(double));
+        return;
+    }
+    for (std::size_t i = 0; i < n; ++i) std::memcpy(out + i, p + static_cast<Py_ssize_t>(i) * stride_, sizeof(double));
+}
+
+bool convert_bounded(PyObject* o, std::size_t limit, std::vector<double>& out, std::size_t& count) {
+    if (!check_sequence(o)) return false;
+    out.clear();
+    if (const DoubleBuffer buffer{o}) {
+        count = buffer.size();
+        if (count <= limit) {
+            out.resize(count);
+            buffer.copy_to(out.data(), count);
+        }
+        return true;
+    }
+    if (PySequence_Size(o) < 0) return false;
+    out.reserve(limit);
+    count = 0;
+    return for_each_item(o, [&](PyObject* item) {
+        double v;
+        if (!convert(item, v)) return false;
+        if (count < limit) out.push_back(v);
+        ++count;
+        return true;
+    });
 }
 
 PyObject* list_of(const double* values, std::size_t n) {

@@ -43,10 +43,56 @@ inline bool convert(PyObject* o, std::optional<double>& out) {
 // Refuses a str, then anything that fails the sequence check.
 bool check_sequence(PyObject* o);
 
-// A one-dimensional buffer of C doubles (a NumPy float64 array, array('d'), ...) read in
-// one pass: the same values the item-by-item conversion gives. Returns false, with no
-// exception set, when `o` exports no such buffer.
-bool read_double_buffer(PyObject* o, std::vector<double>& out);
+// A one-dimensional buffer of native-order C doubles exported by a type whose items are
+// exactly its buffer (numpy.ndarray itself, array.array, memoryview), held for reading.
+// Anything else (a masked array, a ctypes array, bytes, ...) gives an empty view, with no
+// exception set, and is converted item by item instead.
+class DoubleBuffer {
+public:
+    explicit DoubleBuffer(PyObject* o);
+    DoubleBuffer(const DoubleBuffer&) = delete;
+    DoubleBuffer& operator=(const DoubleBuffer&) = delete;
+    ~DoubleBuffer();
+
+    explicit operator bool() const { return held_; }
+    std::size_t size() const { return size_; }
+    // Copies the first n items (n <= size()) to `out`.
+    void copy_to(double* out, std::size_t n) const;
+
+private:
+    Py_buffer view_{};
+    bool held_ = false;
+    std::size_t size_ = 0;
+    Py_ssize_t stride_ = 0;
+};
+
+// Calls `each(item)` for every item of the sequence `o`, which has passed check_sequence:
+// lists and tuples indexed, each item held while it converts (a conversion may change the
+// list); anything else iterated. False, with the exception set, when an item or the
+// iteration fails.
+template <class F>
+bool for_each_item(PyObject* o, F&& each) {
+    if (PyList_CheckExact(o)) {
+        for (Py_ssize_t i = 0; i < PyList_Size(o); ++i) {
+            Ref item = Ref::borrow(PyList_GetItem(o, i));
+            if (!each(item.get())) return false;
+        }
+        return true;
+    }
+    if (PyTuple_CheckExact(o)) {
+        const Py_ssize_t n = PyTuple_Size(o);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            if (!each(PyTuple_GetItem(o, i))) return false;
+        }
+        return true;
+    }
+    Ref it(PyObject_GetIter(o));
+    if (!it) return false;
+    while (Ref item{PyIter_Next(it.get())}) {
+        if (!each(item.get())) return false;
+    }
+    return !PyErr_Occurred();
+}
 
 // A sequence whose items each convert to T (T may itself be a vector, for nested lists).
 // `out` is reused as a buffer; it is complete only when true is returned.
@@ -54,33 +100,29 @@ template <class T>
 bool convert(PyObject* o, std::vector<T>& out) {
     if (!check_sequence(o)) return false;
     if constexpr (std::is_same_v<T, double>) {
-        if (read_double_buffer(o, out)) return true;
+        if (const DoubleBuffer buffer{o}) {
+            out.resize(buffer.size());
+            buffer.copy_to(out.data(), buffer.size());
+            return true;
+        }
     }
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) return false;
     out.clear();
     // A sequence may report any length: reserve modestly and let the items decide.
     out.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(n, 1 << 12)));
-    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) {
-        // Indexed, each item held while it converts (a conversion may change the list).
-        const bool list = PyList_CheckExact(o);
-        for (Py_ssize_t i = 0; i < (list ? PyList_Size(o) : n); ++i) {
-            Ref item = Ref::borrow(list ? PyList_GetItem(o, i) : PyTuple_GetItem(o, i));
-            T v{};
-            if (!convert(item.get(), v)) return false;
-            out.push_back(std::move(v));
-        }
-        return true;
-    }
-    Ref it(PyObject_GetIter(o));
-    if (!it) return false;
-    while (Ref item{PyIter_Next(it.get())}) {
+    return for_each_item(o, [&](PyObject* item) {
         T v{};
-        if (!convert(item.get(), v)) return false;
+        if (!convert(item, v)) return false;
         out.push_back(std::move(v));
-    }
-    return !PyErr_Occurred();
+        return true;
+    });
 }
+
+// Converts a sequence of doubles as convert() does, but keeps at most `limit` values in
+// `out`, whose capacity never exceeds `limit`: the items beyond are still converted (so a
+// bad one is reported) but only counted. `count` receives the number of items given.
+bool convert_bounded(PyObject* o, std::size_t limit, std::vector<double>& out, std::size_t& count);
 
 // An optional vector: None gives absent, anything else converts as a sequence.
 template <class T>

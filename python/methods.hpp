@@ -39,10 +39,12 @@ PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 // A no-argument method that changes the core (e.g. reset).
 template <class Core, void (Core::*Op)()>
 PyObject* mutator_method(PyObject* self, PyObject*) {
-    ExclusiveCall<Core> call(self);
-    if (!call) return nullptr;
-    (call.core().*Op)();
-    return none();
+    return guard([&]() -> PyObject* {
+        ExclusiveCall<Core> call(self);
+        if (!call) return nullptr;
+        (call.core().*Op)();
+        return none();
+    });
 }
 
 // A no-argument method that converts what a const core accessor returns.

@@ -147,10 +147,12 @@ struct MimoMethods {
             ExclusiveCall<Object, 2> call(self, kUpdate, args, nargs, kwnames);
             if (!call) return nullptr;
             Object& o = call.core();
-            if (!call.get(0, o.y) || !call.get(1, o.yd)) return nullptr;
+            // Both convert before either length is judged; neither buffer grows beyond dim.
             const std::size_t dim = o.core.dim();
-            if (o.y.size() != dim) return length_error("y", o.y.size(), dim);
-            if (o.yd.size() != dim) return length_error("yd", o.yd.size(), dim);
+            std::size_t ny = 0, nyd = 0;
+            if (!call.get_bounded(0, dim, o.y, ny) || !call.get_bounded(1, dim, o.yd, nyd)) return nullptr;
+            if (ny != dim) return length_error("y", ny, dim);
+            if (nyd != dim) return length_error("yd", nyd, dim);
             const std::vector<double>& u = o.core.update(o.y, o.yd);
             return list_of(u.data(), u.size());
         });
@@ -206,16 +208,21 @@ struct MimoMethods {
     }
 
     static PyObject* dim(PyObject* self, void*) {
-        SharedCall<Object> call(self);
-        if (!call) return nullptr;
-        return PyLong_FromSize_t(call.core().core.dim());
+        return guard([&]() -> PyObject* {
+            SharedCall<Object> call(self);
+            if (!call) return nullptr;
+            return PyLong_FromSize_t(call.core().core.dim());
+        });
     }
 
     static PyObject* repr(PyObject* self) {
-        SharedCall<Object> call(self);
-        if (!call) return nullptr;
-        const std::string text = std::string(Class::name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
-        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        return guard([&]() -> PyObject* {
+            SharedCall<Object> call(self);
+            if (!call) return nullptr;
+            const std::string text =
+                std::string(Class::name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
+            return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        });
     }
 
     static inline PyMethodDef methods[] = {

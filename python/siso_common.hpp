@@ -83,18 +83,22 @@ struct SisoMethods {
     }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
-        SharedCall<Core> call(self);
-        if (!call) return nullptr;
-        return siso_newargs(call.core().params());
+        return guard([&]() -> PyObject* {
+            SharedCall<Core> call(self);
+            if (!call) return nullptr;
+            return siso_newargs(call.core().params());
+        });
     }
     static PyMethodDef getnewargs_def() {
         return method("__getnewargs__", getnewargs, "__getnewargs__($self)\n--\n\n返回用于 pickle 重建的参数元组。");
     }
 
     static PyObject* repr(PyObject* self) {
-        SharedCall<Core> call(self);
-        if (!call) return nullptr;
-        return guard([&] { return siso_repr(SisoClass<Core>::name, call.core().params()); });
+        return guard([&]() -> PyObject* {
+            SharedCall<Core> call(self);
+            if (!call) return nullptr;
+            return siso_repr(SisoClass<Core>::name, call.core().params());
+        });
     }
 };
 

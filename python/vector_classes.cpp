@@ -105,10 +105,12 @@ struct VectorClass {
 
     // Allocates nothing but the result float.
     static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        ExclusiveCall<Core, 2> call(self, update_sig, args, nargs, kwnames);
-        double y = 0.0, yd = 0.0;
-        if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
-        return to_py(call.core().update(y, yd));
+        return guard([&]() -> PyObject* {
+            ExclusiveCall<Core, 2> call(self, update_sig, args, nargs, kwnames);
+            double y = 0.0, yd = 0.0;
+            if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
+            return to_py(call.core().update(y, yd));
+        });
     }
 
     static PyObject* update_logged(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

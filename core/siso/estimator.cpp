@@ -17,6 +17,11 @@ void PpdVectorEstimator::set_phi_hat(std::vector<double> phi) {
     phi_hat_ = std::move(phi);
 }
 
+void PpdVectorEstimator::set_initial_phi_vector(std::vector<double> phi) {
+    phi_hat_.reserve(phi.size());
+    initial_phi_vector_ = std::move(phi);
+}
+
 bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta_h) {
     const std::size_t h = delta_h.size();
     const std::size_t m = std::min(h, phi_hat_.size());
@@ -41,7 +46,7 @@ bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta
     }
 
     if (reset) {
-        phi_hat_ = initial_phi_vector_;
+        restore_initial();
         return true;
     }
     // Each candidate component depends only on its own old component, so the step runs in place.

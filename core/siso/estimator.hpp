@@ -26,9 +26,11 @@ public:
 
     // Both the estimate and its reset value become phi; no length check.
     void set_phi_hat(std::vector<double> phi);
-    void set_initial_phi_vector(std::vector<double> phi) { initial_phi_vector_ = std::move(phi); }
-    // The estimate returns to its reset value.
-    void restore_initial() { phi_hat_ = initial_phi_vector_; }
+    // Replaces the reset value. The estimate's storage grows to its length here, so that a
+    // reset never allocates; if that growth fails (std::bad_alloc) nothing has changed.
+    void set_initial_phi_vector(std::vector<double> phi);
+    // The estimate returns to its reset value, in storage already large enough.
+    void restore_initial() { phi_hat_.assign(initial_phi_vector_.begin(), initial_phi_vector_.end()); }
 
     void set_eta(double v) { params_.eta = v; }
     void set_mu(double v) { params_.mu = v; }

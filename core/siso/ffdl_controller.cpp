@@ -85,8 +85,9 @@ Status<LengthError> FfdlController::set_phi_hat_checked(std::vector<double> phi)
 Status<LengthError> FfdlController::set_initial_phi(std::vector<double> phi) {
     // n_ >= 1 (l_u >= 1), so the first entry exists.
     if (auto e = require_length("initial_phi", n_, phi.size())) return e;
-    params_.initial_phi = phi[0];
-    estimator_.set_initial_phi_vector(std::move(phi));
+    const double first = phi[0];
+    estimator_.set_initial_phi_vector(std::move(phi));  // may fail before changing anything
+    params_.initial_phi = first;
     return std::nullopt;
 }
 

@@ -73,8 +73,9 @@ Status<LengthError> PfdlController::set_phi_hat_checked(std::vector<double> phi)
 
 Status<LengthError> PfdlController::set_initial_phi(std::vector<double> phi) {
     if (auto e = require_length("initial_phi", min_phi_length(), phi.size())) return e;
-    params_.initial_phi = phi[0];
-    estimator_.set_initial_phi_vector(std::move(phi));
+    const double first = phi[0];
+    estimator_.set_initial_phi_vector(std::move(phi));  // may fail before changing anything
+    params_.initial_phi = first;
     return std::nullopt;
 }
 

@@ -20,10 +20,36 @@ class UsageError(Exception):
     """A mistake in the command line or its files: reported in one line, exit status 2."""
 
 
+def _flush_stdout() -> None:
+    # Output redirected to a file is buffered: a failed write surfaces here at the latest.
+    if sys.stdout is not None:
+        sys.stdout.flush()
+
+
+def _settle_stdout() -> None:
+    # Once an error has been reported, output that cannot be written is dropped quietly.
+    try:
+        _flush_stdout()
+    except OSError:
+        _discard_stdout()
+
+
+def _discard_stdout() -> None:
+    # Points stdout at the null device so that the interpreter's final flush of what is
+    # still buffered does not fail again.
+    if sys.stdout is not None:
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+
 class _Parser(argparse.ArgumentParser):
     # argparse prints the usage block and exits; report one line through UsageError instead.
     def error(self, message: str) -> NoReturn:
         raise UsageError(f"{message} (see '{self.prog} --help')")
+
+    # argparse drops a failed write of --help or --version; let it reach main's report.
+    def _print_message(self, message: str, file: Any = None) -> None:
+        if message:
+            (file or sys.stderr).write(message)
 
 
 def _steps(text: str) -> int:
@@ -69,8 +95,9 @@ def _controller_from_config(form: str, plant: str, path: str) -> Any:
         params = load_config_from_yaml(True, path)
         check_config.warn_ignored(path, sys.stderr)
         return demo.SISO_CLASSES[form](*params)
-    except ValueError as error:
-        raise UsageError(f"{path}: {error}") from None
+    except (ValueError, OverflowError, MemoryError) as error:
+        # Absurd pseudo-orders are refused at construction as too large or too big for memory.
+        raise UsageError(f"{path}: {error or 'not enough memory'}") from None
 
 
 def write_csv(path: str, runs: Sequence[demo.Run]) -> None:
@@ -127,7 +154,24 @@ def _plot(runs: Sequence[demo.Run], path: str) -> int:
     return 0
 
 
+def _check_outputs(args: argparse.Namespace) -> None:
+    """Refuses, before any loop runs, an empty output name and a CSV file that cannot be written."""
+    for option, path in (("--csv", args.csv), ("--plot", args.plot)):
+        if path == "":
+            raise UsageError(f"{option} needs a file name")
+    if args.csv is not None:
+        existed = os.path.lexists(args.csv)
+        try:
+            with open(args.csv, "a", encoding="utf-8"):
+                pass
+            if not existed:
+                os.remove(args.csv)  # written for real once the runs are done
+        except OSError as error:
+            raise UsageError(f"cannot write {args.csv}: {error.strerror or error}") from None
+
+
 def _run_demo(args: argparse.Namespace) -> int:
+    _check_outputs(args)
     return _report(demo.demo_runs(args.steps), args)
 
 
@@ -136,6 +180,7 @@ def _run_one(args: argparse.Namespace) -> int:
         controller = _controller_from_config(args.form, args.plant, args.config)
     else:
         controller = demo.make_controller(args.form, args.plant)
+    _check_outputs(args)
     return _report([demo.close_loop(controller, args.plant, args.steps)], args)
 
 
@@ -145,19 +190,33 @@ def main(argv: Sequence[str] | None = None) -> int:
     if not args_list or args_list[0].startswith("--") and args_list[0] not in ("--help", "--version"):
         args_list.insert(0, "demo")
     try:
-        args = build_parser().parse_args(args_list)
-        _check_plot_support(args)
-        if args.command == "check-config":
-            return check_config.run(args, sys.stdout, sys.stderr)
-        return _run_one(args) if args.command == "run" else _run_demo(args)
+        try:
+            args = build_parser().parse_args(args_list)
+            _check_plot_support(args)
+            if args.command == "check-config":
+                status = check_config.run(args, sys.stdout, sys.stderr)
+            else:
+                status = _run_one(args) if args.command == "run" else _run_demo(args)
+        except SystemExit:  # --help and --version, once their text is out
+            _flush_stdout()
+            raise
+        _flush_stdout()
+        return status
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
+        _settle_stdout()
         return 2
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
+        _settle_stdout()
         return 130
     except BrokenPipeError:
-        # The reader of stdout went away (`vorn demo | head`): point stdout at the null
-        # device so that the interpreter's final flush does not fail again.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        # The reader of stdout went away (`vorn demo | head`): nothing more to say.
+        _discard_stdout()
         return 1
+    except OSError as error:
+        # Files are reported where they are written; what is left is standard output
+        # failing (`vorn demo > /dev/full`).
+        print(f"{PROG}: cannot write to standard output: {error.strerror or error}", file=sys.stderr)
+        _discard_stdout()
+        return 2
