@@ -59,7 +59,7 @@ VECTOR_CALLS = {
 }
 
 COMPARE_VECTORS = """
-from buffer_kinds import VECTOR_KINDS, plain
+from tests.buffer_kinds import VECTOR_KINDS, plain
 
 def outcome(call, v):
     scope = {"m": m, "v": v}

@@ -23,7 +23,7 @@ import pytest
 from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
-from buffer_kinds import VECTOR_KINDS, ctypes_matrix, ctypes_vector, masked, plain
+from tests.buffer_kinds import VECTOR_KINDS, ctypes_matrix, ctypes_vector, masked, plain
 from vorn import _vorn_core as m
 
 # Masked arrays are among the arguments; their masked items convert to NaN with a warning.
