@@ -1,11 +1,10 @@
-// cfdl_fleet.cpp — the compact-form step over every member, in the order of operations of
-// the single controller (step_formulas.hpp).
+// cfdl_fleet.cpp — construction, stepping (through the block steps of fleet_kernels), reset
+// and member copies of the compact-form fleet.
 #include "core/siso/cfdl_fleet.hpp"
 
 #include <utility>
 
 #include "core/siso/fleet_block.hpp"
-#include "core/siso/step_formulas.hpp"
 
 namespace vorn {
 
@@ -22,38 +21,13 @@ CfdlFleet::CfdlFleet(FleetParams params)
       u_prev_(params_.u0),
       u_prev2_(params_.u0) {}
 
-template <bool Logged>
-void CfdlFleet::update_block(std::size_t begin, std::size_t end, const double* y, const double* yd, double* u,
-                             const CfdlFleetLog* log) {
-    const FleetParams& p = params_;
-    for (std::size_t i = begin; i < end; ++i) {
-        const double dy = y[i] - y_prev_[i];
-        const double du = u_prev_[i] - u_prev2_[i];
-        const double phi_new = formula::cfdl_candidate(dy, du, phi_hat_[i], p.eta[i], p.mu[i]);
-        const double phi = formula::cfdl_resets(phi_new, du, p.eps[i]) ? phi_reset_[i] : phi_new;
-        phi_hat_[i] = phi;
-        const double e = yd[i - begin] - y[i];
-        const double v = formula::cfdl_law(p.rho[i], p.lambda[i], phi, e, u_prev_[i]);
-        u[i] = formula::clamp(v, p.has_u_min[i], p.u_min[i], p.has_u_max[i], p.u_max[i]);
-        u_prev2_[i] = u_prev_[i];
-        u_prev_[i] = u[i];
-        y_prev_[i] = y[i];
-        if constexpr (Logged) {
-            log->delta_y[i] = dy;
-            log->delta_u[i] = du;
-            log->e[i] = e;
-            log->phi[i] = phi;
-        }
-    }
-}
-
 void CfdlFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log) {
+    const FleetParams& p = params_;
+    const fleet_kernels::CfdlView view{p.eta.data(),     p.mu.data(),       p.rho.data(),    p.lambda.data(),
+                                       p.eps.data(),     p.u_min.data(),    p.u_max.data(),  phi_hat_.data(),
+                                       phi_reset_.data(), y_prev_.data(),   u_prev_.data(),  u_prev2_.data()};
     for_each_block(size(), yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
-        if (log) {
-            update_block<true>(b, e, y, ydb, u, log);
-        } else {
-            update_block<false>(b, e, y, ydb, u, nullptr);
-        }
+        kernels_->cfdl(view, b, e, y, ydb, u, log);
     });
 }
 

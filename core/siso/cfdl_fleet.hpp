@@ -7,17 +7,13 @@
 #include <vector>
 
 #include "core/siso/cfdl_controller.hpp"
+#include "core/siso/fleet_kernels.hpp"
 #include "core/siso/fleet_params.hpp"
 
 namespace vorn {
 
 // Where a logged step writes its record; each array has one entry per member.
-struct CfdlFleetLog {
-    double* delta_y;
-    double* delta_u;
-    double* e;
-    double* phi;
-};
+using CfdlFleetLog = fleet_kernels::CfdlLog;
 
 class CfdlFleet {
 public:
@@ -32,6 +28,8 @@ public:
     // One step of every member: y[i], yd[i] (or yd[0] for all when yd_shared) in, u[i] out.
     // `log`, when given, receives the rest of each member's step.
     void update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log = nullptr);
+    // The block steps this fleet runs (the processor's widest by default).
+    void use_kernels(const fleet_kernels::Table& kernels) { kernels_ = &kernels; }
     void reset();
 
     FleetParams& params() { return params_; }
@@ -48,13 +46,10 @@ public:
     void set_member(std::size_t i, const CfdlController& c);
 
 private:
-    template <bool Logged>
-    void update_block(std::size_t begin, std::size_t end, const double* y, const double* yd, double* u,
-                      const CfdlFleetLog* log);
-
     FleetParams params_;
     std::vector<double> phi_hat_, phi_reset_;
     std::vector<double> y_prev_, u_prev_, u_prev2_;
+    const fleet_kernels::Table* kernels_ = &fleet_kernels::selected();
 };
 
 }  // namespace vorn

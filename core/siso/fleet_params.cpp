@@ -11,8 +11,8 @@ FleetParams::FleetParams(std::size_t n, const SisoParams& p)
       eps(n, p.eps),
       initial_phi(n, p.initial_phi),
       u0(n, p.u0),
-      u_min(n, p.u_min.value_or(0.0)),
-      u_max(n, p.u_max.value_or(0.0)),
+      u_min(n, p.u_min.value_or(formula::kNoLimit)),
+      u_max(n, p.u_max.value_or(formula::kNoLimit)),
       has_u_min(n, p.u_min.has_value()),
       has_u_max(n, p.u_max.has_value()),
       l_y(p.l_y),
@@ -42,10 +42,17 @@ void FleetParams::set_member(std::size_t i, const SisoParams& p) {
     eps[i] = p.eps;
     initial_phi[i] = p.initial_phi;
     u0[i] = p.u0;
-    u_min[i] = p.u_min.value_or(0.0);
-    u_max[i] = p.u_max.value_or(0.0);
+    u_min[i] = p.u_min.value_or(formula::kNoLimit);
+    u_max[i] = p.u_max.value_or(formula::kNoLimit);
     has_u_min[i] = p.u_min.has_value();
     has_u_max[i] = p.u_max.has_value();
+}
+
+void FleetParams::normalise_limits() {
+    for (std::size_t i = 0; i < size(); ++i) {
+        if (!has_u_min[i]) u_min[i] = formula::kNoLimit;
+        if (!has_u_max[i]) u_max[i] = formula::kNoLimit;
+    }
 }
 
 Size FleetParams::storage_bytes(std::size_t n) {

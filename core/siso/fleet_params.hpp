@@ -15,7 +15,8 @@ namespace vorn {
 
 struct FleetParams {
     std::vector<double> eta, mu, rho, lambda, eps, initial_phi, u0;
-    // A limit is in force where its flag is set; the value is read only there.
+    // A limit is in force where its flag is set; elsewhere its value is NaN (formula::kNoLimit),
+    // which the clamp passes over exactly as it would skip an absent limit.
     std::vector<double> u_min, u_max;
     std::vector<unsigned char> has_u_min, has_u_max;
     std::uint64_t l_y = 0;
@@ -28,6 +29,9 @@ struct FleetParams {
     SisoParams member(std::size_t i) const;
     // Member i takes p's real-valued fields; the pseudo-orders stay the fleet's.
     void set_member(std::size_t i, const SisoParams& p);
+
+    // Restores the NaN of every absent limit (after the arrays were written directly).
+    void normalise_limits();
 
     // Bytes the arrays of n members take; empty when the count overflows.
     static Size storage_bytes(std::size_t n);

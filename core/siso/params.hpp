@@ -52,7 +52,7 @@ Status<ParamError> validate(const SisoParams& p);
 
 // Lower limit first, then upper limit; a NaN operand yields the other one (maxNum/minNum).
 inline double clamp_input(double u, const std::optional<double>& u_min, const std::optional<double>& u_max) {
-    return formula::clamp(u, u_min.has_value(), u_min.value_or(0.0), u_max.has_value(), u_max.value_or(0.0));
+    return formula::clamp(u, u_min.value_or(formula::kNoLimit), u_max.value_or(formula::kNoLimit));
 }
 
 // One SISO control step.

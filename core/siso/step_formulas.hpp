@@ -21,8 +21,9 @@ inline double cfdl_candidate(double dy, double du, double phi_hat, double eta, d
 }
 
 // Reset rule: a vanishing estimate or a vanishing input increment restores the reset value.
+// Both tests are pure, so they are evaluated together (no branch between them).
 inline bool cfdl_resets(double phi_new, double du, double eps) {
-    return std::fabs(phi_new) <= eps || std::fabs(du) <= eps;
+    return (std::fabs(phi_new) <= eps) | (std::fabs(du) <= eps);
 }
 
 // The control law before the limits.
@@ -96,11 +97,10 @@ inline double min_num(double u, double limit) {
     return u < limit ? u : limit;
 }
 
-// Lower limit first, then upper limit.
-inline double clamp(double u, bool has_min, double u_min, bool has_max, double u_max) {
-    if (has_min) u = max_num(u, u_min);
-    if (has_max) u = min_num(u, u_max);
-    return u;
-}
+// Lower limit first, then upper limit. An absent limit is passed as NaN, which leaves u as
+// it is (bit for bit), exactly as skipping that limit would.
+inline double clamp(double u, double u_min, double u_max) { return min_num(max_num(u, u_min), u_max); }
+
+inline constexpr double kNoLimit = __builtin_nan("");
 
 }  // namespace vorn::formula

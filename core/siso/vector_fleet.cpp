@@ -1,14 +1,11 @@
-// vector_fleet.cpp — the partial-form and full-form steps over every member, in the order
-// of operations of the single controllers (estimator, control law, clamp, shift; the
-// formulas in step_formulas.hpp). Each loop runs over the members of one block for one
-// component, so every member's sums still take their terms in index order.
+// vector_fleet.cpp — construction, stepping (through the block steps of fleet_kernels),
+// reset and member copies of the partial-form and full-form fleets.
 #include "core/siso/vector_fleet.hpp"
 
 #include <algorithm>
 #include <utility>
 
 #include "core/siso/fleet_block.hpp"
-#include "core/siso/step_formulas.hpp"
 
 namespace vorn {
 
@@ -51,133 +48,16 @@ VectorFleet::VectorFleet(Form form, FleetParams params)
     reset();
 }
 
-template <bool Full, bool Logged>
-void VectorFleet::update_block(std::size_t begin, std::size_t end, const double* y, const double* yd, double* u,
-                               const VectorFleetLog* log) {
-    const std::size_t n = n_, m = m_;
-    const FleetParams& p = params_;
-    double* const phi = phi_hat_.data();
-    const double* const reset_value = phi_reset_.data();
-    double* const uh = u_hist_.data();
-    double* const yh = y_hist_.data();
-    // Rows (newer, older) whose difference is component k of ΔH(k−1).
-    auto increment_rows = [&](std::size_t k) -> std::pair<const double*, const double*> {
-        if (Full && k < l_y_) return {yh + k * n, yh + (k + 1) * n};
-        const std::size_t j = Full ? k - l_y_ : k;
-        return {uh + j * n, uh + (j + 1) * n};
-    };
-
-    // Scratch, indexed by member − begin.
-    double norm2[kFleetBlock], dot[kFleetBlock], step[kFleetBlock], c[kFleetBlock], d[kFleetBlock];
-    unsigned char reset[kFleetBlock];
-    const std::size_t len = end - begin;
-    for (std::size_t t = 0; t < len; ++t) norm2[t] = dot[t] = -0.0;
-
-    // Estimator: ‖ΔH‖² and φ̂·ΔH, then the step length and the reset test.
-    for (std::size_t k = 0; k < m; ++k) {
-        const auto [a, b] = increment_rows(k);
-        const double* const ph = phi + k * n;
-        for (std::size_t i = begin; i < end; ++i) {
-            const double dh = a[i] - b[i];
-            norm2[i - begin] = formula::add_product(norm2[i - begin], dh, dh);
-            dot[i - begin] = formula::add_product(dot[i - begin], ph[i], dh);
-            if constexpr (Logged) log->delta_h[i * m + k] = dh;
-        }
-    }
-    {
-        const auto [a, b] = increment_rows(s_);
-        const double* const ps = phi + s_ * n;
-        const double* const rs = reset_value + s_ * n;
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::size_t t = i - begin;
-            const double delta_y = y[i] - yh[i];
-            step[t] = formula::ppd_step(delta_y, dot[t], p.eta[i], p.mu[i], norm2[t]);
-            const double c_s = formula::ppd_candidate(a[i] - b[i], step[t], ps[i]);
-            // All three conditions end in the same reset, so they are tested together.
-            reset[t] = formula::ppd_increments_vanish(p.eps[i], norm2[t]) |
-                       formula::ppd_candidate_vanishes(p.eps[i], c_s) | formula::ppd_sign_changes(c_s, rs[i]);
-            if constexpr (Logged) log->delta_y[i] = delta_y;
-        }
-    }
-    for (std::size_t k = 0; k < m; ++k) {
-        const auto [a, b] = increment_rows(k);
-        double* const ph = phi + k * n;
-        const double* const r = reset_value + k * n;
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::size_t t = i - begin;
-            ph[i] = reset[t] ? r[i] : formula::ppd_candidate(a[i] - b[i], step[t], ph[i]);
-            if constexpr (Logged) log->phi[i * m + k] = ph[i];
-        }
-    }
-
-    // Control law: the weighted increment sums, then the law and the limits.
-    if constexpr (Full) {
-        const double* const rv = rho_vector_.data();
-        const unsigned char* const has = has_rho_vector_.data();
-        auto weight = [&](std::size_t k, std::size_t i) {
-            return has[i] ? formula::ffdl_weight(phi[k * n + i], rv[k * n + i]) : phi[k * n + i];
-        };
-        for (std::size_t t = 0; t < len; ++t) c[t] = l_y_ >= 1 ? -0.0 : +0.0;
-        for (std::size_t k = 0; k < l_y_; ++k) {
-            for (std::size_t i = begin; i < end; ++i) {
-                const double dy = k == 0 ? y[i] - yh[i] : yh[(k - 1) * n + i] - yh[k * n + i];
-                c[i - begin] = formula::add_product(c[i - begin], weight(k, i), dy);
-            }
-        }
-        for (std::size_t t = 0; t < len; ++t) d[t] = l_u_ >= 2 ? -0.0 : +0.0;
-        for (std::size_t j = 0; j + 1 < l_u_; ++j) {
-            for (std::size_t i = begin; i < end; ++i) {
-                const double du = uh[j * n + i] - uh[(j + 1) * n + i];
-                d[i - begin] = formula::add_product(d[i - begin], weight(l_y_ + 1 + j, i), du);
-            }
-        }
-        const double* const ps = phi + s_ * n;
-        const double* const rs = rv + s_ * n;
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::size_t t = i - begin;
-            const double g = has[i] ? rs[i] : p.rho[i];
-            const double v = formula::ffdl_law(y[i], yd[t], c[t], d[t], g, ps[i], p.lambda[i], uh[i]);
-            u[i] = formula::clamp(v, p.has_u_min[i], p.u_min[i], p.has_u_max[i], p.u_max[i]);
-        }
-    } else {
-        for (std::size_t t = 0; t < len; ++t) d[t] = l_u_ >= 2 ? -0.0 : +0.0;
-        for (std::size_t j = 0; j + 1 < l_u_; ++j) {
-            const double* const pj = phi + (j + 1) * n;
-            for (std::size_t i = begin; i < end; ++i) {
-                const double du = uh[j * n + i] - uh[(j + 1) * n + i];
-                d[i - begin] = formula::add_product(d[i - begin], pj[i], du);
-            }
-        }
-        for (std::size_t i = begin; i < end; ++i) {
-            const std::size_t t = i - begin;
-            const double v = formula::pfdl_law(y[i], yd[t], d[t], p.rho[i], p.lambda[i], phi[i], uh[i]);
-            u[i] = formula::clamp(v, p.has_u_min[i], p.u_min[i], p.has_u_max[i], p.u_max[i]);
-        }
-    }
-
-    // Histories, newest first.
-    for (std::size_t j = l_u_; j >= 1; --j) {
-        for (std::size_t i = begin; i < end; ++i) uh[j * n + i] = uh[(j - 1) * n + i];
-    }
-    const std::size_t y_rows = Full ? l_y_ : 0;
-    for (std::size_t k = y_rows; k >= 1; --k) {
-        for (std::size_t i = begin; i < end; ++i) yh[k * n + i] = yh[(k - 1) * n + i];
-    }
-    for (std::size_t i = begin; i < end; ++i) {
-        uh[i] = u[i];
-        yh[i] = y[i];
-        if constexpr (Logged) log->e[i] = yd[i - begin] - y[i];
-    }
-}
-
 void VectorFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log) {
-    const bool full = form_ == Form::Full;
+    const FleetParams& p = params_;
+    const fleet_kernels::VectorView view{
+        n_,           l_y_,          l_u_,         m_,          s_,
+        p.eta.data(), p.mu.data(),   p.rho.data(), p.lambda.data(), p.eps.data(),
+        p.u_min.data(), p.u_max.data(), phi_hat_.data(),
+        phi_reset_.data(), rho_vector_.data(), has_rho_vector_.data(), u_hist_.data(), y_hist_.data()};
+    const auto step = form_ == Form::Full ? kernels_->ffdl : kernels_->pfdl;
     for_each_block(n_, yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
-        if (full) {
-            log ? update_block<true, true>(b, e, y, ydb, u, log) : update_block<true, false>(b, e, y, ydb, u, log);
-        } else {
-            log ? update_block<false, true>(b, e, y, ydb, u, log) : update_block<false, false>(b, e, y, ydb, u, log);
-        }
+        step(view, b, e, y, ydb, u, log);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/siso/ffdl_controller.hpp"
+#include "core/siso/fleet_kernels.hpp"
 #include "core/siso/fleet_params.hpp"
 #include "core/siso/pfdl_controller.hpp"
 
@@ -15,12 +16,7 @@ namespace vorn {
 
 // Where a logged step writes its record: per-member arrays, and n×m row-major matrices
 // (member i's vector at [i·m, i·m + m)).
-struct VectorFleetLog {
-    double* delta_y;
-    double* delta_h;
-    double* e;
-    double* phi;
-};
+using VectorFleetLog = fleet_kernels::VectorLog;
 
 class VectorFleet {
 public:
@@ -41,6 +37,8 @@ public:
 
     // One step of every member: y[i], yd[i] (or yd[0] for all when yd_shared) in, u[i] out.
     void update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log = nullptr);
+    // The block steps this fleet runs (the processor's widest by default).
+    void use_kernels(const fleet_kernels::Table& kernels) { kernels_ = &kernels; }
     void reset();
 
     FleetParams& params() { return params_; }
@@ -63,10 +61,6 @@ public:
     Status<FleetMismatch> set_member(std::size_t i, const FfdlController& c);
 
 private:
-    template <bool Full, bool Logged>
-    void update_block(std::size_t begin, std::size_t end, const double* y, const double* yd, double* u,
-                      const VectorFleetLog* log);
-
     std::vector<double> column(const std::vector<double>& a, std::size_t rows, std::size_t i) const;
     void set_column(std::vector<double>& a, const std::vector<double>& v, std::size_t i);
     Status<FleetMismatch> check_member(const SisoParams& p, const std::vector<double>& phi,
@@ -81,6 +75,7 @@ private:
     std::vector<unsigned char> has_rho_vector_;  // full form
     std::vector<double> u_hist_;                 // (l_u + 1)×n
     std::vector<double> y_hist_;                 // (l_y + 1)×n; the partial form keeps y_prev as its one row
+    const fleet_kernels::Table* kernels_ = &fleet_kernels::selected();
 };
 
 }  // namespace vorn

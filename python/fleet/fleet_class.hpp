@@ -100,7 +100,11 @@ inline bool read_limit(PyObject* o, const char* name, std::size_t n, Limit& out)
 
 inline void store_limit(const Limit& l, std::vector<double>& values, std::vector<unsigned char>& flags) {
     std::fill(flags.begin(), flags.end(), l.given);
-    if (l.given) fill_members(values, l.values);
+    if (l.given) {
+        fill_members(values, l.values);
+    } else {
+        std::fill(values.begin(), values.end(), formula::kNoLimit);
+    }
 }
 
 inline double at(const Doubles& v, std::size_t i) { return v.scalar ? v.data[0] : v.data[i]; }
@@ -497,6 +501,7 @@ struct FleetClass {
             if constexpr (std::is_same_v<Kind, FfdlKind>) {
                 if (!read_state_flags(state, "has_rho_vector", core.has_rho_vector())) return nullptr;
             }
+            p.normalise_limits();
             call.core() = std::move(core);
             return none();
         });

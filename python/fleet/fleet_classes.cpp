@@ -120,7 +120,45 @@ ClassDef& ffdl_fleet() {
     return d;
 }
 
+template <class Kind>
+bool use_kernels_if(PyObject* fleet, ClassDef& def, const fleet_kernels::Table& table, bool& done) {
+    if (done || !Py_IS_TYPE(fleet, reinterpret_cast<PyTypeObject*>(def.type))) return true;
+    done = true;
+    ExclusiveCall<typename Kind::Core> call(fleet);
+    if (!call) return false;
+    call.core().use_kernels(table);
+    return true;
+}
+
 }  // namespace
+
+PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    if (nargs != 2 || !PyUnicode_Check(args[1])) {
+        PyErr_SetString(PyExc_TypeError, "_use_kernels(fleet, variant) takes a fleet and a variant name");
+        return nullptr;
+    }
+    const char* name = PyUnicode_AsUTF8AndSize(args[1], nullptr);
+    if (!name) return nullptr;
+    using fleet_kernels::Isa;
+    const std::string variant = name;
+    if (variant != "portable" && variant != "avx2" && variant != "avx512") {
+        PyErr_Format(PyExc_ValueError, "unknown kernel variant '%s'", name);
+        return nullptr;
+    }
+    // Tables live for the process, one per variant.
+    static const fleet_kernels::Table portable = fleet_kernels::table_for(Isa::Portable),
+                                      avx2 = fleet_kernels::table_for(Isa::Avx2),
+                                      avx512 = fleet_kernels::table_for(Isa::Avx512);
+    const fleet_kernels::Table& table = variant == "portable" ? portable : variant == "avx2" ? avx2 : avx512;
+    bool done = false;
+    if (!use_kernels_if<CfdlKind>(args[0], cfdl_fleet(), table, done) ||
+        !use_kernels_if<PfdlKind>(args[0], pfdl_fleet(), table, done) ||
+        !use_kernels_if<FfdlKind>(args[0], ffdl_fleet(), table, done)) {
+        return nullptr;
+    }
+    if (!done) return fail_not_instance(args[0], "CFDLFleet | PFDLFleet | FFDLFleet"), nullptr;
+    return none();
+}
 
 int add_fleet_classes(PyObject* module) {
     return add_class(module, "CFDLFleet", cfdl_fleet()) < 0 || add_class(module, "PFDLFleet", pfdl_fleet()) < 0 ||

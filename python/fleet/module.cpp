@@ -15,6 +15,9 @@ PyMethodDef functions[] = {
     {"_full_state", full_state, METH_O,
      "_full_state(controller, /)\n--\n\n"
      "The controller's __getstate__() dictionary plus \"phi_reset\", the reset value of its estimate."},
+    {"_use_kernels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(use_kernels)), METH_FASTCALL,
+     "_use_kernels(fleet, variant, /)\n--\n\n"
+     "Steps the fleet with the block steps of one instruction set: \"portable\", \"avx2\" or \"avx512\"."},
     {nullptr, nullptr, 0, nullptr},
 };
 
