@@ -189,3 +189,25 @@ def test_members_and_controllers_round_trip(fleet_cls, single_cls, orders):
             for obj in (rebuilt, copied, *members, *singles):
                 obj.reset()
     assert_same(rebuilt, singles)
+
+
+@pytest.mark.parametrize("fleet_cls, single_cls, orders", FORMS + [(vorn.PFDLFleet, vorn.PFDLController, {"l_u": 5})],
+                         ids=IDS + ["pfdl5"])
+def test_every_kernel_variant_gives_the_same_results(fleet_cls, single_cls, orders):
+    rng = random.Random(11)
+    n = 100
+    fleet, singles = build(fleet_cls, single_cls, orders, rng, n)
+    variants = {}
+    for name in ("portable", "avx2", "avx512"):
+        variants[name] = pickle.loads(pickle.dumps(fleet))
+        vorn._vorn_fleet._use_kernels(variants[name], name)
+    for step in range(25):
+        y = outputs(rng, n)
+        expect = [u_of(s.update(float(y[i]), 0.25)) for i, s in enumerate(singles)]
+        for name, f in variants.items():
+            assert bits(f.update(y, 0.25)) == bits(expect), name
+        if step % 8 == 7:
+            apply_setter(rng, variants["portable"], singles)
+            for name in ("avx2", "avx512"):
+                variants[name].__setstate__(variants["portable"].__getstate__())
+                vorn._vorn_fleet._use_kernels(variants[name], name)

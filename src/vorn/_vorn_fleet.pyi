@@ -17,6 +17,7 @@ _Record: TypeAlias = tuple[
 ]
 
 def _full_state(controller: CFDLController | PFDLController | FFDLController, /) -> dict[str, Any]: ...
+def _use_kernels(fleet: CFDLFleet | PFDLFleet | FFDLFleet, variant: str, /) -> None: ...
 
 @final
 class CFDLFleet:
