@@ -14,7 +14,7 @@ inline constexpr std::size_t kFleetBlock = 256;
 template <class Body>
 void for_each_block(std::size_t n, const double* yd, bool shared, Body&& body) {
     double shared_block[kFleetBlock];
-    if (shared) std::fill(shared_block, shared_block + kFleetBlock, yd[0]);
+    if (shared) std::fill(shared_block, shared_block + std::min(n, kFleetBlock), yd[0]);
     for (std::size_t b = 0; b < n; b += kFleetBlock) {
         const std::size_t e = std::min(n, b + kFleetBlock);
         body(b, e, shared ? shared_block : yd + b);

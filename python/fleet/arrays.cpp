@@ -25,9 +25,13 @@ std::string shape_text(const Py_ssize_t* shape, int ndim) {
 }
 
 std::string expected_text(const Shape& e) {
-    std::string s = e.cols ? "(" + std::to_string(e.rows) + ", " + std::to_string(e.cols) + ")"
-                           : "(" + std::to_string(e.rows) + ",)";
-    if (e.broadcast) s += e.cols ? " or (" + std::to_string(e.cols) + ",)" : " or a scalar";
+    std::string s = "(";
+    s += std::to_string(e.rows);
+    s += e.cols ? ", " + std::to_string(e.cols) + ")" : std::string(",)");
+    if (e.broadcast) {
+        s += e.cols ? " or (" : " or a scalar";
+        if (e.cols) s += std::to_string(e.cols) + ",)";
+    }
     return s;
 }
 
@@ -197,11 +201,13 @@ bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& ou
 namespace {
 
 Ref empty_of(std::size_t rows, std::size_t cols, PyObject* dtype, void*& data) {
+    // numpy.empty(rows) makes float64 by default: the common call passes one int and no dtype.
     Ref shape(cols ? Py_BuildValue("(nn)", static_cast<Py_ssize_t>(rows), static_cast<Py_ssize_t>(cols))
-                   : Py_BuildValue("(n)", static_cast<Py_ssize_t>(rows)));
+                   : PyLong_FromSsize_t(static_cast<Py_ssize_t>(rows)));
     if (!shape) return Ref();
     PyObject* args[] = {shape.get(), dtype};
-    Ref arr(PyObject_Vectorcall(np_empty, args, 2, nullptr));
+    const bool plain = dtype == np_float64;
+    Ref arr(PyObject_Vectorcall(np_empty, args, plain ? 1 : 2, nullptr));
     if (!arr) return arr;
     Py_buffer v;
     if (PyObject_GetBuffer(arr.get(), &v, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return Ref();
