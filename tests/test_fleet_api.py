@@ -79,6 +79,7 @@ def test_inputs_of_other_dtypes_and_layouts_convert(y):
     ([None] * 4, 1.0, TypeError, "y must hold real numbers"),
     (np.zeros(4), "1.0", TypeError, "yd must hold real numbers"),
     (np.zeros(4), 1j, TypeError, ""),
+    (np.ma.masked_array(np.zeros(4), mask=[0, 1, 0, 0]), 1.0, TypeError, "y is a masked array"),
 ])
 def test_bad_inputs_are_refused_and_change_nothing(y, yd, error, text):
     fleet = vorn.FFDLFleet(4)

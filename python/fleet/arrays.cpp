@@ -17,6 +17,7 @@ PyObject* np_empty = nullptr;
 PyObject* np_ndarray = nullptr;
 PyObject* np_float64 = nullptr;
 PyObject* np_bool = nullptr;
+PyObject* np_masked_array = nullptr;
 
 std::string shape_text(const Py_ssize_t* shape, int ndim) {
     std::string s = "(";
@@ -137,6 +138,13 @@ bool read_any(PyObject* o, const char* name, const Shape& e, Doubles& out) {
         const int r = from_float64_buffer(o, name, e, true, out);
         if (r != 0) return r > 0;
     }
+    // numpy.asarray would drop the mask and hand over the hidden values as if they were data.
+    const int masked = PyObject_IsInstance(o, np_masked_array);
+    if (masked < 0) return false;
+    if (masked) {
+        PyErr_Format(PyExc_TypeError, "%s is a masked array; fill its masked entries first (numpy.ma.filled)", name);
+        return false;
+    }
     Ref arr(PyObject_CallFunctionObjArgs(np_asarray, o, nullptr));
     if (!arr) return false;
     Ref dtype(PyObject_GetAttrString(arr.get(), "dtype"));
@@ -166,7 +174,10 @@ bool init_numpy() {
     Ref ndarray(PyObject_GetAttrString(np.get(), "ndarray"));
     Ref float64(PyObject_GetAttrString(np.get(), "float64"));
     Ref bool_(PyObject_GetAttrString(np.get(), "bool_"));
-    if (!asarray || !empty || !ndarray || !float64 || !bool_) return false;
+    Ref ma(PyImport_ImportModule("numpy.ma"));
+    Ref masked_array(ma ? PyObject_GetAttrString(ma.get(), "MaskedArray") : nullptr);
+    if (!asarray || !empty || !ndarray || !float64 || !bool_ || !masked_array) return false;
+    np_masked_array = masked_array.release();
     np_asarray = asarray.release();
     np_ndarray = ndarray.release();
     np_float64 = float64.release();
