@@ -1,9 +1,11 @@
 """Controller fleets agree bit for bit with the single controllers: random per-member
 parameters (NaN, infinities and limits included), setters and resets between updates,
-member access, conversion from controllers and pickling in the middle of a run."""
+member access, conversion from controllers and pickling in the middle of a run.
+Three seeds by default, one under the sanitizers, twenty with VORN_LONG=1."""
 
 import copy
 import math
+import os
 import pickle
 import random
 
@@ -24,6 +26,7 @@ FORMS = [
 ]
 IDS = ["cfdl", "pfdl1", "pfdl2", "pfdl4", "ffdl01", "ffdl22", "ffdl13"]
 SPECIAL = [math.nan, math.inf, -math.inf, 0.0, -0.0]
+SEEDS = 20 if os.environ.get("VORN_LONG") == "1" else 1 if os.environ.get("VORN_SANITIZED") == "1" else 3
 
 
 def bits(values):
@@ -132,7 +135,7 @@ def outputs(rng, n):
 
 
 @pytest.mark.parametrize("fleet_cls, single_cls, orders", FORMS, ids=IDS)
-@pytest.mark.parametrize("seed", range(3))
+@pytest.mark.parametrize("seed", range(SEEDS))
 def test_random_runs_agree_bit_for_bit(fleet_cls, single_cls, orders, seed):
     rng = random.Random(seed)
     # More members than one block of the step, with a ragged last block.

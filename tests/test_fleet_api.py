@@ -102,9 +102,18 @@ def test_out_is_filled_and_may_alias_the_outputs():
     a.update(shared, 1.0, out=shared)
     b.update(y, 1.0, out=strided)
     assert np.array_equal(shared, strided)
-    for bad in (np.empty(4), np.empty(5, dtype=np.float32), [0.0] * 5):
-        with pytest.raises((ValueError, TypeError)):
+    backwards, reversed_y = np.zeros(5), y.copy()
+    a.update(reversed_y, 1.0, out=reversed_y[::-1])  # an output that overlaps its input backwards
+    b.update(y, 1.0, out=backwards[::-1])
+    assert np.array_equal(reversed_y, backwards)
+    for bad, error in ((np.empty(4), ValueError), (np.empty((5, 1)), ValueError), (np.empty(5, dtype=np.float32), TypeError),
+                       ([0.0] * 5, TypeError), (np.empty(5)[::-1].copy().view(np.int64), TypeError)):
+        with pytest.raises(error):
             a.update(y, 1.0, out=bad)
+    frozen = np.empty(5)
+    frozen.flags.writeable = False
+    with pytest.raises(TypeError):
+        a.update(y, 1.0, out=frozen)
 
 
 @pytest.mark.parametrize("method, value", [
@@ -217,7 +226,7 @@ def test_fleets_step_in_parallel_threads():
 
 
 def test_a_busy_fleet_refuses_a_second_thread():
-    n = 1 << 20
+    n = 1 << 16  # large enough that the step runs without the interpreter lock
     fleet = vorn.CFDLFleet(n)
     y = np.zeros(n)
     errors = []

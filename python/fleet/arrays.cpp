@@ -252,14 +252,14 @@ double* writable_out(PyObject* o, std::size_t n, Doubles& pin, std::ptrdiff_t& s
         add_note("out");
         return nullptr;
     }
-    if (!is_float64(v.format) || v.itemsize != sizeof(double) || v.ndim != 1 ||
-        static_cast<std::size_t>(v.shape[0]) != n) {
-        const std::string message = v.ndim == 1 && is_float64(v.format)
-                                        ? "out has shape " + shape_text(v.shape, v.ndim) + ", expected (" +
-                                              std::to_string(n) + ",)"
-                                        : std::string("out must be a float64 array of shape (") + std::to_string(n) + ",)";
+    const bool doubles = is_float64(v.format) && v.itemsize == sizeof(double);
+    if (!doubles || v.ndim != 1 || static_cast<std::size_t>(v.shape[0]) != n) {
+        // A wrong element type is a TypeError, a wrong shape a ValueError.
+        const std::string message = doubles ? "out has shape " + shape_text(v.shape, v.ndim) + ", expected (" +
+                                                  std::to_string(n) + ",)"
+                                            : std::string("out must be a writable float64 array");
         PyBuffer_Release(&v);
-        PyErr_SetString(PyExc_ValueError, message.c_str());
+        PyErr_SetString(doubles ? PyExc_ValueError : PyExc_TypeError, message.c_str());
         add_note("out");
         return nullptr;
     }
