@@ -41,6 +41,37 @@ def test_every_member_is_validated_in_order(kwargs, message, note):
     assert getattr(info.value, "__notes__", [None])[-1] == note
 
 
+@pytest.mark.parametrize("fleet, m", [
+    (vorn.CFDLFleet(3), 1), (vorn.PFDLFleet(3, l_u=4), 4), (vorn.FFDLFleet(3, l_y=2, l_u=3), 5),
+])
+def test_update_logged_returns_every_record_as_arrays(fleet, m):
+    u, dy, dh, e, phi = fleet.update_logged(np.array([0.1, 0.2, 0.3]), np.array([1.0, 2.0, 3.0]))
+    assert [a.shape for a in (u, dy, dh, e, phi)] == [(3,), (3,), (3, m), (3,), (3, m)]
+    assert all(a.dtype == np.float64 for a in (u, dy, dh, e, phi))
+    assert np.array_equal(e, [0.9, 1.8, 2.7]) and np.array_equal(phi, fleet.get_phi())
+
+
+def test_from_controllers_takes_any_iterable_and_the_empty_one():
+    fleet = vorn.FFDLFleet.from_controllers(vorn.FFDLController(l_y=0, l_u=1) for _ in range(2))
+    assert repr(fleet) == "FFDLFleet(n=2, l_y=0, l_u=1)"
+    empty = vorn.PFDLFleet.from_controllers([])
+    assert repr(empty) == "PFDLFleet(n=0, l_y=0, l_u=2)" and len(pickle.loads(pickle.dumps(empty))) == 0
+    with pytest.raises(TypeError):
+        vorn.PFDLFleet.from_controllers(5)
+
+
+def test_setters_store_unvalidated_values_that_survive_pickling():
+    fleet = vorn.PFDLFleet(2)
+    fleet.set_eta(np.array([5.0, 1.0]))
+    fleet.set_u_min(3.0)
+    fleet.set_u_max(np.array([1.0, np.nan]))
+    copy = pickle.loads(pickle.dumps(fleet))
+    assert repr(copy[0]) == repr(fleet[0]) and "eta=5.0000" in repr(copy[0])
+    assert np.array_equal(copy.update([0.0, 0.0], 1.0), [1.0, 3.0])  # u_max applies last; NaN as in the classes
+    with pytest.raises(ValueError, match="eta"):
+        pickle.loads(pickle.dumps(copy[0]))  # the class validates its constructor arguments
+
+
 def test_nan_parameters_and_limits_pass_as_in_the_classes():
     fleet = vorn.CFDLFleet(2, eta=np.nan, u_min=np.array([np.nan, 0.5]))
     u = fleet.update([0.0, 0.0], 1.0)
