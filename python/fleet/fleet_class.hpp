@@ -53,7 +53,7 @@ inline Ref rows_to_array(const std::vector<double>& src, std::size_t n, std::siz
 inline Ref flags_to_array(const std::vector<unsigned char>& src) {
     unsigned char* out = nullptr;
     Ref arr = new_flags(src.size(), out);
-    if (arr) std::memcpy(out, src.data(), src.size());
+    if (arr && !src.empty()) std::memcpy(out, src.data(), src.size());  // an empty vector's data may be null
     return arr;
 }
 
