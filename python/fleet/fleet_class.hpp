@@ -266,10 +266,12 @@ struct FleetClass {
     }
 
     static PyObject* reset(PyObject* self, PyObject*) {
-        ExclusiveCall<Core> call(self);
-        if (!call) return nullptr;
-        call.core().reset();
-        return none();
+        return guard([&]() -> PyObject* {
+            ExclusiveCall<Core> call(self);
+            if (!call) return nullptr;
+            call.core().reset();
+            return none();
+        });
     }
 
     static PyObject* get_phi(PyObject* self, PyObject*) {

@@ -130,9 +130,7 @@ bool use_kernels_if(PyObject* fleet, ClassDef& def, const fleet_kernels::Table& 
     return true;
 }
 
-}  // namespace
-
-PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* use_kernels_checked(PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 2 || !PyUnicode_Check(args[1])) {
         PyErr_SetString(PyExc_TypeError, "_use_kernels(fleet, variant) takes a fleet and a variant name");
         return nullptr;
@@ -158,6 +156,12 @@ PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     if (!done) return fail_not_instance(args[0], "CFDLFleet | PFDLFleet | FFDLFleet"), nullptr;
     return none();
+}
+
+}  // namespace
+
+PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+    return guard([&]() -> PyObject* { return use_kernels_checked(args, nargs); });
 }
 
 int add_fleet_classes(PyObject* module) {
