@@ -18,9 +18,10 @@ FLOOR = "floor: math.atan2(y, yd)"
 
 @dataclass
 class Config:
-    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet")
+    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet", "arrays")
     dims: tuple[int, ...] = (2, 4, 8, 32, 128, 256)
     fleet: int = 10_000
+    fleet_sizes: tuple[int, ...] = (1, 10, 1_000, 10_000, 100_000, 1_000_000)  # the "arrays" group
     repeat: int = 15
     min_time: float = 0.02  # seconds per sample
     blas_threads: int = 1  # 0: NumPy's own choice
@@ -155,4 +156,8 @@ def build(config: Config) -> tuple[list[Case], list[Comparison]]:
         _mimo(cases, cmps, config.dims)
     if "fleet" in config.groups:
         _fleet(cases, cmps, config.fleet)
+    if "arrays" in config.groups and have_numpy():
+        from bench import fleet_cases
+
+        fleet_cases.add(cases, cmps, config.fleet_sizes)
     return cases, cmps

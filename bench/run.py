@@ -36,9 +36,10 @@ def _names(text: str) -> tuple[str, ...]:
 def parse(argv: list[str] | None) -> tuple[suite.Config, Path, bool]:
     ap = argparse.ArgumentParser(prog="python -m bench.run", description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="5 rounds of 2 ms samples, dims 2,8,32, a fleet of 1000")
-    ap.add_argument("--groups", type=_names, help="comma-separated: siso,peers,mimo,fleet (default: all)")
+    ap.add_argument("--groups", type=_names, help="comma-separated: siso,peers,mimo,fleet,arrays (default: all)")
     ap.add_argument("--dims", type=_ints, help="MIMO dims (default 2,4,8,32,128,256)")
     ap.add_argument("--fleet", type=int, help="controllers in the fleet (default 10000)")
+    ap.add_argument("--fleet-sizes", type=_ints, help="members of the array fleets (default 1,10,1000,...,1000000)")
     ap.add_argument("--repeat", type=int, help="rounds; every case is sampled once per round (default 15)")
     ap.add_argument("--min-time", type=float, help="seconds per sample (default 0.02)")
     ap.add_argument("--blas-threads", type=int, default=1,
@@ -48,8 +49,8 @@ def parse(argv: list[str] | None) -> tuple[suite.Config, Path, bool]:
     a = ap.parse_args(argv)
     config = suite.Config()
     if a.quick:
-        config = suite.Config(dims=(2, 8, 32), fleet=1000, repeat=5, min_time=0.002)
-    for key in ("groups", "dims", "fleet", "repeat", "min_time"):
+        config = suite.Config(dims=(2, 8, 32), fleet=1000, fleet_sizes=(1, 1000, 10_000), repeat=5, min_time=0.002)
+    for key in ("groups", "dims", "fleet", "fleet_sizes", "repeat", "min_time"):
         value = getattr(a, key)
         if value is not None:
             setattr(config, key, value)

@@ -18,11 +18,15 @@ bool fail_not_instance(PyObject* o, const char* expected) {
     return false;
 }
 
-bool add_note(const char* name) {
+namespace {
+
+// Adds the note PyUnicode_FromFormat(format, text) to the current exception. Allocates
+// nothing outside the interpreter, so it cannot throw.
+bool add_formatted_note(const char* format, const char* text) {
     PyObject* exc = PyErr_GetRaisedException();
     if (!exc) return false;
     Ref owned(exc);
-    Ref note(PyUnicode_FromFormat("while processing '%s'", name));
+    Ref note(PyUnicode_FromFormat(format, text));
     if (note) {
         Ref r(PyObject_CallMethod(exc, "add_note", "O", note.get()));
         if (!r) PyErr_Clear();
@@ -32,6 +36,12 @@ bool add_note(const char* name) {
     PyErr_SetRaisedException(owned.release());
     return false;
 }
+
+}  // namespace
+
+bool add_note(const char* name) { return add_formatted_note("while processing '%s'", name); }
+
+bool add_note_text(const char* text) { return add_formatted_note("%s", text); }
 
 bool convert(PyObject* o, std::uint64_t& out) {
     Ref index;

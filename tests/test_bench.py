@@ -88,7 +88,8 @@ def test_comparison_is_taken_round_by_round(kind, target, ratio, met):
 
 def test_tiny_run_writes_figures(tmp_path, capsys):
     out = tmp_path / "figures.json"
-    argv = ["--dims", "2,4", "--fleet", "10", "--repeat", "2", "--min-time", "0.0001", "--json", str(out)]
+    argv = ["--dims", "2,4", "--fleet", "10", "--fleet-sizes", "1,10", "--repeat", "2", "--min-time", "0.0001",
+            "--json", str(out)]
     assert run.main(argv) == 0
     data = json.loads(out.read_text())
     names = {c["name"] for c in data["cases"]}
@@ -96,6 +97,8 @@ def test_tiny_run_writes_figures(tmp_path, capsys):
             "fleet of 10 PFDLController, per controller"} <= names
     if cases.have_numpy():
         assert {"MimoCfdlController.update dim=4", "NumPy partial form dim=4", "np.linalg.det dim=2"} <= names
+        assert {"fleet PFDL l_u=2 n=10: vorn, per member", "fleet FFDL l_y=l_u=2 n=1: NumPy, per member",
+                "fleet CFDL n=10: object fleet, per member"} <= names
     for c in data["cases"]:
         assert c["samples"] == 2 and 0 < c["min_ns"] <= c["median_ns"] <= c["max_ns"]
     for r in data["comparisons"]:
@@ -155,3 +158,20 @@ def test_callgrind_totals_are_read(tmp_path, line):
     out = tmp_path / "cg.out"
     out.write_text(f"version: 1\ncmd: python\nevents: Ir\n{line}\n")
     assert _total(out) == 123456
+
+
+def test_fleet_peers_compute_the_fleets_step():
+    np = pytest.importorskip("numpy")
+    from bench import fleet_cases, fleet_peers
+
+    peers = [fleet_peers.NumpyFleet] + ([fleet_peers.NumbaFleet] if fleet_peers.have_numba() else [])
+    rng = np.random.default_rng(3)
+    for _, fleet_cls, _, l_y, l_u, full in fleet_cases.FORMS:
+        orders = {} if l_y is None else ({"l_y": l_y, "l_u": l_u} if full else {"l_u": l_u})
+        fleet = fleet_cls(20, u_min=-10.0, u_max=10.0, **orders)
+        others = [peer(20, l_y, l_u, full) for peer in peers]
+        for _ in range(10):
+            y = rng.uniform(-1, 1, 20)
+            u = fleet.update(y, 1.0).copy()
+            for other in others:
+                assert np.array_equal(other.update(y, 1.0), u)

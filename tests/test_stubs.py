@@ -14,11 +14,11 @@ import tomllib
 import pytest
 
 import vorn
-from vorn import _vorn_core
+from vorn import _vorn_core, _vorn_fleet
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
-STUBS = ["_vorn_core", "_vorn_config"]
+STUBS = ["_vorn_core", "_vorn_fleet", "_vorn_config"]
 
 
 def test_package_reexports_the_module_names_in_order():
@@ -26,6 +26,10 @@ def test_package_reexports_the_module_names_in_order():
     for name in _vorn_core.__all__:
         assert getattr(vorn, name) is getattr(_vorn_core, name)
     assert all(hasattr(vorn, name) for name in vorn.__all__)
+    fleet_start = len(_vorn_core.__all__)
+    assert vorn.__all__[fleet_start:fleet_start + len(_vorn_fleet.__all__)] == list(_vorn_fleet.__all__)
+    for name in _vorn_fleet.__all__:
+        assert getattr(vorn, name) is getattr(_vorn_fleet, name)
 
 
 def test_version_matches_the_project_and_the_installed_metadata():

@@ -19,6 +19,8 @@ from vorn._vorn_core import (
     zn_response_to_pfdl,
 )
 
+from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
+
 # A misspelt kernel variant fails here, before any MIMO controller is built.
 _kernel_choice.check_environment()
 
@@ -41,6 +43,9 @@ __all__ = [
     "ffdl_critical_tuning",
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
+    "CFDLFleet",
+    "PFDLFleet",
+    "FFDLFleet",
 ]
 
 from vorn.parameters import params  # noqa: E402
