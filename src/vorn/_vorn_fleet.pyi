@@ -1,4 +1,10 @@
 # _vorn_fleet.pyi: type information for the extension module vorn._vorn_fleet.
+"""Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.
+
+Member i of a fleet computes, bit for bit, what the single controller built with member i's
+parameters computes from the same inputs (NaN payloads aside). Every real parameter is a
+scalar shared by all members or an array of one value per member.
+"""
 from collections.abc import Iterable
 from typing import Any, Generic, Self, SupportsFloat, SupportsIndex, TypeAlias, TypeVar, final, type_check_only
 
@@ -24,29 +30,59 @@ def _use_kernels(fleet: CFDLFleet | PFDLFleet | FFDLFleet, variant: str, /) -> N
 # What the three classes share (not a class at run time).
 @type_check_only
 class _Fleet(Generic[_C]):
-    def update(self, y: ArrayLike, yd: _Values, out: NDArray[np.float64] | None = None) -> NDArray[np.float64]: ...
-    def update_logged(self, y: ArrayLike, yd: _Values) -> _Record: ...
-    def reset(self) -> None: ...
-    def get_phi(self) -> NDArray[np.float64]: ...
-    def set_phi_hat(self, phi: ArrayLike) -> None: ...
-    def set_eta(self, eta: _Values) -> None: ...
-    def set_mu(self, mu: _Values) -> None: ...
-    def set_rho(self, rho: _Values) -> None: ...
-    def set_lambda(self, lambda_: _Values) -> None: ...
-    def set_eps(self, eps: _Values) -> None: ...
-    def set_u0(self, u0: _Values) -> None: ...
-    def set_u_min(self, u_min: _Values | None) -> None: ...
-    def set_u_max(self, u_max: _Values | None) -> None: ...
+    def update(self, y: ArrayLike, yd: _Values, out: NDArray[np.float64] | None = None) -> NDArray[np.float64]:
+        """One control step of every member: y holds the measured outputs (shape (n,)), yd the set points (a scalar or shape (n,)); returns the n new inputs, written into out (a float64 array of shape (n,)) when given. Raises ValueError for a wrong shape, TypeError for strings, objects or complex numbers."""
+    def update_logged(self, y: ArrayLike, yd: _Values) -> _Record:
+        """The same step as update, for y and yd, returning every member's record: u (n,), delta_y (n,), delta_h (n, m), e (n,) and phi (n, m)."""
+    def reset(self) -> None:
+        """Returns every member's estimate to its reset value and its histories to rest."""
+    def get_phi(self) -> NDArray[np.float64]:
+        """A copy of the members' estimates, shape (n, m)."""
+    def set_phi_hat(self, phi: ArrayLike) -> None:
+        """Sets estimate and reset value of every member from phi, shape (n, m), or (m,) for all alike."""
+    def set_eta(self, eta: _Values) -> None:
+        """Stores the estimator's step factor eta (scalar or (n,)), unvalidated."""
+    def set_mu(self, mu: _Values) -> None:
+        """Stores the estimator's weight mu (scalar or (n,)), unvalidated."""
+    def set_rho(self, rho: _Values) -> None:
+        """Stores the control law's step factor rho (scalar or (n,)), unvalidated."""
+    def set_lambda(self, lambda_: _Values) -> None:
+        """Stores the control law's weight lambda_ on the input change (scalar or (n,)), unvalidated."""
+    def set_eps(self, eps: _Values) -> None:
+        """Stores the reset threshold eps (scalar or (n,)), unvalidated."""
+    def set_u0(self, u0: _Values) -> None:
+        """Stores u0, the input a reset assumes (scalar or (n,))."""
+    def set_u_min(self, u_min: _Values | None) -> None:
+        """Stores the lower input limit u_min (None for none, a scalar or (n,); NaN means no limit)."""
+    def set_u_max(self, u_max: _Values | None) -> None:
+        """Stores the upper input limit u_max (None for none, a scalar or (n,); NaN means no limit)."""
     @classmethod
-    def from_controllers(cls, controllers: Iterable[_C]) -> Self: ...
-    def __getnewargs__(self) -> tuple[int]: ...
-    def __getstate__(self) -> dict[str, Any]: ...
-    def __setstate__(self, state: dict[str, Any]) -> None: ...
-    def __len__(self) -> int: ...
-    def __getitem__(self, index: SupportsIndex, /) -> _C: ...
+    def from_controllers(cls, controllers: Iterable[_C]) -> Self:
+        """A fleet whose members are copies of controllers (one class, one pair of pseudo-orders): parameters, estimates, reset values and histories."""
+    def __getnewargs__(self) -> tuple[int]:
+        """The member count, for pickling."""
+    def __getstate__(self) -> dict[str, Any]:
+        """Every member's parameters and full state, reset values included."""
+    def __setstate__(self, state: dict[str, Any]) -> None:
+        """Restores what __getstate__ returned (state)."""
+    def __len__(self) -> int:
+        """The number of members."""
+    def __getitem__(self, index: SupportsIndex, /) -> _C:
+        """A new single controller equal to member index, which continues exactly as the member would."""
 
 @final
 class CFDLFleet(_Fleet[CFDLController]):
+    """A fleet of n controllers of the compact form (CFDLController).
+
+    Parameters (each real one a scalar shared by every member or an array of n values): n the
+    number of members (0 gives an empty fleet); eta and mu the estimator's step factor and
+    weight; rho and lambda_ the control law's; eps the reset threshold; l_y and l_u the
+    pseudo-orders, shared by the fleet (0 and 1); initial_phi the starting and reset estimate; u0
+    the input before the first sample; u_min and u_max optional input limits. Every member is
+    validated as the matching class validates (ValueError with a note naming the first
+    failing member); a size that overflows or does not fit in memory raises OverflowError or
+    MemoryError before anything is allocated.
+    """
     def __new__(
         cls,
         n: SupportsIndex,
@@ -61,11 +97,24 @@ class CFDLFleet(_Fleet[CFDLController]):
         u0: _Values = 0.0,
         u_min: _Values | None = None,
         u_max: _Values | None = None,
-    ) -> Self: ...
-    def set_initial_phi(self, initial_phi: _Values) -> None: ...
+    ) -> Self:
+        """Builds and validates the fleet; the parameters are described on the class."""
+    def set_initial_phi(self, initial_phi: _Values) -> None:
+        """Stores each member's reset value initial_phi (scalar or (n,)); the estimate changes at the next reset."""
 
 @final
 class PFDLFleet(_Fleet[PFDLController]):
+    """A fleet of n controllers of the partial form (PFDLController).
+
+    Parameters (each real one a scalar shared by every member or an array of n values): n the
+    number of members (0 gives an empty fleet); eta and mu the estimator's step factor and
+    weight; rho and lambda_ the control law's; eps the reset threshold; l_y and l_u the
+    pseudo-orders, shared by the fleet (l_y 0, l_u at least 1); initial_phi the starting and reset estimate; u0
+    the input before the first sample; u_min and u_max optional input limits. Every member is
+    validated as the matching class validates (ValueError with a note naming the first
+    failing member); a size that overflows or does not fit in memory raises OverflowError or
+    MemoryError before anything is allocated.
+    """
     def __new__(
         cls,
         n: SupportsIndex,
@@ -80,11 +129,24 @@ class PFDLFleet(_Fleet[PFDLController]):
         u0: _Values = 0.0,
         u_min: _Values | None = None,
         u_max: _Values | None = None,
-    ) -> Self: ...
-    def set_initial_phi(self, initial_phi: ArrayLike) -> None: ...
+    ) -> Self:
+        """Builds and validates the fleet; the parameters are described on the class."""
+    def set_initial_phi(self, initial_phi: ArrayLike) -> None:
+        """Stores the reset vector initial_phi, shape (n, m) or (m,); the estimate changes at the next reset."""
 
 @final
 class FFDLFleet(_Fleet[FFDLController]):
+    """A fleet of n controllers of the full form (FFDLController).
+
+    Parameters (each real one a scalar shared by every member or an array of n values): n the
+    number of members (0 gives an empty fleet); eta and mu the estimator's step factor and
+    weight; rho and lambda_ the control law's; eps the reset threshold; l_y and l_u the
+    pseudo-orders, shared by the fleet (l_u at least 1); initial_phi the starting and reset estimate; u0
+    the input before the first sample; u_min and u_max optional input limits. Every member is
+    validated as the matching class validates (ValueError with a note naming the first
+    failing member); a size that overflows or does not fit in memory raises OverflowError or
+    MemoryError before anything is allocated.
+    """
     def __new__(
         cls,
         n: SupportsIndex,
@@ -99,6 +161,9 @@ class FFDLFleet(_Fleet[FFDLController]):
         u0: _Values = 0.0,
         u_min: _Values | None = None,
         u_max: _Values | None = None,
-    ) -> Self: ...
-    def set_initial_phi(self, initial_phi: ArrayLike) -> None: ...
-    def set_rho_vector(self, rho: ArrayLike) -> None: ...
+    ) -> Self:
+        """Builds and validates the fleet; the parameters are described on the class."""
+    def set_initial_phi(self, initial_phi: ArrayLike) -> None:
+        """Stores the reset vector initial_phi, shape (n, m) or (m,); the estimate changes at the next reset."""
+    def set_rho_vector(self, rho: ArrayLike) -> None:
+        """Stores per-component step factors rho, shape (n, m) or (m,), weighting the estimate in the control law."""
