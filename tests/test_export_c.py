@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib
 import math
 import os
 import random
@@ -14,7 +15,8 @@ from typing import Any
 import pytest
 
 import vorn
-from vorn import export_c as ex
+
+ex = importlib.import_module("vorn.export_c")  # the module: `vorn.export_c` is its function
 
 CC = shutil.which("gcc") or shutil.which("cc")
 needs_cc = pytest.mark.skipif(CC is None, reason="no C compiler (gcc or cc) on PATH to build the exported code")
@@ -291,3 +293,106 @@ def test_exact_comparisons_and_signed_zeros(tmp_path: Path, reset_values: dict[i
     ex.export_c(ctl, tmp_path, "ctl")
     want = [same_up_to_nan_payload(update(ctl, y, yd)[1]) for y, yd in pairs]
     assert run_exported(tmp_path, [f"u {bits(y)} {bits(yd)}" for y, yd in pairs]) == want
+
+
+@pytest.fixture
+def fresh_state(monkeypatch: pytest.MonkeyPatch) -> None:
+    """For controllers never updated nor tuned: their reset value is initial_phi throughout."""
+    try:
+        import vorn._vorn_fleet  # noqa: F401
+    except ImportError:
+        def full_state(controller: Any) -> dict[str, Any]:
+            state = controller.__getstate__()
+            phi = state["phi_hat"]
+            return {**state, "phi_reset": phi if isinstance(phi, float) else list(phi)}
+
+        monkeypatch.setattr(ex, "_full_state", full_state)
+
+
+@pytest.mark.parametrize("thing, words", [
+    (vorn.MimoCfdlController(2), "MIMO"), (vorn.MimoPfdlController(3), "MIMO"), (vorn.MimoFfdlController(2), "MIMO"),
+    (object(), "CFDLController, PFDLController or FFDLController"), (None, "not NoneType"),
+    ({"eta": 1.0}, "not dict"), (vorn.PFDLController, "not type"),
+])
+def test_only_siso_controllers_are_exported(tmp_path: Path, thing: Any, words: str) -> None:
+    with pytest.raises(TypeError, match=words):
+        vorn.export_c(thing, tmp_path)
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("name", ["", "1st", "a-b", "a b", "x.y", "../up", "pump\n", "é", "int", "while",
+                                  "bool", "_x", "__x", "_X"])
+def test_names_that_cannot_prefix_c_identifiers_are_refused(tmp_path: Path, fresh_state: None, name: str) -> None:
+    with pytest.raises(ValueError, match="name"):
+        vorn.export_c(vorn.CFDLController(), tmp_path, name)
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_a_name_must_be_a_string(tmp_path: Path) -> None:
+    with pytest.raises(TypeError, match="name must be a str"):
+        vorn.export_c(vorn.CFDLController(), tmp_path, b"ctl")  # type: ignore[arg-type]
+
+
+def test_a_directory_that_cannot_be_written_raises_the_os_error(tmp_path: Path, fresh_state: None) -> None:
+    with pytest.raises(FileNotFoundError):
+        vorn.export_c(vorn.PFDLController(), tmp_path / "missing")
+    (tmp_path / "file").write_text("")
+    with pytest.raises(NotADirectoryError):
+        vorn.export_c(vorn.PFDLController(), tmp_path / "file")
+
+
+def test_a_failed_export_leaves_the_earlier_files_whole(tmp_path: Path, fresh_state: None,
+                                                        monkeypatch: pytest.MonkeyPatch) -> None:
+    header, source = vorn.export_c(vorn.FFDLController(), tmp_path, "ctl")
+    before = {p.name: p.read_text() for p in tmp_path.iterdir()}
+    assert sorted(before) == ["ctl.c", "ctl.h"] and (header, source) == (str(tmp_path / "ctl.h"), str(tmp_path / "ctl.c"))
+
+    def no_space(*args: Any) -> None:
+        raise OSError(28, "No space left on device")
+
+    with monkeypatch.context() as patch, pytest.raises(OSError, match="No space"):
+        patch.setattr(ex.os, "replace", no_space)
+        vorn.export_c(vorn.FFDLController(l_y=3), tmp_path, "ctl")
+    assert {p.name: p.read_text() for p in tmp_path.iterdir()} == before  # no temporary file left either
+    vorn.export_c(vorn.FFDLController(l_y=3), tmp_path, "ctl")
+    assert "FFDL_L_Y" not in (tmp_path / "ctl.h").read_text() and "CTL_L_Y 3" in (tmp_path / "ctl.h").read_text()
+
+
+def run_cli(*argv: str) -> int:
+    from vorn.cli import main
+
+    return main(["export-c", *argv])
+
+
+@needs_cc
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+def test_command_writes_c_that_builds_with_strict_flags(tmp_path: Path, fresh_state: None, form: str,
+                                                        capsys: pytest.CaptureFixture[str]) -> None:
+    config = tmp_path / "tuned.yaml"
+    config.write_text("eta: 0.7\nu_min: -1.5\nu_max: .nan\n" + ("" if form == "cfdl" else "L_u: 4\n")
+                      + ("L_y: 2\n" if form == "ffdl" else ""))
+    assert run_cli("--form", form, "--config", str(config), "--name", "Pump2", "--out", str(tmp_path)) == 0
+    assert capsys.readouterr().out.split() == [str(tmp_path / "Pump2.h"), str(tmp_path / "Pump2.c")]
+    header = (tmp_path / "Pump2.h").read_text()
+    assert "-ffp-contract=off" in header and "arm-none-eabi-gcc" in header and "Pump2_t holds" in header
+    built = subprocess.run([CC, *STRICT, *SANITIZE, "-c", str(tmp_path / "Pump2.c"), "-o", str(tmp_path / "p.o")],
+                           capture_output=True, text=True)
+    assert built.returncode == 0, built.stderr
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--form", "cfdl", "--config", "{cfg}"], "{cfg}: CFDL 要求 l_y == 0 且 l_u == 1"),
+    (["--form", "pfdl", "--config", "{dir}/absent.yaml"], "{dir}/absent.yaml: YAML 错误"),
+    (["--form", "pfdl", "--config", "{cfg}", "--name", "9lives"], "--name: name '9lives' is not a C identifier"),
+    (["--form", "pfdl", "--config", "{cfg}", "--out", "{dir}/absent"], "cannot write into {dir}/absent: No such file"),
+    (["--form", "mimo", "--config", "{cfg}"], "argument --form: invalid choice: 'mimo'"),
+])
+def test_command_reports_mistakes_in_one_line(tmp_path: Path, fresh_state: None, capsys: pytest.CaptureFixture[str],
+                                              args: list[str], message: str) -> None:
+    config = tmp_path / "tuned.yaml"
+    config.write_text("L_u: 3\n")
+    fill = {"cfg": str(config), "dir": str(tmp_path)}
+    assert run_cli(*[a.format(**fill) for a in args]) == 2
+    err = capsys.readouterr().err
+    assert err.startswith("vorn: " + message.format(**fill)) and err.count("\n") == 1
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["tuned.yaml"]

@@ -37,4 +37,7 @@ __all__ = [
     "ffdl_critical_tuning",
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
+    "export_c",
 ]
+
+from vorn.export_c import export_c  # noqa: E402  (after the core it builds on)

@@ -1,4 +1,4 @@
-"""cli.py: the `vorn` command: `vorn demo` (the default) and `vorn run`."""
+"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run` and `vorn export-c`."""
 
 from __future__ import annotations
 
@@ -8,7 +8,7 @@ import os
 import sys
 from typing import Any, NoReturn, Sequence
 
-from vorn import __version__, demo
+from vorn import __version__, demo, export_c_command
 from vorn._vorn_core import load_config_from_yaml
 from vorn.plants import PLANTS
 
@@ -46,7 +46,7 @@ def _add_outputs(parser: argparse.ArgumentParser) -> None:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Model-free adaptive controllers closing loops on built-in plants.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="{demo,run}", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="{demo,run,export-c}", parser_class=_Parser)
     shown = commands.add_parser("demo", help="every controller on the built-in plants (the default)",
                                 description="Closes the loop with each of the six controllers on "
                                 "the built-in plants and prints one table row per run.")
@@ -58,6 +58,7 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--plant", required=True, choices=list(PLANTS), help="built-in plant")
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
     _add_outputs(one)
+    export_c_command.add_command(commands)
     return parser
 
 
@@ -139,6 +140,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         args_list.insert(0, "demo")
     try:
         args = build_parser().parse_args(args_list)
+        if args.command == export_c_command.COMMAND:
+            return export_c_command.run(args)
         return _run_one(args) if args.command == "run" else _run_demo(args)
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
