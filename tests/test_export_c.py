@@ -6,9 +6,11 @@ import importlib
 import math
 import os
 import random
+import runpy
 import shutil
 import struct
 import subprocess
+import sys
 from pathlib import Path
 from typing import Any
 
@@ -396,3 +398,13 @@ def test_command_reports_mistakes_in_one_line(tmp_path: Path, fresh_state: None,
     err = capsys.readouterr().err
     assert err.startswith("vorn: " + message.format(**fill)) and err.count("\n") == 1
     assert sorted(p.name for p in tmp_path.iterdir()) == ["tuned.yaml"]
+
+
+@needs_cc
+def test_the_deployment_example_prints_identical_loops(fresh_state: None, capsys: pytest.CaptureFixture[str],
+                                                       monkeypatch: pytest.MonkeyPatch) -> None:
+    example = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
+    monkeypatch.setattr(sys, "argv", ["deploy.py", "45"])
+    assert example["main"]() == 0
+    out = capsys.readouterr().out
+    assert out.endswith("45 of 45 samples identical to the last bit\n") and "differs" not in out

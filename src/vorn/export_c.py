@@ -68,7 +68,8 @@ def _full_state(controller: Any) -> dict[str, Any]:
     # The pickle state plus the estimate's reset value, which no public method shows.
     from vorn._vorn_fleet import _full_state as full_state
 
-    return full_state(controller)
+    state: dict[str, Any] = full_state(controller)
+    return state
 
 
 # --- the state record: one table drives the struct, its size and NAME_init ---------------
@@ -164,7 +165,7 @@ def _fields(form: str, state: dict[str, Any]) -> list[_Field]:
 # --- rendering -------------------------------------------------------------------------
 
 def _bits(value: float) -> int:
-    return struct.unpack("<Q", struct.pack("<d", value))[0]
+    return int.from_bytes(struct.pack("<d", value), "little")
 
 
 def _c_double(value: float, prefix: str) -> str:
