@@ -274,8 +274,13 @@ EDGES = {
     "ffdl zero sums": ("ffdl", dict(l_y=2, l_u=3, u0=NZ), {}, [(Z, NZ), (Z, NZ)]),
     "ffdl sums of -0.0": ("ffdl", dict(l_y=0, l_u=3, u0=NZ, initial_phi=-0.5), {}, [(Z, NZ), (Z, NZ)]),
     "cfdl zero error": ("cfdl", dict(u0=NZ), {}, [(Z, NZ), (Z, NZ)]),
-    # A clamp onto +0.0 of a -0.0 input, and limits the wrong way round: the upper one wins.
-    "pfdl clamp of -0.0": ("pfdl", dict(l_u=1, u0=NZ, u_min=Z), {}, [(Z, NZ)]),
+    # Clamps of a zero onto a limit that is the other zero (the input is -0.0 when y = +0.0,
+    # yd = -0.0 and u0 = -0.0, and +0.0 when all three are +0.0).
+    "pfdl clamps between zeros": ("pfdl", dict(l_u=1, u0=NZ), {}, [
+        ("u_min", Z), (Z, NZ), ("reset", None), ("u_min", None), ("u_max", Z), (Z, NZ),
+        ("reset", None), ("u0", Z), ("u_max", NZ), ("reset", None), (Z, Z),
+        ("reset", None), ("u_max", None), ("u_min", NZ), (Z, Z)]),
+    # Limits the wrong way round: the upper one wins.
     "cfdl crossed limits": ("cfdl", {}, dict(u_min=2.0, u_max=1.0), [(0.0, 1.0), (5.0, -3.0)]),
     # A NaN input is clamped onto the lower limit; a NaN limit clamps nothing.
     "ffdl NaN input": ("ffdl", dict(u_min=-1.0, u_max=1.0), {}, [(math.nan, 1.0), (0.2, 1.0)]),
@@ -293,8 +298,18 @@ def test_exact_comparisons_and_signed_zeros(tmp_path: Path, reset_values: dict[i
     reset_values[id(ctl)] = ctl.__getstate__()["phi_hat"] if state else (
         params.get("initial_phi", 0.5) if form == "cfdl" else ctl.get_phi())
     ex.export_c(ctl, tmp_path, "ctl")
-    want = [same_up_to_nan_payload(update(ctl, y, yd)[1]) for y, yd in pairs]
-    assert run_exported(tmp_path, [f"u {bits(y)} {bits(yd)}" for y, yd in pairs]) == want
+    commands, want = [], []
+    for a, b in pairs:  # (y, yd), or a setter's name and value
+        if isinstance(a, float):
+            commands.append(f"u {bits(a)} {bits(b)}")
+            want.append(same_up_to_nan_payload(update(ctl, a, b)[1]))
+        elif a == "reset":
+            ctl.reset()
+            commands.append(a)
+        else:
+            getattr(ctl, f"set_{a}")(b)
+            commands.append(f"{a} {bits(b)}" if b is not None else f"no_{a}")
+    assert run_exported(tmp_path, commands) == want
 
 
 @pytest.fixture
