@@ -303,7 +303,7 @@ def _write_all(directory: str | os.PathLike[str], files: dict[str, str]) -> list
     return [final for _, final in pending]
 
 
-def export_c(controller: Any, directory: str | os.PathLike[str] = ".", name: str = "vorn_ctrl") -> tuple[str, str]:
+def export_c(controller: Any, directory: str | os.PathLike[str], name: str = "vorn_ctrl") -> tuple[str, str]:
     """Writes `NAME.h` and `NAME.c` into `directory` (which must exist) and returns their paths.
 
     The C code computes, from the state the controller has now, the doubles the controller
