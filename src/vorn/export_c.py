@@ -168,11 +168,12 @@ def _bits(value: float) -> int:
     return int.from_bytes(struct.pack("<d", value), "little")
 
 
-def _c_double(value: float, prefix: str) -> str:
-    """An exact C expression for `value`: a hexadecimal literal, or the bit pattern."""
+def _assign(target: str, value: float, prefix: str) -> str:
+    """`target = value;` with an exact C expression for the double: a hexadecimal literal,
+    or for NaN and infinities the bit pattern; the decimal value follows as a comment."""
     if math.isfinite(value):
-        return f"{value.hex()} /* {value!r} */"
-    return f"{prefix}_bits(UINT64_C({_bits(value):#018x})) /* {value!r} */"
+        return f"{target} = {value.hex()}; /* {value!r} */"
+    return f"{target} = {prefix}_bits(UINT64_C({_bits(value):#018x})); /* {value!r} */"
 
 
 def _init_lines(fields: list[_Field], prefix: str, macro: str) -> list[str]:
@@ -181,12 +182,12 @@ def _init_lines(fields: list[_Field], prefix: str, macro: str) -> list[str]:
         if f.ctype == "int":
             lines.append(f"c->{f.name} = {f.value};")
         elif f.length is None:
-            lines.append(f"c->{f.name} = {_c_double(float(f.value), prefix)};")
+            lines.append(_assign(f"c->{f.name}", float(f.value), prefix))
         elif len({_bits(v) for v in f.value}) == 1:
             lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) "
-                         f"c->{f.name}[i] = {_c_double(f.value[0], prefix)};")
+                         + _assign(f"c->{f.name}[i]", f.value[0], prefix))
         else:
-            lines += [f"c->{f.name}[{i}] = {_c_double(v, prefix)};" for i, v in enumerate(f.value)]
+            lines += [_assign(f"c->{f.name}[{i}]", v, prefix) for i, v in enumerate(f.value)]
     return [f"    {line}\n" for line in lines]
 
 
