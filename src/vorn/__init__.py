@@ -18,6 +18,8 @@ from vorn._vorn_core import (
     zn_response_to_pfdl,
 )
 
+from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
+
 __version__ = "0.1.0"
 
 # In the extension module's registration order.
@@ -37,6 +39,9 @@ __all__ = [
     "ffdl_critical_tuning",
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
+    "CFDLFleet",
+    "PFDLFleet",
+    "FFDLFleet",
     "export_c",
 ]
 
