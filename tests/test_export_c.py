@@ -105,21 +105,15 @@ def same_up_to_nan_payload(line: str) -> list[str]:
 
 @pytest.fixture
 def reset_values(monkeypatch: pytest.MonkeyPatch) -> dict[int, Any]:
-    """The reset value each test controller holds, kept by the test. Until the private
-    accessor of the reset value is built, the export reads it from here; once it is, the
-    export uses it and the test checks it against what the test kept."""
+    """The reset value each test controller holds, as the test knows it: the export's view
+    of it is checked against this record."""
     known: dict[int, Any] = {}
-    try:
-        from vorn._vorn_fleet import _full_state as real
-    except ImportError:
-        real = None
+    real = ex._full_state
 
     def full_state(controller: Any) -> dict[str, Any]:
-        if real is not None:
-            state = real(controller)
-            assert repr(state["phi_reset"]) == repr(known.get(id(controller), state["phi_reset"]))
-            return state
-        return {**controller.__getstate__(), "phi_reset": known[id(controller)]}
+        state = real(controller)
+        assert repr(state["phi_reset"]) == repr(known[id(controller)])
+        return state
 
     monkeypatch.setattr(ex, "_full_state", full_state)
     return known
@@ -329,20 +323,6 @@ def test_a_zero_clamped_onto_the_other_zero_stays_a_zero(tmp_path: Path, reset_v
         [["0" if v in zero else v for v in line] for line in want] and all(line[0] in zero for line in got)
 
 
-@pytest.fixture
-def fresh_state(monkeypatch: pytest.MonkeyPatch) -> None:
-    """For controllers never updated nor tuned: their reset value is initial_phi throughout."""
-    try:
-        import vorn._vorn_fleet  # noqa: F401
-    except ImportError:
-        def full_state(controller: Any) -> dict[str, Any]:
-            state = controller.__getstate__()
-            phi = state["phi_hat"]
-            return {**state, "phi_reset": phi if isinstance(phi, float) else list(phi)}
-
-        monkeypatch.setattr(ex, "_full_state", full_state)
-
-
 @pytest.mark.parametrize("thing, words", [
     (vorn.MimoCfdlController(2), "MIMO"), (vorn.MimoPfdlController(3), "MIMO"), (vorn.MimoFfdlController(2), "MIMO"),
     (object(), "CFDLController, PFDLController or FFDLController"), (None, "not NoneType"),
@@ -356,7 +336,7 @@ def test_only_siso_controllers_are_exported(tmp_path: Path, thing: Any, words: s
 
 @pytest.mark.parametrize("name", ["", "1st", "a-b", "a b", "x.y", "../up", "pump\n", "é", "int", "while",
                                   "bool", "_x", "__x", "_X"])
-def test_names_that_cannot_prefix_c_identifiers_are_refused(tmp_path: Path, fresh_state: None, name: str) -> None:
+def test_names_that_cannot_prefix_c_identifiers_are_refused(tmp_path: Path, name: str) -> None:
     with pytest.raises(ValueError, match="name"):
         vorn.export_c(vorn.CFDLController(), tmp_path, name)
     assert list(tmp_path.iterdir()) == []
@@ -367,7 +347,7 @@ def test_a_name_must_be_a_string(tmp_path: Path) -> None:
         vorn.export_c(vorn.CFDLController(), tmp_path, b"ctl")  # type: ignore[arg-type]
 
 
-def test_a_directory_that_cannot_be_written_raises_the_os_error(tmp_path: Path, fresh_state: None) -> None:
+def test_a_directory_that_cannot_be_written_raises_the_os_error(tmp_path: Path) -> None:
     with pytest.raises(FileNotFoundError):
         vorn.export_c(vorn.PFDLController(), tmp_path / "missing")
     (tmp_path / "file").write_text("")
@@ -375,7 +355,7 @@ def test_a_directory_that_cannot_be_written_raises_the_os_error(tmp_path: Path, 
         vorn.export_c(vorn.PFDLController(), tmp_path / "file")
 
 
-def test_a_failed_export_leaves_the_earlier_files_whole(tmp_path: Path, fresh_state: None,
+def test_a_failed_export_leaves_the_earlier_files_whole(tmp_path: Path,
                                                         monkeypatch: pytest.MonkeyPatch) -> None:
     header, source = vorn.export_c(vorn.FFDLController(), tmp_path, "ctl")
     before = {p.name: p.read_text() for p in tmp_path.iterdir()}
@@ -400,7 +380,7 @@ def run_cli(*argv: str) -> int:
 
 @needs_cc
 @pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
-def test_command_writes_c_that_builds_with_strict_flags(tmp_path: Path, fresh_state: None, form: str,
+def test_command_writes_c_that_builds_with_strict_flags(tmp_path: Path, form: str,
                                                         capsys: pytest.CaptureFixture[str]) -> None:
     config = tmp_path / "tuned.yaml"
     config.write_text("eta: 0.7\nu_min: -1.5\nu_max: .nan\n" + ("" if form == "cfdl" else "L_u: 4\n")
@@ -421,7 +401,7 @@ def test_command_writes_c_that_builds_with_strict_flags(tmp_path: Path, fresh_st
     (["--form", "pfdl", "--config", "{cfg}", "--out", "{dir}/absent"], "cannot write into {dir}/absent: No such file"),
     (["--form", "mimo", "--config", "{cfg}"], "argument --form: invalid choice: 'mimo'"),
 ])
-def test_command_reports_mistakes_in_one_line(tmp_path: Path, fresh_state: None, capsys: pytest.CaptureFixture[str],
+def test_command_reports_mistakes_in_one_line(tmp_path: Path, capsys: pytest.CaptureFixture[str],
                                               args: list[str], message: str) -> None:
     config = tmp_path / "tuned.yaml"
     config.write_text("L_u: 3\n")
@@ -433,7 +413,7 @@ def test_command_reports_mistakes_in_one_line(tmp_path: Path, fresh_state: None,
 
 
 @needs_cc
-def test_the_deployment_example_prints_identical_loops(fresh_state: None, capsys: pytest.CaptureFixture[str],
+def test_the_deployment_example_prints_identical_loops(capsys: pytest.CaptureFixture[str],
                                                        monkeypatch: pytest.MonkeyPatch) -> None:
     example = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
     monkeypatch.setattr(sys, "argv", ["deploy.py", "45"])
