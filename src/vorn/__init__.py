@@ -46,8 +46,10 @@ __all__ = [
     "CFDLFleet",
     "PFDLFleet",
     "FFDLFleet",
+    "export_c",
 ]
 
+from vorn.export_c import export_c  # noqa: E402  (after the core it builds on)
 from vorn.parameters import params  # noqa: E402
 
 __all__ += ["params"]

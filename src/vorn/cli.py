@@ -1,4 +1,5 @@
-"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run` and `vorn check-config`."""
+"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run`, `vorn check-config` and
+`vorn export-c`."""
 
 from __future__ import annotations
 
@@ -8,7 +9,7 @@ import os
 import sys
 from typing import Any, NoReturn, Sequence
 
-from vorn import __version__, check_config, demo
+from vorn import __version__, check_config, demo, export_c_command
 from vorn._vorn_core import load_config_from_yaml
 from vorn.plants import PLANTS
 
@@ -72,7 +73,7 @@ def _add_outputs(parser: argparse.ArgumentParser) -> None:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Model-free adaptive controllers closing loops on built-in plants.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="{demo,run,check-config}", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="{demo,run,check-config,export-c}", parser_class=_Parser)
     shown = commands.add_parser("demo", help="every controller on the built-in plants (the default)",
                                 description="Closes the loop with each of the six controllers on "
                                 "the built-in plants and prints one table row per run.")
@@ -85,6 +86,7 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
     _add_outputs(one)
     check_config.add_parser(commands)
+    export_c_command.add_command(commands)
     return parser
 
 
@@ -193,7 +195,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         try:
             args = build_parser().parse_args(args_list)
             _check_plot_support(args)
-            if args.command == "check-config":
+            if args.command == export_c_command.COMMAND:
+                status = export_c_command.run(args)
+            elif args.command == "check-config":
                 status = check_config.run(args, sys.stdout, sys.stderr)
             else:
                 status = _run_one(args) if args.command == "run" else _run_demo(args)

@@ -1,0 +1,317 @@
+"""export_c.py: writes a SISO controller as dependency-free C99 that computes the same doubles.
+
+`export_c(controller, directory, name)` writes `NAME.h` and `NAME.c`: a struct `NAME_t` with
+fixed-size arrays, `NAME_init` (the controller as it stands now: parameters, estimate, reset
+value, histories), `NAME_update`, `NAME_reset` and setters for the tuning parameters. The C
+sources under `c_export/` follow the core's order of operations literally, so that with the
+flags named in the header every result is the same double, NaN and infinities included.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import re
+import secrets
+import struct
+from dataclasses import dataclass
+from importlib import resources
+from string import Template
+from typing import Any
+
+from vorn._vorn_core import CFDLController, FFDLController, PFDLController
+
+__all__ = ["export_c", "check_c_name"]
+
+_FORMS: dict[type, str] = {CFDLController: "cfdl", PFDLController: "pfdl", FFDLController: "ffdl"}
+_TITLES = {
+    "cfdl": "compact-form (CFDL)",
+    "pfdl": "partial-form (PFDL)",
+    "ffdl": "full-form (FFDL)",
+}
+
+_IDENTIFIER = re.compile(r"[A-Za-z][A-Za-z0-9_]*", re.ASCII)
+# C99 and later keywords (the underscore-capital ones are refused as reserved anyway).
+_C_KEYWORDS = frozenset("""
+    auto break case char const continue default do double else enum extern float for goto if
+    inline int long register restrict return short signed sizeof static struct switch typedef
+    union unsigned void volatile while alignas alignof bool constexpr false nullptr
+    static_assert thread_local true typeof typeof_unqual
+""".split())
+
+
+def check_c_name(name: object) -> str:
+    """Returns `name` if it can prefix the generated C names and files, else raises."""
+    if not isinstance(name, str):
+        raise TypeError(f"name must be a str, not {type(name).__name__}")
+    if name.startswith("_"):
+        raise ValueError(f"name {name!r} begins with an underscore: such C identifiers are reserved")
+    if not _IDENTIFIER.fullmatch(name):
+        raise ValueError(f"name {name!r} is not a C identifier (ASCII letters, digits and '_', "
+                         "starting with a letter)")
+    if name in _C_KEYWORDS:
+        raise ValueError(f"name {name!r} is a C keyword")
+    return name
+
+
+def _form_of(controller: object) -> str:
+    for cls, form in _FORMS.items():
+        if isinstance(controller, cls):
+            return form
+    kind = type(controller).__name__
+    if kind.startswith("Mimo"):
+        raise TypeError(f"export_c exports SISO controllers only; {kind} is a MIMO controller")
+    raise TypeError(f"export_c needs a CFDLController, PFDLController or FFDLController, not {kind}")
+
+
+def _full_state(controller: Any) -> dict[str, Any]:
+    # The pickle state plus the estimate's reset value, which no public method shows.
+    from vorn._vorn_fleet import _full_state as full_state
+
+    state: dict[str, Any] = full_state(controller)
+    return state
+
+
+# --- the state record: one table drives the struct, its size and NAME_init ---------------
+
+@dataclass(frozen=True)
+class _Field:
+    name: str
+    ctype: str           # "double" or "int"
+    length: tuple[str, int] | None  # array length: a macro suffix plus a constant; None: scalar
+    count: int           # number of entries
+    value: Any           # float, int, or list of floats
+    comment: str
+
+
+def _scalar(name: str, value: Any, comment: str, ctype: str = "double") -> _Field:
+    return _Field(name, ctype, None, 1, value, comment)
+
+
+def _array(name: str, length: tuple[str, int], values: list[float], comment: str) -> _Field:
+    return _Field(name, "double", length, len(values), values, comment)
+
+
+def _limit(value: float | None) -> tuple[float, int]:
+    return (0.0, 0) if value is None else (float(value), 1)
+
+
+def _prefix(values: list[float], count: int, what: str) -> list[float]:
+    # Entries past `count` are carried by the controller but never read by its update.
+    if len(values) < count:
+        raise ValueError(f"the controller's {what} has {len(values)} entries; its update reads {count}")
+    return [float(v) for v in values[:count]]
+
+
+def _fields(form: str, state: dict[str, Any]) -> list[_Field]:
+    u_min, has_u_min = _limit(state["u_min"])
+    u_max, has_u_max = _limit(state["u_max"])
+    doubles = [
+        _scalar("eta", state["eta"], "step factor of the estimate"),
+        _scalar("mu", state["mu"], "regularising weight of the estimate"),
+        _scalar("rho", state["rho"], "step factor of the control law"),
+        _scalar("lambda", state["lambda"], "weight of the input change in the control law"),
+        _scalar("eps", state["eps"], "threshold of the reset rule"),
+        _scalar("u0", state["u0"], "input the history restarts from at reset"),
+        _scalar("u_min", u_min, "lower input limit, in force when has_u_min"),
+        _scalar("u_max", u_max, "upper input limit, in force when has_u_max"),
+    ]
+    ints = [
+        _scalar("has_u_min", has_u_min, "1: u_min is in force", "int"),
+        _scalar("has_u_max", has_u_max, "1: u_max is in force", "int"),
+    ]
+    if form == "cfdl":
+        doubles += [
+            _scalar("phi_hat", state["phi_hat"], "current estimate of the pseudo partial derivative"),
+            _scalar("phi_reset", state["phi_reset"], "value the reset rule and reset restore"),
+            _scalar("y_prev", state["y_prev"], "y(k-1)"),
+            _scalar("u_prev", state["u_prev"], "u(k-1)"),
+            _scalar("u_prev2", state["u_prev2"], "u(k-2)"),
+        ]
+        return doubles + ints
+
+    l_y, l_u = int(state["l_y"]), int(state["l_u"])
+    n = l_y + l_u
+    phi = [float(v) for v in state["phi_hat"]]
+    phi_reset = [float(v) for v in state["phi_reset"]]
+    least = n if form == "ffdl" else 1
+    phi_len, reset_len = min(len(phi), n), min(len(phi_reset), n)
+    _prefix(phi, least, "estimate")
+    _prefix(phi_reset, least, "reset value of the estimate")
+    pad = [0.0] * n
+    doubles += [
+        _array("phi_hat", ("N", 0), (phi + pad)[:n], "estimate; phi_len entries in use"),
+        _array("phi_reset", ("N", 0), (phi_reset + pad)[:n], "value the reset rule and reset restore"),
+    ]
+    if form == "ffdl":
+        rho_vector = state["rho_vector"]
+        doubles.append(_array("rho_vector", ("N", 0), pad if rho_vector is None else _prefix(rho_vector, n, "rho_vector"),
+                              "step factor per estimate component, in force when has_rho_vector"))
+        doubles.append(_array("y_hist", ("L_Y", 1), _prefix(state["y_hist"], l_y + 1, "y_hist"),
+                              "y(k-1-i), newest first"))
+    else:
+        doubles.append(_scalar("y_prev", state["y_prev"], "y(k-1)"))
+    doubles.append(_array("u_hist", ("L_U", 1), _prefix(state["u_hist"], l_u + 1, "u_hist"), "u(k-1-j), newest first"))
+    ints += [
+        _scalar("phi_len", phi_len, "entries of phi_hat in use", "int"),
+        _scalar("phi_reset_len", reset_len, "entries of phi_reset in use", "int"),
+    ]
+    if form == "ffdl":
+        ints.append(_scalar("has_rho_vector", 0 if state["rho_vector"] is None else 1,
+                            "1: rho_vector weights the law", "int"))
+    return doubles + ints
+
+
+# --- rendering -------------------------------------------------------------------------
+
+def _bits(value: float) -> int:
+    return int.from_bytes(struct.pack("<d", value), "little")
+
+
+def _assign(target: str, value: float, prefix: str) -> str:
+    """`target = value;` with an exact C expression for the double: a hexadecimal literal,
+    or for NaN and infinities the bit pattern; the decimal value follows as a comment."""
+    if math.isfinite(value):
+        return f"{target} = {value.hex()}; /* {value!r} */"
+    return f"{target} = {prefix}_bits(UINT64_C({_bits(value):#018x})); /* {value!r} */"
+
+
+def _init_lines(fields: list[_Field], prefix: str, macro: str) -> list[str]:
+    lines = []
+    for f in fields:
+        if f.ctype == "int":
+            lines.append(f"c->{f.name} = {f.value};")
+        elif f.length is None:
+            lines.append(_assign(f"c->{f.name}", float(f.value), prefix))
+        elif len({_bits(v) for v in f.value}) == 1:
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) "
+                         + _assign(f"c->{f.name}[i]", f.value[0], prefix))
+        else:
+            lines += [_assign(f"c->{f.name}[{i}]", v, prefix) for i, v in enumerate(f.value)]
+    return [f"    {line}\n" for line in lines]
+
+
+def _length(f: _Field, macro: str) -> str:
+    assert f.length is not None
+    suffix, extra = f.length
+    return f"{macro}_{suffix}" + (f" + {extra}" if extra else "")
+
+
+def _struct_lines(fields: list[_Field], macro: str) -> list[str]:
+    lines = []
+    for f in fields:
+        decl = f"{f.ctype} {f.name}" + (f"[{_length(f, macro)}]" if f.length else "") + ";"
+        lines.append(f"    {decl:<34}/* {f.comment} */\n")
+    return lines
+
+
+def _state_size(fields: list[_Field]) -> tuple[int, int, int]:
+    doubles = sum(f.count for f in fields if f.ctype == "double")
+    ints = sum(f.count for f in fields if f.ctype == "int")
+    size = 8 * doubles + 4 * ints
+    return doubles, ints, -(-size // 8) * 8
+
+
+_CFDL_PROTOTYPES = """
+/* The estimate and its reset value both become phi. */
+void ${P}_set_phi_hat(${P}_t *c, double phi);
+/* The reset value alone; the estimate takes it at its next reset. */
+void ${P}_set_initial_phi(${P}_t *c, double phi);
+"""
+_VECTOR_PROTOTYPES = """
+/* The estimate and its reset value both become phi. */
+void ${P}_set_phi_hat(${P}_t *c, const double phi[${P_UP}_N]);
+/* The reset value alone; the estimate takes it at its next reset. */
+void ${P}_set_initial_phi(${P}_t *c, const double phi[${P_UP}_N]);
+"""
+_FFDL_PROTOTYPES = _VECTOR_PROTOTYPES + """/* Per-component step factors of the control law, in force from the next update on. */
+void ${P}_set_rho_vector(${P}_t *c, const double rho[${P_UP}_N]);
+"""
+_BITS_HELPER = """
+/* The double with the given IEEE 754 bit pattern, NaN sign and payload included. */
+static double ${P}_bits(uint64_t bits)
+{
+    union { uint64_t u; double d; } v;
+    v.u = bits;
+    return v.d;
+}
+"""
+
+
+def _template(name: str) -> str:
+    return resources.files("vorn").joinpath("c_export", name).read_text(encoding="utf-8")
+
+
+def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
+    """The texts of `NAME.h` and `NAME.c` for `controller`, as `export_c` writes them."""
+    from vorn import __version__
+
+    form = _form_of(controller)
+    check_c_name(name)
+    state = _full_state(controller)
+    fields = _fields(form, state)
+    macro = name.upper()
+    doubles, ints, size = _state_size(fields)
+    defines = ""
+    if form != "cfdl":
+        l_y, l_u = int(state["l_y"]), int(state["l_u"])
+        defines = (f"#define {macro}_L_Y {l_y} /* output pseudo-order */\n"
+                   f"#define {macro}_L_U {l_u} /* input pseudo-order */\n"
+                   f"#define {macro}_N {l_y + l_u} /* entries of the estimate */\n")
+    else:
+        l_y, l_u = 0, 1
+    prototypes = {"cfdl": _CFDL_PROTOTYPES, "pfdl": _VECTOR_PROTOTYPES, "ffdl": _FFDL_PROTOTYPES}[form]
+    nonfinite = any(not math.isfinite(v) for f in fields if f.ctype == "double"
+                    for v in (f.value if f.length else [f.value]))
+    names = {"P": name, "P_UP": macro}
+    values = {
+        **names,
+        "TITLE": _TITLES[form], "VERSION": __version__, "CLASS": type(controller).__name__,
+        "DOUBLES": doubles, "INTS": ints, "BYTES": size, "L_Y": l_y, "L_U": l_u,
+        "GUARD": f"{macro}_H", "DEFINES": defines,
+        "FIELDS": "".join(_struct_lines(fields, macro)),
+        "PROTOTYPES": Template(prototypes).substitute(names),
+        "BITS": Template(_BITS_HELPER).substitute(names) if nonfinite else "",
+        "INIT": "".join(_init_lines(fields, name, macro)),
+    }
+    header = Template(_template("header.h.in")).substitute(values)
+    bodies = ["common.c.in"] + (["cfdl.c.in"] if form == "cfdl" else ["estimator.c.in", f"{form}.c.in"])
+    source = "".join(Template(_template(b)).substitute(values) for b in bodies)
+    return header, source
+
+
+# --- writing -----------------------------------------------------------------------------
+
+def _write_all(directory: str | os.PathLike[str], files: dict[str, str]) -> list[str]:
+    """Writes every file under a temporary name first and renames them only when all are
+    complete, so that a failure leaves no partly written file behind."""
+    token = secrets.token_hex(6)
+    pending: list[tuple[str, str]] = []
+    try:
+        for filename, text in files.items():
+            final = os.path.join(directory, filename)
+            temporary = os.path.join(directory, f".{filename}.{token}.tmp")
+            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
+            pending.append((temporary, final))
+            with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as stream:
+                stream.write(text)
+        for temporary, final in pending:
+            os.replace(temporary, final)
+    finally:
+        for temporary, _ in pending:
+            if os.path.exists(temporary):
+                os.unlink(temporary)
+    return [final for _, final in pending]
+
+
+def export_c(controller: Any, directory: str | os.PathLike[str], name: str = "vorn_ctrl") -> tuple[str, str]:
+    """Writes `NAME.h` and `NAME.c` into `directory` (which must exist) and returns their paths.
+
+    The C code computes, from the state the controller has now, the doubles the controller
+    computes; the header names the compiler flags that keep them exact. Raises TypeError for
+    anything but a SISO controller, ValueError for a name that cannot prefix C identifiers,
+    and the OS error when the directory cannot be written (no file is then changed).
+    """
+    header, source = render(controller, name)
+    paths = _write_all(os.fspath(directory), {f"{name}.h": header, f"{name}.c": source})
+    return paths[0], paths[1]
