@@ -59,8 +59,8 @@ TuningVector critical_proportional_to_pfdl(double ku, double tu, double ts, std:
 Status<TuningError> apply_pfdl_initial_guess(PfdlController& controller, const std::vector<double>& psi) {
     // 1. Only the length is judged; the values are written as they are.
     if (psi.size() != controller.params().l_u) return TuningError{K::InvalidParameter};
-    // 2. Estimate and reset value both become psi.
-    controller.set_phi_hat(psi);
+    // 2. Estimate and reset value both become psi; l_u >= 1 entries pass the setter's check.
+    (void)controller.set_phi_hat(psi);
     return std::nullopt;
 }
 

@@ -35,7 +35,8 @@ template <class Rule>
 Status<TuningError> apply(FfdlController& controller, Rule&& rule) {
     TuningVector rho = rule();
     if (!rho) return rho.error();
-    controller.set_rho_vector(std::move(rho).value());
+    // The rules accept only l_u == 1, so rho has l_y + 1 entries, as many as the estimate.
+    (void)controller.set_rho_vector(std::move(rho).value());
     return std::nullopt;
 }
 

@@ -48,7 +48,7 @@ PyObject* cfdl_get_phi(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
         SharedCall<CfdlController> call(self);
         if (!call) return nullptr;
-        const double phi = call.core().get_phi();
+        const double phi = call.core().phi_hat();
         return list_of(&phi, 1);
     });
 }

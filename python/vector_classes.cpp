@@ -118,7 +118,7 @@ struct VectorClass {
             ExclusiveCall<Core, 2> call(self, update_logged_sig, args, nargs, kwnames);
             double y = 0.0, yd = 0.0;
             if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
-            const StepView r = call.core().update_view(y, yd);
+            const StepView r = call.core().update_logged(y, yd);
             return tuple_of(r.u, r.delta_y, r.delta_h, r.e, r.phi);
         });
     }
@@ -166,7 +166,7 @@ struct VectorClass {
         return method("get_phi", reader_method<Core, &Core::phi_hat>, "get_phi($self)\n--\n\n返回当前 PPD 向量估计。");
     }
     static PyMethodDef set_phi_hat_def() {
-        return method("set_phi_hat", setter_method<&Core::set_phi_hat_checked, phi_sig>,
+        return method("set_phi_hat", setter_method<&Core::set_phi_hat, phi_sig>,
                       "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 向量估计。");
     }
     static PyMethodDef set_initial_phi_def() {
@@ -218,7 +218,7 @@ PyMethodDef ffdl_methods[] = {
     Ffdl::set_initial_phi_def(),
     FfdlMethods::set_u_min(),
     FfdlMethods::set_u_max(),
-    method("set_rho_vector", setter_method<&FfdlController::set_rho_vector_checked, Ffdl::rho_vector_sig>,
+    method("set_rho_vector", setter_method<&FfdlController::set_rho_vector, Ffdl::rho_vector_sig>,
            "set_rho_vector($self, rho)\n--\n\n设置 FFDL 控制律的逐分量步长加权向量。"),
     FfdlMethods::getnewargs_def(),
     Ffdl::getstate_def(),

@@ -13,8 +13,6 @@ struct CfdlStep {
     double delta_u;
     double e;
     double phi;
-
-    StepRecord record() const { return {u, delta_y, {delta_u}, e, {phi}}; }
 };
 
 // The history part of the state, as saved and restored.
@@ -32,7 +30,7 @@ public:
     CfdlStep update(double y, double yd);
     void reset();
 
-    double get_phi() const { return estimator_.phi_hat; }
+    double phi_hat() const { return estimator_.phi_hat; }
     const SisoParams& params() const { return params_; }
     CfdlHistory history() const { return {y_prev_, u_prev_, u_prev2_, estimator_.phi_hat}; }
 

@@ -2,7 +2,6 @@
 #include "core/siso/ffdl_controller.hpp"
 
 #include <algorithm>
-#include <limits>
 
 namespace vorn {
 
@@ -35,12 +34,6 @@ FfdlController::FfdlController(const SisoParams& params, std::size_t l_y, std::s
       u_len_(l_u + 1),
       delta_h_(l_y + l_u, 0.0) {}
 
-bool FfdlController::lengths_ok() const {
-    const auto& rho = law_.rho_vector();
-    return phi_hat().size() >= n_ && initial_phi_vector().size() >= n_ && (!rho || rho->size() >= n_) &&
-           y_hist_.size() >= y_len_ && u_hist_.size() >= u_len_;
-}
-
 double FfdlController::step(double y, double yd, double& delta_y) {
     delta_y = y - y_hist_[0];
     for (std::size_t i = 0; i < l_y_; ++i) delta_h_[i] = y_hist_[i] - y_hist_[i + 1];
@@ -57,14 +50,11 @@ double FfdlController::step(double y, double yd, double& delta_y) {
 }
 
 double FfdlController::update(double y, double yd) {
-    if (!lengths_ok()) return std::numeric_limits<double>::quiet_NaN();
     double delta_y;
     return step(y, yd, delta_y);
 }
 
-StepView FfdlController::update_view(double y, double yd) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (!lengths_ok()) return {nan, nan, {}, nan, {}};
+StepView FfdlController::update_logged(double y, double yd) {
     double delta_y;
     const double u = step(y, yd, delta_y);
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
@@ -76,7 +66,7 @@ void FfdlController::reset() {
     y_hist_.assign(y_len_, 0.0);
 }
 
-Status<LengthError> FfdlController::set_phi_hat_checked(std::vector<double> phi) {
+Status<LengthError> FfdlController::set_phi_hat(std::vector<double> phi) {
     if (auto e = require_length("phi", n_, phi.size())) return e;
     estimator_.set_phi_hat(std::move(phi));
     return std::nullopt;
@@ -91,7 +81,7 @@ Status<LengthError> FfdlController::set_initial_phi(std::vector<double> phi) {
     return std::nullopt;
 }
 
-Status<LengthError> FfdlController::set_rho_vector_checked(std::vector<double> rho) {
+Status<LengthError> FfdlController::set_rho_vector(std::vector<double> rho) {
     if (auto e = require_length("rho", n_, rho.size())) return e;
     law_.set_rho_vector(std::move(rho));
     return std::nullopt;

@@ -29,16 +29,14 @@ public:
     // Requires l_u >= 1 (and a storage that does not overflow): else InvalidOrder.
     static Expected<FfdlController, ParamError> create(const SisoParams& params);
 
-    // One control step; no allocation. Both leave the same state.
+    // One control step; no allocation.
     double update(double y, double yd);
-    StepRecord update_logged(double y, double yd) { return update_view(y, yd).record(); }
     // The same step, its vectors read in place.
-    StepView update_view(double y, double yd);
+    StepView update_logged(double y, double yd);
     void reset();
 
     const SisoParams& params() const { return params_; }
     const std::vector<double>& phi_hat() const { return estimator_.phi_hat(); }
-    std::vector<double> get_phi() const { return estimator_.phi_hat(); }
     const std::vector<double>& initial_phi_vector() const { return estimator_.initial_phi_vector(); }
     const std::optional<std::vector<double>>& rho_vector() const { return law_.rho_vector(); }
     const std::vector<double>& y_hist() const { return y_hist_; }
@@ -46,13 +44,9 @@ public:
 
     // Least lengths the update cycle reads.
     std::size_t min_phi_length() const { return n_; }
-    std::size_t min_y_hist_length() const { return y_len_; }
-    std::size_t min_u_hist_length() const { return u_len_; }
 
-    // Estimate and reset value both become phi. Unchecked: the caller guarantees
-    // min_phi_length() entries (an update refuses to run otherwise).
-    void set_phi_hat(std::vector<double> phi) { estimator_.set_phi_hat(std::move(phi)); }
-    Status<LengthError> set_phi_hat_checked(std::vector<double> phi);
+    // Estimate and reset value both become phi. Refused when shorter than min_phi_length().
+    Status<LengthError> set_phi_hat(std::vector<double> phi);
     // params.initial_phi takes the first entry, the reset value the whole vector.
     Status<LengthError> set_initial_phi(std::vector<double> phi);
     // The reset value alone (params.initial_phi stays), for code that copies a controller
@@ -62,9 +56,8 @@ public:
         estimator_.set_initial_phi_vector(std::move(phi));
         return std::nullopt;
     }
-    // Makes the law's step weights present. Unchecked like set_phi_hat.
-    void set_rho_vector(std::vector<double> rho) { law_.set_rho_vector(std::move(rho)); }
-    Status<LengthError> set_rho_vector_checked(std::vector<double> rho);
+    // Makes the law's step weights present. Refused when shorter than min_phi_length().
+    Status<LengthError> set_rho_vector(std::vector<double> rho);
 
     void set_eta(double v) { params_.eta = v; estimator_.set_eta(v); }
     void set_mu(double v) { params_.mu = v; estimator_.set_mu(v); }
@@ -83,9 +76,7 @@ public:
 private:
     FfdlController(const SisoParams& params, std::size_t l_y, std::size_t l_u);
 
-    // Only vectors set through the unchecked setters can break these.
-    bool lengths_ok() const;
-    // Steps 1–6 of the cycle; returns u and leaves delta_y in `delta_y`.
+    // The control step: returns u and leaves delta_y in `delta_y`.
     double step(double y, double yd, double& delta_y);
 
     SisoParams params_;

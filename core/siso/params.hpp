@@ -1,5 +1,5 @@
 // params.hpp — the SISO parameter record, its validation, its error kinds, the input
-// clamp shared by every SISO control law, and the record of one control step.
+// clamp shared by every SISO control law, and the view of one control step.
 #pragma once
 
 #include <cmath>
@@ -7,7 +7,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "core/expected.hpp"
 #include "core/siso/step_formulas.hpp"
@@ -55,15 +54,6 @@ inline double clamp_input(double u, const std::optional<double>& u_min, const st
     return formula::clamp(u, u_min.value_or(formula::kNoLimit), u_max.value_or(formula::kNoLimit));
 }
 
-// One SISO control step.
-struct StepRecord {
-    double u;
-    double delta_y;
-    std::vector<double> delta_h;
-    double e;
-    std::vector<double> phi;
-};
-
 // One step seen in place: the vectors are the controller's own buffers, valid until its
 // next call. Lets a caller read the step without copying it.
 struct StepView {
@@ -72,10 +62,6 @@ struct StepView {
     std::span<const double> delta_h;
     double e;
     std::span<const double> phi;
-
-    StepRecord record() const {
-        return {u, delta_y, {delta_h.begin(), delta_h.end()}, e, {phi.begin(), phi.end()}};
-    }
 };
 
 }  // namespace vorn

@@ -2,7 +2,6 @@
 #include "core/siso/pfdl_controller.hpp"
 
 #include <algorithm>
-#include <limits>
 
 namespace vorn {
 
@@ -29,10 +28,6 @@ PfdlController::PfdlController(const SisoParams& params, std::size_t l_u)
       u_len_(l_u + 1),
       delta_h_(l_u, 0.0) {}
 
-bool PfdlController::lengths_ok() const {
-    return !phi_hat().empty() && !initial_phi_vector().empty() && u_hist_.size() >= u_len_;
-}
-
 double PfdlController::step(double y, double yd, double& delta_y) {
     delta_y = y - y_prev_;
     for (std::size_t j = 0; j < l_u_; ++j) delta_h_[j] = u_hist_[j] - u_hist_[j + 1];
@@ -46,14 +41,11 @@ double PfdlController::step(double y, double yd, double& delta_y) {
 }
 
 double PfdlController::update(double y, double yd) {
-    if (!lengths_ok()) return std::numeric_limits<double>::quiet_NaN();
     double delta_y;
     return step(y, yd, delta_y);
 }
 
-StepView PfdlController::update_view(double y, double yd) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (!lengths_ok()) return {nan, nan, {}, nan, {}};
+StepView PfdlController::update_logged(double y, double yd) {
     double delta_y;
     const double u = step(y, yd, delta_y);
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
@@ -65,7 +57,7 @@ void PfdlController::reset() {
     y_prev_ = 0.0;
 }
 
-Status<LengthError> PfdlController::set_phi_hat_checked(std::vector<double> phi) {
+Status<LengthError> PfdlController::set_phi_hat(std::vector<double> phi) {
     if (auto e = require_length("phi", min_phi_length(), phi.size())) return e;
     estimator_.set_phi_hat(std::move(phi));
     return std::nullopt;

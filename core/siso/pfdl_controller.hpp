@@ -27,28 +27,23 @@ public:
     // Requires l_y == 0 and l_u >= 1 (and a storage that does not overflow): else InvalidOrder.
     static Expected<PfdlController, ParamError> create(const SisoParams& params);
 
-    // One control step; no allocation. Both leave the same state.
+    // One control step; no allocation.
     double update(double y, double yd);
-    StepRecord update_logged(double y, double yd) { return update_view(y, yd).record(); }
     // The same step, its vectors read in place.
-    StepView update_view(double y, double yd);
+    StepView update_logged(double y, double yd);
     void reset();
 
     const SisoParams& params() const { return params_; }
     const std::vector<double>& phi_hat() const { return estimator_.phi_hat(); }
-    std::vector<double> get_phi() const { return estimator_.phi_hat(); }
     const std::vector<double>& initial_phi_vector() const { return estimator_.initial_phi_vector(); }
     const std::vector<double>& u_hist() const { return u_hist_; }
     double y_prev() const { return y_prev_; }
 
     // Least lengths the update cycle reads.
     std::size_t min_phi_length() const { return 1; }
-    std::size_t min_u_hist_length() const { return u_len_; }
 
-    // Estimate and reset value both become phi. Unchecked: the caller guarantees
-    // min_phi_length() entries (an update refuses to run otherwise).
-    void set_phi_hat(std::vector<double> phi) { estimator_.set_phi_hat(std::move(phi)); }
-    Status<LengthError> set_phi_hat_checked(std::vector<double> phi);
+    // Estimate and reset value both become phi. Refused when shorter than min_phi_length().
+    Status<LengthError> set_phi_hat(std::vector<double> phi);
     // params.initial_phi takes the first entry, the reset value the whole vector.
     Status<LengthError> set_initial_phi(std::vector<double> phi);
     // The reset value alone (params.initial_phi stays), for code that copies a controller
@@ -76,9 +71,7 @@ public:
 private:
     PfdlController(const SisoParams& params, std::size_t l_u);
 
-    // Only vectors set through the unchecked setter can break these.
-    bool lengths_ok() const;
-    // Steps 1–7 of the cycle; returns u and leaves delta_y in `delta_y`.
+    // The control step: returns u and leaves delta_y in `delta_y`.
     double step(double y, double yd, double& delta_y);
 
     SisoParams params_;
