@@ -19,9 +19,9 @@ struct setter_traits<R (C::*)(A)> {
 
 // `set_x(self, x)`: exclusive access, convert, store in the core. A core setter may return
 // a Status (e.g. a vector too short): its error becomes ValueError, the core unchanged.
-template <auto Setter, const Signature& Sig>
+// `Core` is the object's core type, named when the setter is inherited from a base.
+template <auto Setter, const Signature& Sig, class Core = typename setter_traits<decltype(Setter)>::core>
 PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    using Core = typename setter_traits<decltype(Setter)>::core;
     using Value = typename setter_traits<decltype(Setter)>::value;
     return guard([&]() -> PyObject* {
         ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
@@ -73,20 +73,20 @@ struct SharedSetters {
     static inline const Signature eps{callable_name(Named::name, "set_eps"), {"eps"}, 1};
     static inline const Signature u0{callable_name(Named::name, "set_u0"), {"u0"}, 1};
 
-    template <auto Set>
-    static PyMethodDef set_eta() { return method("set_eta", setter_method<Set, eta>, "set_eta($self, eta)\n--\n\n"); }
-    template <auto Set>
-    static PyMethodDef set_mu() { return method("set_mu", setter_method<Set, mu>, "set_mu($self, mu)\n--\n\n"); }
-    template <auto Set>
-    static PyMethodDef set_rho() { return method("set_rho", setter_method<Set, rho>, "set_rho($self, rho)\n--\n\n"); }
-    template <auto Set>
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
+    static PyMethodDef set_eta() { return method("set_eta", setter_method<Set, eta, Core>, "set_eta($self, eta)\n--\n\n"); }
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
+    static PyMethodDef set_mu() { return method("set_mu", setter_method<Set, mu, Core>, "set_mu($self, mu)\n--\n\n"); }
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
+    static PyMethodDef set_rho() { return method("set_rho", setter_method<Set, rho, Core>, "set_rho($self, rho)\n--\n\n"); }
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
     static PyMethodDef set_lambda() {
-        return method("set_lambda", setter_method<Set, lambda>, "set_lambda($self, lambda_)\n--\n\n");
+        return method("set_lambda", setter_method<Set, lambda, Core>, "set_lambda($self, lambda_)\n--\n\n");
     }
-    template <auto Set>
-    static PyMethodDef set_eps() { return method("set_eps", setter_method<Set, eps>, "set_eps($self, eps)\n--\n\n"); }
-    template <auto Set>
-    static PyMethodDef set_u0() { return method("set_u0", setter_method<Set, u0>, "set_u0($self, u0)\n--\n\n"); }
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
+    static PyMethodDef set_eps() { return method("set_eps", setter_method<Set, eps, Core>, "set_eps($self, eps)\n--\n\n"); }
+    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
+    static PyMethodDef set_u0() { return method("set_u0", setter_method<Set, u0, Core>, "set_u0($self, u0)\n--\n\n"); }
 };
 
 }  // namespace vorn::py

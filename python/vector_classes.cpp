@@ -166,11 +166,11 @@ struct VectorClass {
         return method("get_phi", reader_method<Core, &Core::phi_hat>, "get_phi($self)\n--\n\n返回当前 PPD 向量估计。");
     }
     static PyMethodDef set_phi_hat_def() {
-        return method("set_phi_hat", setter_method<&Core::set_phi_hat, phi_sig>,
+        return method("set_phi_hat", setter_method<&Core::set_phi_hat, phi_sig, Core>,
                       "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 向量估计。");
     }
     static PyMethodDef set_initial_phi_def() {
-        return method("set_initial_phi", setter_method<&Core::set_initial_phi, initial_phi_sig>,
+        return method("set_initial_phi", setter_method<&Core::set_initial_phi, initial_phi_sig, Core>,
                       "set_initial_phi($self, initial_phi)\n--\n\n");
     }
     static PyMethodDef getstate_def() { return method("__getstate__", getstate, kGetStateDoc); }

@@ -6,9 +6,9 @@
 namespace vorn {
 
 CfdlController::CfdlController(const SisoParams& params)
-    : params_(params),
-      estimator_{params, params.initial_phi, params.initial_phi},
-      law_(params),
+    : SisoParamsHolder(params),
+      phi_hat_(params.initial_phi),
+      phi_reset_(params.initial_phi),
       u_prev_(params.u0),
       u_prev2_(params.u0) {}
 
@@ -22,16 +22,15 @@ CfdlStep CfdlController::update(double y, double yd) {
     const double du = u_prev_ - u_prev2_;
 
     // Estimator: normalised projection of the output increment onto the last input increment.
-    const SisoParams& ep = estimator_.params;
-    const double phi_new = formula::cfdl_candidate(dy, du, estimator_.phi_hat, ep.eta, ep.mu);
+    const double phi_new = formula::cfdl_candidate(dy, du, phi_hat_, params_.eta, params_.mu);
 
     // Reset rule: a vanishing estimate or a vanishing input increment restores the reset value.
-    const double phi = formula::cfdl_resets(phi_new, du, ep.eps) ? estimator_.phi_reset : phi_new;
-    estimator_.phi_hat = phi;
+    const double phi = formula::cfdl_resets(phi_new, du, params_.eps) ? phi_reset_ : phi_new;
+    phi_hat_ = phi;
 
     const double e = yd - y;
-    double u = formula::cfdl_law(law_.rho, law_.lambda, phi, e, u_prev_);
-    u = clamp_input(u, law_.u_min, law_.u_max);
+    double u = formula::cfdl_law(params_.rho, params_.lambda, phi, e, u_prev_);
+    u = clamp_input(u, params_.u_min, params_.u_max);
 
     u_prev2_ = u_prev_;
     u_prev_ = u;
@@ -40,17 +39,17 @@ CfdlStep CfdlController::update(double y, double yd) {
 }
 
 void CfdlController::reset() {
-    estimator_.phi_hat = estimator_.phi_reset;
+    phi_hat_ = phi_reset_;
     y_prev_ = 0.0;
     u_prev_ = u_prev2_ = params_.u0;
 }
 
 void CfdlController::restore(const SisoParams& params, const CfdlHistory& h) {
-    params_ = estimator_.params = law_ = params;
+    params_ = params;
     y_prev_ = h.y_prev;
     u_prev_ = h.u_prev;
     u_prev2_ = h.u_prev2;
-    estimator_.phi_hat = estimator_.phi_reset = h.phi_hat;
+    phi_hat_ = phi_reset_ = h.phi_hat;
 }
 
 }  // namespace vorn

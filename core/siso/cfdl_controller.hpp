@@ -2,7 +2,7 @@
 // derivative, estimated from the measured increments at every sample.
 #pragma once
 
-#include "core/siso/params.hpp"
+#include "core/siso/params_holder.hpp"
 
 namespace vorn {
 
@@ -23,32 +23,23 @@ struct CfdlHistory {
     double phi_hat;
 };
 
-class CfdlController {
+class CfdlController : public SisoParamsHolder {
 public:
     static Expected<CfdlController, ParamError> create(const SisoParams& params);
 
     CfdlStep update(double y, double yd);
     void reset();
 
-    double phi_hat() const { return estimator_.phi_hat; }
-    const SisoParams& params() const { return params_; }
-    CfdlHistory history() const { return {y_prev_, u_prev_, u_prev2_, estimator_.phi_hat}; }
+    double phi_hat() const { return phi_hat_; }
+    CfdlHistory history() const { return {y_prev_, u_prev_, u_prev2_, phi_hat_}; }
 
-    void set_phi_hat(double phi) { estimator_.phi_hat = estimator_.phi_reset = phi; }
-    void set_eta(double v) { params_.eta = estimator_.params.eta = v; }
-    void set_mu(double v) { params_.mu = estimator_.params.mu = v; }
-    void set_eps(double v) { params_.eps = estimator_.params.eps = v; }
-    void set_rho(double v) { params_.rho = law_.rho = v; }
-    void set_lambda(double v) { params_.lambda = law_.lambda = v; }
-    void set_u_min(std::optional<double> v) { params_.u_min = law_.u_min = v; }
-    void set_u_max(std::optional<double> v) { params_.u_max = law_.u_max = v; }
-    void set_u0(double v) { params_.u0 = v; }
-    void set_initial_phi(double v) { params_.initial_phi = estimator_.phi_reset = v; }
+    void set_phi_hat(double phi) { phi_hat_ = phi_reset_ = phi; }
+    void set_initial_phi(double v) { params_.initial_phi = phi_reset_ = v; }
 
     // The estimate's reset value, which no setter reads back; set alone, params.initial_phi
     // stays. For code that copies a controller whole (the fleets).
-    double phi_reset() const { return estimator_.phi_reset; }
-    void set_phi_reset(double v) { estimator_.phi_reset = v; }
+    double phi_reset() const { return phi_reset_; }
+    void set_phi_reset(double v) { phi_reset_ = v; }
 
     // Replaces the parameters and the history; the estimate becomes its own reset value.
     void restore(const SisoParams& params, const CfdlHistory& h);
@@ -56,14 +47,8 @@ public:
 private:
     explicit CfdlController(const SisoParams& params);
 
-    struct Estimator {
-        SisoParams params;
-        double phi_hat;
-        double phi_reset;
-    };
-    SisoParams params_;
-    Estimator estimator_;
-    SisoParams law_;
+    double phi_hat_;
+    double phi_reset_;
     double y_prev_ = 0.0;
     double u_prev_;
     double u_prev2_;

@@ -5,7 +5,7 @@
 
 namespace vorn {
 
-double PfdlControlLaw::compute(double y, double yd, const std::vector<double>& phi,
+double PfdlControlLaw::compute(const SisoParams& p, double y, double yd, const std::vector<double>& phi,
                                const std::vector<double>& u_hist) const {
     // Increment sum: φ̂_(j+1)·Δu(k−1−j), as far as both l_u and the estimate reach.
     double d = +0.0;
@@ -17,12 +17,12 @@ double PfdlControlLaw::compute(double y, double yd, const std::vector<double>& p
             d = formula::add_product(d, phi[j + 1], du);
         }
     }
-    const double u = formula::pfdl_law(y, yd, d, params_.rho, params_.lambda, phi[0], u_hist[0]);
-    return clamp_input(u, params_.u_min, params_.u_max);
+    const double u = formula::pfdl_law(y, yd, d, p.rho, p.lambda, phi[0], u_hist[0]);
+    return clamp_input(u, p.u_min, p.u_max);
 }
 
 template <class Weight>
-double FfdlControlLaw::compute_with(double y, double yd, const std::vector<double>& phi,
+double FfdlControlLaw::compute_with(const SisoParams& p, double y, double yd, const std::vector<double>& phi,
                                     const std::vector<double>& y_hist, const std::vector<double>& u_hist, double g,
                                     Weight w) const {
     const double f = phi[l_y_];
@@ -41,17 +41,17 @@ double FfdlControlLaw::compute_with(double y, double yd, const std::vector<doubl
         for (std::size_t j = 0; j + 1 < l_u_; ++j) d = formula::add_product(d, w(l_y_ + 1 + j), u_hist[j] - u_hist[j + 1]);
     }
 
-    const double u = formula::ffdl_law(y, yd, c, d, g, f, params_.lambda, u_hist[0]);
-    return clamp_input(u, params_.u_min, params_.u_max);
+    const double u = formula::ffdl_law(y, yd, c, d, g, f, p.lambda, u_hist[0]);
+    return clamp_input(u, p.u_min, p.u_max);
 }
 
-double FfdlControlLaw::compute(double y, double yd, const std::vector<double>& phi,
+double FfdlControlLaw::compute(const SisoParams& p, double y, double yd, const std::vector<double>& phi,
                                const std::vector<double>& y_hist, const std::vector<double>& u_hist) const {
     if (rho_vector_) {
         const std::vector<double>& r = *rho_vector_;
-        return compute_with(y, yd, phi, y_hist, u_hist, r[l_y_], [&](std::size_t i) { return formula::ffdl_weight(phi[i], r[i]); });
+        return compute_with(p, y, yd, phi, y_hist, u_hist, r[l_y_], [&](std::size_t i) { return formula::ffdl_weight(phi[i], r[i]); });
     }
-    return compute_with(y, yd, phi, y_hist, u_hist, params_.rho, [&](std::size_t i) { return phi[i]; });
+    return compute_with(p, y, yd, phi, y_hist, u_hist, p.rho, [&](std::size_t i) { return phi[i]; });
 }
 
 }  // namespace vorn

@@ -11,6 +11,7 @@
 namespace vorn {
 
 // Histories hold the newest value at index 0: u_hist[j] = u(k−1−j), y_hist[i] = y(k−1−i).
+// Each law reads rho, lambda and the limits from the owning controller's record `p`.
 // The laws check no values and no lengths; their callers keep these limits:
 //   partial: phi has at least 1 entry, u_hist at least max(l_u, 1);
 //   full: phi and a present rho_vector at least l_y + l_u, y_hist at least l_y, u_hist at
@@ -19,27 +20,21 @@ namespace vorn {
 class PfdlControlLaw {
 public:
     // `l_u` is params.l_u as a machine word (the caller has checked that it fits).
-    PfdlControlLaw(const SisoParams& params, std::size_t l_u) : params_(params), l_u_(l_u) {}
+    explicit PfdlControlLaw(std::size_t l_u) : l_u_(l_u) {}
 
-    double compute(double y, double yd, const std::vector<double>& phi, const std::vector<double>& u_hist) const;
-
-    void set_rho(double v) { params_.rho = v; }
-    void set_lambda(double v) { params_.lambda = v; }
-    void set_u_min(std::optional<double> v) { params_.u_min = v; }
-    void set_u_max(std::optional<double> v) { params_.u_max = v; }
+    double compute(const SisoParams& p, double y, double yd, const std::vector<double>& phi,
+                   const std::vector<double>& u_hist) const;
 
 private:
-    SisoParams params_;
     std::size_t l_u_;
 };
 
 class FfdlControlLaw {
 public:
     // `l_y` and `l_u` are the pseudo-orders as machine words.
-    FfdlControlLaw(const SisoParams& params, std::size_t l_y, std::size_t l_u)
-        : params_(params), l_y_(l_y), l_u_(l_u) {}
+    FfdlControlLaw(std::size_t l_y, std::size_t l_u) : l_y_(l_y), l_u_(l_u) {}
 
-    double compute(double y, double yd, const std::vector<double>& phi, const std::vector<double>& y_hist,
+    double compute(const SisoParams& p, double y, double yd, const std::vector<double>& phi, const std::vector<double>& y_hist,
                    const std::vector<double>& u_hist) const;
 
     // Per-component step weights; present from the first call on, no length check.
@@ -48,17 +43,11 @@ public:
     void replace_rho_vector(std::optional<std::vector<double>> rho) { rho_vector_ = std::move(rho); }
     const std::optional<std::vector<double>>& rho_vector() const { return rho_vector_; }
 
-    void set_rho(double v) { params_.rho = v; }
-    void set_lambda(double v) { params_.lambda = v; }
-    void set_u_min(std::optional<double> v) { params_.u_min = v; }
-    void set_u_max(std::optional<double> v) { params_.u_max = v; }
-
 private:
     template <class Weight>
-    double compute_with(double y, double yd, const std::vector<double>& phi, const std::vector<double>& y_hist,
+    double compute_with(const SisoParams& p, double y, double yd, const std::vector<double>& phi, const std::vector<double>& y_hist,
                         const std::vector<double>& u_hist, double g, Weight w) const;
 
-    SisoParams params_;
     std::optional<std::vector<double>> rho_vector_;
     std::size_t l_y_;
     std::size_t l_u_;

@@ -6,10 +6,9 @@
 
 namespace vorn {
 
-PpdVectorEstimator::PpdVectorEstimator(const SisoParams& params, std::size_t n, std::size_t sign_index)
-    : params_(params),
-      phi_hat_(n, params.initial_phi),
-      initial_phi_vector_(n, params.initial_phi),
+PpdVectorEstimator::PpdVectorEstimator(double initial_phi, std::size_t n, std::size_t sign_index)
+    : phi_hat_(n, initial_phi),
+      initial_phi_vector_(n, initial_phi),
       sign_index_(sign_index) {}
 
 void PpdVectorEstimator::set_phi_hat(std::vector<double> phi) {
@@ -22,7 +21,7 @@ void PpdVectorEstimator::set_initial_phi_vector(std::vector<double> phi) {
     initial_phi_vector_ = std::move(phi);
 }
 
-bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta_h) {
+bool PpdVectorEstimator::update(const SisoParams& p, double delta_y, const std::vector<double>& delta_h) {
     const std::size_t h = delta_h.size();
     const std::size_t m = std::min(h, phi_hat_.size());
     const std::size_t s = sign_index_;
@@ -31,14 +30,14 @@ bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta
     for (std::size_t i = 0; i < h; ++i) norm2 = formula::add_product(norm2, delta_h[i], delta_h[i]);
     double dot = -0.0;
     for (std::size_t i = 0; i < m; ++i) dot = formula::add_product(dot, phi_hat_[i], delta_h[i]);
-    const double step = formula::ppd_step(delta_y, dot, params_.eta, params_.mu, norm2);
+    const double step = formula::ppd_step(delta_y, dot, p.eta, p.mu, norm2);
 
     // Reset test: the first condition that holds decides; NaN makes each comparison false.
-    bool reset = formula::ppd_increments_vanish(params_.eps, norm2);
+    bool reset = formula::ppd_increments_vanish(p.eps, norm2);
     if (!reset) {
         if (s >= m) return false;
         const double c_s = formula::ppd_candidate(delta_h[s], step, phi_hat_[s]);
-        reset = formula::ppd_candidate_vanishes(params_.eps, c_s);
+        reset = formula::ppd_candidate_vanishes(p.eps, c_s);
         if (!reset) {
             if (s >= initial_phi_vector_.size()) return false;
             reset = formula::ppd_sign_changes(c_s, initial_phi_vector_[s]);

@@ -11,14 +11,15 @@ namespace vorn {
 
 class PpdVectorEstimator {
 public:
-    // Both vectors become n copies of params.initial_phi. `sign_index` is the component of
-    // the newest input increment: 0 in the partial form, l_y in the full form.
-    PpdVectorEstimator(const SisoParams& params, std::size_t n, std::size_t sign_index);
+    // Both vectors become n copies of initial_phi. `sign_index` is the component of the
+    // newest input increment: 0 in the partial form, l_y in the full form.
+    PpdVectorEstimator(double initial_phi, std::size_t n, std::size_t sign_index);
 
-    // One correction from the output increment Δy(k) and the increment vector ΔH(k−1).
-    // Returns false, changing nothing, when phi_hat, delta_h or initial_phi_vector lacks a
-    // component the rule needs (the owning controllers refuse such vectors beforehand).
-    bool update(double delta_y, const std::vector<double>& delta_h);
+    // One correction from the output increment Δy(k) and the increment vector ΔH(k−1), with
+    // eta, mu and eps of the owning controller's record `p`. Returns false, changing
+    // nothing, when phi_hat, delta_h or initial_phi_vector lacks a component the rule needs
+    // (the owning controllers refuse such vectors beforehand).
+    bool update(const SisoParams& p, double delta_y, const std::vector<double>& delta_h);
 
     const std::vector<double>& phi_hat() const { return phi_hat_; }
     const std::vector<double>& initial_phi_vector() const { return initial_phi_vector_; }
@@ -32,12 +33,7 @@ public:
     // The estimate returns to its reset value, in storage already large enough.
     void restore_initial() { phi_hat_.assign(initial_phi_vector_.begin(), initial_phi_vector_.end()); }
 
-    void set_eta(double v) { params_.eta = v; }
-    void set_mu(double v) { params_.mu = v; }
-    void set_eps(double v) { params_.eps = v; }
-
 private:
-    SisoParams params_;
     std::vector<double> phi_hat_;
     std::vector<double> initial_phi_vector_;
     std::size_t sign_index_;

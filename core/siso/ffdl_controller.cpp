@@ -22,14 +22,12 @@ Expected<FfdlController, ParamError> FfdlController::create(const SisoParams& pa
 }
 
 FfdlController::FfdlController(const SisoParams& params, std::size_t l_y, std::size_t l_u)
-    : params_(params),
-      estimator_(params, l_y + l_u, l_y),
-      law_(params, l_y, l_u),
+    : PpdVectorController(params, l_y + l_u, l_y, l_y + l_u),
+      law_(l_y, l_u),
       y_hist_(l_y + 1, 0.0),
       u_hist_(l_u + 1, params.u0),
       l_y_(l_y),
       l_u_(l_u),
-      n_(l_y + l_u),
       y_len_(l_y + 1),
       u_len_(l_u + 1),
       delta_h_(l_y + l_u, 0.0) {}
@@ -38,8 +36,8 @@ double FfdlController::step(double y, double yd, double& delta_y) {
     delta_y = y - y_hist_[0];
     for (std::size_t i = 0; i < l_y_; ++i) delta_h_[i] = y_hist_[i] - y_hist_[i + 1];
     for (std::size_t j = 0; j < l_u_; ++j) delta_h_[l_y_ + j] = u_hist_[j] - u_hist_[j + 1];
-    estimator_.update(delta_y, delta_h_);
-    const double u = law_.compute(y, yd, estimator_.phi_hat(), y_hist_, u_hist_);
+    estimator_.update(params_, delta_y, delta_h_);
+    const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), y_hist_, u_hist_);
     std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
                        u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
     u_hist_[0] = u;
@@ -66,23 +64,8 @@ void FfdlController::reset() {
     y_hist_.assign(y_len_, 0.0);
 }
 
-Status<LengthError> FfdlController::set_phi_hat(std::vector<double> phi) {
-    if (auto e = require_length("phi", n_, phi.size())) return e;
-    estimator_.set_phi_hat(std::move(phi));
-    return std::nullopt;
-}
-
-Status<LengthError> FfdlController::set_initial_phi(std::vector<double> phi) {
-    // n_ >= 1 (l_u >= 1), so the first entry exists.
-    if (auto e = require_length("initial_phi", n_, phi.size())) return e;
-    const double first = phi[0];
-    estimator_.set_initial_phi_vector(std::move(phi));  // may fail before changing anything
-    params_.initial_phi = first;
-    return std::nullopt;
-}
-
 Status<LengthError> FfdlController::set_rho_vector(std::vector<double> rho) {
-    if (auto e = require_length("rho", n_, rho.size())) return e;
+    if (auto e = require_length("rho", min_phi_, rho.size())) return e;
     law_.set_rho_vector(std::move(rho));
     return std::nullopt;
 }
@@ -90,9 +73,9 @@ Status<LengthError> FfdlController::set_rho_vector(std::vector<double> rho) {
 Status<LengthError> FfdlController::import_state(FfdlState state) {
     if (auto e = require_length("y_hist", y_len_, state.y_hist.size())) return e;
     if (auto e = require_length("u_hist", u_len_, state.u_hist.size())) return e;
-    if (auto e = require_length("phi_hat", n_, state.phi_hat.size())) return e;
+    if (auto e = require_length("phi_hat", min_phi_, state.phi_hat.size())) return e;
     if (state.rho_vector) {
-        if (auto e = require_length("rho_vector", n_, state.rho_vector->size())) return e;
+        if (auto e = require_length("rho_vector", min_phi_, state.rho_vector->size())) return e;
     }
     y_hist_ = std::move(state.y_hist);
     u_hist_ = std::move(state.u_hist);

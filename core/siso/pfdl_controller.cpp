@@ -20,9 +20,8 @@ Expected<PfdlController, ParamError> PfdlController::create(const SisoParams& pa
 }
 
 PfdlController::PfdlController(const SisoParams& params, std::size_t l_u)
-    : params_(params),
-      estimator_(params, l_u, 0),
-      law_(params, l_u),
+    : PpdVectorController(params, l_u, 0, 1),
+      law_(l_u),
       u_hist_(l_u + 1, params.u0),
       l_u_(l_u),
       u_len_(l_u + 1),
@@ -31,8 +30,8 @@ PfdlController::PfdlController(const SisoParams& params, std::size_t l_u)
 double PfdlController::step(double y, double yd, double& delta_y) {
     delta_y = y - y_prev_;
     for (std::size_t j = 0; j < l_u_; ++j) delta_h_[j] = u_hist_[j] - u_hist_[j + 1];
-    estimator_.update(delta_y, delta_h_);
-    const double u = law_.compute(y, yd, estimator_.phi_hat(), u_hist_);
+    estimator_.update(params_, delta_y, delta_h_);
+    const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), u_hist_);
     std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
                        u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
     u_hist_[0] = u;
@@ -57,23 +56,9 @@ void PfdlController::reset() {
     y_prev_ = 0.0;
 }
 
-Status<LengthError> PfdlController::set_phi_hat(std::vector<double> phi) {
-    if (auto e = require_length("phi", min_phi_length(), phi.size())) return e;
-    estimator_.set_phi_hat(std::move(phi));
-    return std::nullopt;
-}
-
-Status<LengthError> PfdlController::set_initial_phi(std::vector<double> phi) {
-    if (auto e = require_length("initial_phi", min_phi_length(), phi.size())) return e;
-    const double first = phi[0];
-    estimator_.set_initial_phi_vector(std::move(phi));  // may fail before changing anything
-    params_.initial_phi = first;
-    return std::nullopt;
-}
-
 Status<LengthError> PfdlController::import_state(PfdlState state) {
     if (auto e = require_length("u_hist", u_len_, state.u_hist.size())) return e;
-    if (auto e = require_length("phi_hat", min_phi_length(), state.phi_hat.size())) return e;
+    if (auto e = require_length("phi_hat", min_phi_, state.phi_hat.size())) return e;
     u_hist_ = std::move(state.u_hist);
     estimator_.set_phi_hat(std::move(state.phi_hat));
     y_prev_ = state.y_prev;
