@@ -25,7 +25,7 @@ bool is_utf8(std::string_view s);
 // The parse, default and validation steps on text already in memory.
 Expected<SisoParams, ParamError> config_from_text(std::string_view text);
 
-// A key of the root mapping that is none of the eleven: the loader skips it with its value.
+// A key of the root mapping that is no field of the record: the loader skips it with its value.
 struct IgnoredKey {
     std::string name;         // the key's text; empty when the key is a collection
     bool collection = false;  // the key is a sequence or a mapping (or an alias of one)

@@ -1,6 +1,6 @@
 // config_parse.cpp — the configuration document read from libyaml's events: the root
-// mapping's eleven keys, ignored unknown keys, duplicates, anchors and aliases with a
-// bounded expansion count, a bounded nesting depth, and the one-document rule.
+// mapping's keys of the parameter record, ignored unknown keys, duplicates, anchors and
+// aliases with a bounded expansion count, a bounded nesting depth, and the one-document rule.
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -11,6 +11,7 @@
 
 #include "core/config.hpp"
 #include "core/config_scalars.hpp"
+#include "core/siso/param_table.hpp"
 #include "core/yaml_events.hpp"
 
 namespace vorn {
@@ -26,35 +27,13 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
     return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
 }
 
-// The eleven keys, in record order, and what their values are.
-enum class ValueKind { Number, Unsigned, Limit };
-
-struct KeySpec {
-    std::string_view name;
-    ValueKind kind;
-};
-
-// Indices into kKeys.
-enum Field : std::size_t { kEta, kMu, kRho, kLambda, kEps, kLy, kLu, kInitialPhi, kU0, kUMin, kUMax };
-
-constexpr std::array<KeySpec, 11> kKeys{{
-    {"eta", ValueKind::Number},
-    {"mu", ValueKind::Number},
-    {"rho", ValueKind::Number},
-    {"lambda_", ValueKind::Number},
-    {"eps", ValueKind::Number},
-    {"L_y", ValueKind::Unsigned},
-    {"L_u", ValueKind::Unsigned},
-    {"initial_phi", ValueKind::Number},
-    {"u0", ValueKind::Number},
-    {"u_min", ValueKind::Limit},
-    {"u_max", ValueKind::Limit},
-}};
-constexpr std::size_t kIgnored = kKeys.size();
+// The known keys are the record's fields (kSisoFields, by their `yaml` names); an index
+// into that table names the key whose value comes next, kIgnored any other key.
+constexpr std::size_t kIgnored = kSisoFields.size();
 
 std::size_t key_index(std::string_view name) {
-    for (std::size_t i = 0; i < kKeys.size(); ++i) {
-        if (kKeys[i].name == name) return i;
+    for (std::size_t i = 0; i < kSisoFields.size(); ++i) {
+        if (kSisoFields[i].yaml == name) return i;
     }
     return kIgnored;
 }
@@ -85,22 +64,22 @@ struct Frame {
     std::uint64_t repetitions = 0;  // expansions by aliases in this collection so far
 };
 
-bool tag_allowed(ValueKind kind, std::string_view tag) {
+bool tag_allowed(FieldKind kind, std::string_view tag) {
     if (tag.empty()) return true;
     const bool number = tag == "tag:yaml.org,2002:float" || tag == "tag:yaml.org,2002:int";
     switch (kind) {
-        case ValueKind::Number: return number;
-        case ValueKind::Unsigned: return tag == "tag:yaml.org,2002:int";
-        case ValueKind::Limit: return number || tag == "tag:yaml.org,2002:null";
+        case FieldKind::Real: return number;
+        case FieldKind::Count: return tag == "tag:yaml.org,2002:int";
+        case FieldKind::Limit: return number || tag == "tag:yaml.org,2002:null";
     }
     return false;
 }
 
-const char* expected_text(ValueKind kind) {
+const char* expected_text(FieldKind kind) {
     switch (kind) {
-        case ValueKind::Number: return "a number";
-        case ValueKind::Unsigned: return "an unsigned integer";
-        case ValueKind::Limit: return "a number or null";
+        case FieldKind::Real: return "a number";
+        case FieldKind::Count: return "an unsigned integer";
+        case FieldKind::Limit: return "a number or null";
     }
     return "";
 }
@@ -115,7 +94,7 @@ bool is_bool_spelling(std::string_view s) {
 // so following an alias costs constant time while the count still bounds the document.
 class ConfigReader {
 public:
-    // `ignored`, when given, receives the root mapping's keys that are none of the eleven.
+    // `ignored`, when given, receives the root mapping's keys that name no field of the record.
     explicit ConfigReader(std::string_view text, std::vector<IgnoredKey>* ignored = nullptr)
         : text_(text), ignored_(ignored) {}
 
@@ -138,7 +117,7 @@ private:
     // A node at the root mapping's level is complete: key → value → key.
     void node_done_at_root();
     Status<std::string> take_key(std::string_view name, const yaml_mark_t& mark);
-    // A root key that is a collection: never one of the eleven.
+    // A root key that is a collection: never a field of the record.
     void take_collection_key(const yaml_mark_t& mark);
     Status<std::string> assign(const ScalarView& s, const yaml_mark_t& mark);
     std::string type_error(const char* found, const yaml_mark_t& mark) const;
@@ -146,7 +125,7 @@ private:
     std::string_view text_;
     std::vector<IgnoredKey>* ignored_;
     SisoParams params_;
-    std::array<bool, kKeys.size()> seen_{};
+    std::array<bool, kSisoFields.size()> seen_{};
     std::size_t documents_ = 0;
     Root root_ = Root::None;
     bool expect_key_ = true;
@@ -212,9 +191,9 @@ void ConfigReader::node_done_at_root() {
 }
 
 std::string ConfigReader::type_error(const char* found, const yaml_mark_t& mark) const {
-    const KeySpec& key = kKeys[pending_];
-    return std::string("invalid type: ") + found + ", expected " + expected_text(key.kind) + " for `" +
-           std::string(key.name) + "`" + at(mark);
+    const SisoField& key = kSisoFields[pending_];
+    return std::string("invalid type: ") + found + ", expected " + expected_text(key.kind) + " for `" + key.yaml +
+           "`" + at(mark);
 }
 
 Status<std::string> ConfigReader::take_key(std::string_view name, const yaml_mark_t& mark) {
@@ -235,21 +214,22 @@ void ConfigReader::take_collection_key(const yaml_mark_t& mark) {
 
 // The value of the pending known key, from a scalar given directly or through an alias.
 Status<std::string> ConfigReader::assign(const ScalarView& s, const yaml_mark_t& mark) {
-    const ValueKind kind = kKeys[pending_].kind;
+    const SisoField& field = kSisoFields[pending_];
+    const FieldKind kind = field.kind;
     if (s.style != YAML_PLAIN_SCALAR_STYLE) {
         const bool block = s.style == YAML_LITERAL_SCALAR_STYLE || s.style == YAML_FOLDED_SCALAR_STYLE;
         return type_error(block ? "block scalar" : "quoted string", mark);
     }
     if (!tag_allowed(kind, s.tag)) return type_error(("scalar tagged " + std::string(s.tag)).c_str(), mark);
-    const std::string_view name = kKeys[pending_].name;
-    if (kind == ValueKind::Limit && is_null_spelling(s.value)) {
-        (pending_ == kUMin ? params_.u_min : params_.u_max).reset();
+    const std::string_view name = field.yaml;
+    if (kind == FieldKind::Limit && is_null_spelling(s.value)) {
+        (params_.*field.limit).reset();
         return std::nullopt;
     }
     if (s.tag == "tag:yaml.org,2002:null") return type_error("non-null scalar tagged as null", mark);
     if (is_null_spelling(s.value)) return type_error("null", mark);
     if (is_bool_spelling(s.value)) return type_error("boolean", mark);
-    if (kind == ValueKind::Unsigned) {
+    if (kind == FieldKind::Count) {
         const UnsignedResult r = parse_unsigned(s.value);
         if (r.error) {
             const char* why = *r.error == UnsignedError::Negative   ? "negative integer"
@@ -257,22 +237,15 @@ Status<std::string> ConfigReader::assign(const ScalarView& s, const yaml_mark_t&
                                                                     : "not an unsigned integer";
             return std::string("invalid value: ") + why + " for `" + std::string(name) + "`" + at(mark);
         }
-        (pending_ == kLy ? params_.l_y : params_.l_u) = r.value;
+        params_.*field.count = r.value;
         return std::nullopt;
     }
     const std::optional<double> v = parse_number(s.value);
     if (!v) return "invalid value: not a number for `" + std::string(name) + "`" + at(mark);
-    switch (pending_) {
-        case kEta: params_.eta = *v; break;
-        case kMu: params_.mu = *v; break;
-        case kRho: params_.rho = *v; break;
-        case kLambda: params_.lambda = *v; break;
-        case kEps: params_.eps = *v; break;
-        case kInitialPhi: params_.initial_phi = *v; break;
-        case kU0: params_.u0 = *v; break;
-        case kUMin: params_.u_min = *v; break;
-        case kUMax: params_.u_max = *v; break;
-        default: break;
+    if (kind == FieldKind::Real) {
+        params_.*field.real = *v;
+    } else {
+        params_.*field.limit = *v;
     }
     return std::nullopt;
 }

@@ -8,6 +8,9 @@
 namespace vorn::py {
 
 Signature::Signature(std::string callable, std::initializer_list<const char*> names, std::size_t required)
+    : Signature(std::move(callable), std::vector<const char*>(names), required) {}
+
+Signature::Signature(std::string callable, const std::vector<const char*>& names, std::size_t required)
     : callable_(std::move(callable)), total_(names.size()), required_(required) {
     std::size_t i = 0;
     for (const char* n : names) names_[i++] = n;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "python/py.hpp"
 
@@ -18,6 +19,8 @@ class Signature {
 public:
     // `callable` is the name used in messages, e.g. "CFDLController.update()".
     Signature(std::string callable, std::initializer_list<const char*> names, std::size_t required);
+    // The same from a list built at run time (at most kMaxParams names, each static text).
+    Signature(std::string callable, const std::vector<const char*>& names, std::size_t required);
 
     const char* callable() const { return callable_.c_str(); }
     std::size_t total() const { return total_; }

@@ -15,9 +15,7 @@ namespace {
 using Methods = SisoMethods<CfdlController>;
 using Object = Instance<CfdlController>;
 
-const Signature kNew{"CFDLController.__new__()",
-                     {"eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "u_min", "u_max"},
-                     0};
+const Signature kNew{"CFDLController.__new__()", siso_arg_names(), 0};
 const Signature kUpdate{"CFDLController.update()", {"y", "yd"}, 2};
 const Signature kSetPhiHat{"CFDLController.set_phi_hat()", {"phi"}, 1};
 const Signature kSetInitialPhi{"CFDLController.set_initial_phi()", {"initial_phi"}, 1};

@@ -213,7 +213,7 @@ PyObject* load_config_from_yaml_fn(PyObject*, PyObject* const* args, Py_ssize_t 
         if (!read_arg(a[0], read) || !path_arg(a[1], path)) return nullptr;
         const auto r = load_config(read, path);
         if (!r) return raise_error(r.error());
-        return siso_newargs(r.value());  // the constructors' eleven arguments, in order
+        return siso_newargs(r.value());  // the constructors' arguments, in order
     });
 }
 

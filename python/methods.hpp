@@ -2,6 +2,7 @@
 // the core type: a setter of one converted argument, a no-argument mutator, a reader.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <type_traits>
 
@@ -27,10 +28,11 @@ PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
         Value v{};
         if (!call || !call.get(0, v)) return nullptr;
-        if constexpr (std::is_void_v<decltype((call.core().*Setter)(std::move(v)))>) {
-            (call.core().*Setter)(std::move(v));
+        Core& core = call.core();
+        if constexpr (std::is_void_v<std::invoke_result_t<decltype(Setter), Core&, Value>>) {
+            std::invoke(Setter, core, std::move(v));
         } else {
-            if (auto error = (call.core().*Setter)(std::move(v))) return raise_error(*error);
+            if (auto error = std::invoke(Setter, core, std::move(v))) return raise_error(*error);
         }
         return none();
     });
@@ -53,7 +55,8 @@ PyObject* reader_method(PyObject* self, PyObject*) {
     return guard([&]() -> PyObject* {
         SharedCall<Core> call(self);
         if (!call) return nullptr;
-        return to_py((call.core().*Reader)());
+        const Core& core = call.core();
+        return to_py(std::invoke(Reader, core));
     });
 }
 

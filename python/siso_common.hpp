@@ -1,28 +1,31 @@
-// siso_common.hpp — what the three SISO classes share: the eleven constructor
-// parameters, their validation and form test, `__getnewargs__`, the parameter part of the
-// pickle state, and the printed representation.
+// siso_common.hpp — what the three SISO classes share: the constructor parameters of the
+// record's table, their validation and form test, `__getnewargs__`, the parameter part of
+// the pickle state, and the printed representation.
 #pragma once
 
 #include <string>
 
-#include "core/siso/params.hpp"
+#include "core/siso/param_table.hpp"
 #include "python/binding.hpp"
 #include "python/methods.hpp"
 
 namespace vorn::py {
 
-// Binds and converts the eleven constructor arguments into `out`, which holds the class's
-// defaults on entry. `sig` must list "eta" … "u_max" in constructor order.
+// The constructor's parameter names, in table order, after `first` when it is given.
+std::vector<const char*> siso_arg_names(const char* first = nullptr);
+
+// Binds and converts the constructor arguments into `out`, which holds the class's
+// defaults on entry. `sig` must list siso_arg_names() alone.
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out);
 
 // The constructor's checks in order: validation, then the form test (`form_ok`), raising
 // ValueError with the validation message or `form_message`.
 bool check_siso(const SisoParams& p, bool form_ok, const char* form_message);
 
-// The eleven constructor arguments, None for absent limits.
+// The constructor arguments, None for absent limits.
 PyObject* siso_newargs(const SisoParams& p);
 
-// A new state dictionary holding the eleven parameter keys ("lambda", not "lambda_").
+// A new state dictionary holding the parameter keys ("lambda", not "lambda_").
 Ref siso_state_dict(const SisoParams& p);
 // Sets dict[key] = value, taking over the new reference `value`; false on failure.
 bool set_state_item(PyObject* dict, const char* key, PyObject* value);
@@ -43,10 +46,10 @@ bool state_item(PyObject* dict, const char* key, T& out) {
 }
 
 // Checks that `state` is a dict (TypeError with the note naming 'state') and reads the
-// eleven parameter keys in order.
+// parameter keys in order.
 bool read_state_params(PyObject* state, SisoParams& out);
 
-// "<Class>(eta=…, mu=…, rho=…, lambda_=…, eps=…, l_y=…, l_u=…, initial_phi=…, u0=…)".
+// "<Class>(eta=…, mu=…, …, u0=…)": every field but the limits, reals with four decimals.
 PyObject* siso_repr(const char* class_name, const SisoParams& p);
 
 }  // namespace vorn::py

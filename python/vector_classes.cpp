@@ -79,10 +79,7 @@ template <class Core>
 struct VectorClass {
     using Methods = SisoMethods<Core>;
 
-    static inline const Signature new_sig{
-        std::string(SisoClass<Core>::name) + ".__new__()",
-        {"eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "u_min", "u_max"},
-        0};
+    static inline const Signature new_sig{std::string(SisoClass<Core>::name) + ".__new__()", siso_arg_names(), 0};
     static inline const Signature update_sig{Methods::callable("update"), {"y", "yd"}, 2};
     static inline const Signature update_logged_sig{Methods::callable("update_logged"), {"y", "yd"}, 2};
     static inline const Signature phi_sig{Methods::callable("set_phi_hat"), {"phi"}, 1};
