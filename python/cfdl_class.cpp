@@ -18,7 +18,6 @@ using Object = Instance<CfdlController>;
 const Signature kNew{"CFDLController.__new__()", siso_arg_names(), 0};
 const Signature kUpdate{"CFDLController.update()", {"y", "yd"}, 2};
 const Signature kSetPhiHat{"CFDLController.set_phi_hat()", {"phi"}, 1};
-const Signature kSetInitialPhi{"CFDLController.set_initial_phi()", {"initial_phi"}, 1};
 const Signature kSetState{"CFDLController.__setstate__()", {"state"}, 1};
 
 PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -104,16 +103,15 @@ PyMethodDef cfdl_methods[] = {
     method("set_phi_hat", cfdl_set_phi_hat,
            "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 估计。\n\n# 参数\n- `phi`：长度为 1 的向量，与 `get_phi()` "
            "返回格式一致。\n\n# 错误\n当 `phi` 长度不为 1 时抛出 `ValueError`。"),
-    Methods::set_eta(),
-    Methods::set_mu(),
-    Methods::set_rho(),
-    Methods::set_lambda(),
-    Methods::set_eps(),
-    Methods::set_u0(),
-    method("set_initial_phi", setter_method<&CfdlController::set_initial_phi, kSetInitialPhi>,
-           "set_initial_phi($self, initial_phi)\n--\n\n"),
-    Methods::set_u_min(),
-    Methods::set_u_max(),
+    setter<CfdlController, &CfdlController::set_eta>(Methods::name, "set_eta", "eta"),
+    setter<CfdlController, &CfdlController::set_mu>(Methods::name, "set_mu", "mu"),
+    setter<CfdlController, &CfdlController::set_rho>(Methods::name, "set_rho", "rho"),
+    setter<CfdlController, &CfdlController::set_lambda>(Methods::name, "set_lambda", "lambda_"),
+    setter<CfdlController, &CfdlController::set_eps>(Methods::name, "set_eps", "eps"),
+    setter<CfdlController, &CfdlController::set_u0>(Methods::name, "set_u0", "u0"),
+    setter<CfdlController, &CfdlController::set_initial_phi>(Methods::name, "set_initial_phi", "initial_phi"),
+    setter<CfdlController, &CfdlController::set_u_min>(Methods::name, "set_u_min", "u_min"),
+    setter<CfdlController, &CfdlController::set_u_max>(Methods::name, "set_u_max", "u_max"),
     Methods::getnewargs_def(),
     method("__getstate__", cfdl_getstate, kGetStateDoc),
     method("__setstate__", cfdl_setstate, kSetStateDoc),

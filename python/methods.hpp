@@ -1,8 +1,11 @@
 // methods.hpp — method bodies that recur across classes, written once as templates over
-// the core type: a setter of one converted argument, a no-argument mutator, a reader.
+// the object type: a setter of one converted argument, a no-argument mutator, a reader,
+// and the entry of any one-argument method with its signature and docstring.
 #pragma once
 
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
 #include <type_traits>
 
@@ -10,86 +13,94 @@
 
 namespace vorn::py {
 
-template <class M>
-struct setter_traits;
-template <class C, class R, class A>
-struct setter_traits<R (C::*)(A)> {
-    using core = C;
-    using value = std::remove_cvref_t<A>;
-};
-
-// `set_x(self, x)`: exclusive access, convert, store in the core. A core setter may return
-// a Status (e.g. a vector too short): its error becomes ValueError, the core unchanged.
-// `Core` is the object's core type, named when the setter is inherited from a base.
-template <auto Setter, const Signature& Sig, class Core = typename setter_traits<decltype(Setter)>::core>
-PyObject* setter_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    using Value = typename setter_traits<decltype(Setter)>::value;
-    return guard([&]() -> PyObject* {
-        ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
-        Value v{};
-        if (!call || !call.get(0, v)) return nullptr;
-        Core& core = call.core();
-        if constexpr (std::is_void_v<std::invoke_result_t<decltype(Setter), Core&, Value>>) {
-            std::invoke(Setter, core, std::move(v));
-        } else {
-            if (auto error = std::invoke(Setter, core, std::move(v))) return raise_error(*error);
-        }
-        return none();
-    });
-}
-
-// A no-argument method that changes the core (e.g. reset).
-template <class Core, void (Core::*Op)()>
-PyObject* mutator_method(PyObject* self, PyObject*) {
-    return guard([&]() -> PyObject* {
-        ExclusiveCall<Core> call(self);
-        if (!call) return nullptr;
-        (call.core().*Op)();
-        return none();
-    });
-}
-
-// A no-argument method that converts what a const core accessor returns.
-template <class Core, auto Reader>
-PyObject* reader_method(PyObject* self, PyObject*) {
-    return guard([&]() -> PyObject* {
-        SharedCall<Core> call(self);
-        if (!call) return nullptr;
-        const Core& core = call.core();
-        return to_py(std::invoke(Reader, core));
-    });
-}
-
 // "<Class>.<method>()", the name a method's messages use.
 inline std::string callable_name(const char* class_name, const char* method_name) {
     return std::string(class_name) + "." + method_name + "()";
 }
 
-// The setters of parameters that every controller class has, for the class named
-// `Named::name`; each entry is instantiated with the core (or object) setter it calls.
-template <class Named>
-struct SharedSetters {
-    static inline const Signature eta{callable_name(Named::name, "set_eta"), {"eta"}, 1};
-    static inline const Signature mu{callable_name(Named::name, "set_mu"), {"mu"}, 1};
-    static inline const Signature rho{callable_name(Named::name, "set_rho"), {"rho"}, 1};
-    static inline const Signature lambda{callable_name(Named::name, "set_lambda"), {"lambda_"}, 1};
-    static inline const Signature eps{callable_name(Named::name, "set_eps"), {"eps"}, 1};
-    static inline const Signature u0{callable_name(Named::name, "set_u0"), {"u0"}, 1};
-
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_eta() { return method("set_eta", setter_method<Set, eta, Core>, "set_eta($self, eta)\n--\n\n"); }
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_mu() { return method("set_mu", setter_method<Set, mu, Core>, "set_mu($self, mu)\n--\n\n"); }
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_rho() { return method("set_rho", setter_method<Set, rho, Core>, "set_rho($self, rho)\n--\n\n"); }
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_lambda() {
-        return method("set_lambda", setter_method<Set, lambda, Core>, "set_lambda($self, lambda_)\n--\n\n");
-    }
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_eps() { return method("set_eps", setter_method<Set, eps, Core>, "set_eps($self, eps)\n--\n\n"); }
-    template <auto Set, class Core = typename setter_traits<decltype(Set)>::core>
-    static PyMethodDef set_u0() { return method("set_u0", setter_method<Set, u0, Core>, "set_u0($self, u0)\n--\n\n"); }
+// The signature and docstring of the one-argument method `Fn`, made when its method table
+// is built (once per process) and read by every call.
+template <auto Fn>
+struct MethodText {
+    static inline std::optional<Signature> sig;
+    static inline std::string doc;
 };
+
+// The table entry of `Fn`, called `name(self, param)`; `summary` follows the signature
+// line of the docstring. `Fn` reads its signature from MethodText<Fn>::sig.
+template <auto Fn>
+PyMethodDef one_arg_method(const char* class_name, const char* name, const char* param, const char* summary = "") {
+    using Text = MethodText<Fn>;
+    Text::sig.emplace(callable_name(class_name, name), std::initializer_list<const char*>{param}, 1);
+    Text::doc = std::string(name) + "($self, " + param + ")\n--\n\n" + summary;
+    return method(name, Fn, Text::doc.c_str());
+}
+
+// The part of an object that a method works on: the object itself, or its member `Part`.
+template <auto Part, class Object>
+decltype(auto) part_of(Object& o) {
+    if constexpr (std::is_null_pointer_v<decltype(Part)>) {
+        return (o);
+    } else {
+        return (o.*Part);
+    }
+}
+
+template <class M>
+struct setter_arg;
+template <class C, class R, class A>
+struct setter_arg<R (C::*)(A)> {
+    using type = std::remove_cvref_t<A>;
+};
+
+// `set_x(self, x)`: exclusive access, convert, store through Set on the object (or its
+// member Part). A setter may return a Status (e.g. a vector too short): its error becomes
+// ValueError, the object unchanged.
+template <class Object, auto Set, auto Part>
+PyObject* setter_call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    using Value = typename setter_arg<decltype(Set)>::type;
+    return guard([&]() -> PyObject* {
+        ExclusiveCall<Object, 1> call(self, *MethodText<&setter_call<Object, Set, Part>>::sig, args, nargs, kwnames);
+        Value v{};
+        if (!call || !call.get(0, v)) return nullptr;
+        Object& object = call.core();
+        auto& target = part_of<Part>(object);
+        if constexpr (std::is_void_v<std::invoke_result_t<decltype(Set), decltype(target), Value>>) {
+            std::invoke(Set, target, std::move(v));
+        } else {
+            if (auto error = std::invoke(Set, target, std::move(v))) return raise_error(*error);
+        }
+        return none();
+    });
+}
+
+// The entry of a setter: setter<Object, &Core::set_x>("Class", "set_x", "x").
+template <class Object, auto Set, auto Part = nullptr>
+PyMethodDef setter(const char* class_name, const char* name, const char* param, const char* summary = "") {
+    return one_arg_method<&setter_call<Object, Set, Part>>(class_name, name, param, summary);
+}
+
+// A no-argument method that changes the object (or its member Part), e.g. reset.
+template <class Object, auto Op, auto Part = nullptr>
+PyObject* mutator_method(PyObject* self, PyObject*) {
+    return guard([&]() -> PyObject* {
+        ExclusiveCall<Object> call(self);
+        if (!call) return nullptr;
+        Object& object = call.core();
+        std::invoke(Op, part_of<Part>(object));
+        return none();
+    });
+}
+
+// A no-argument method that converts what a const accessor of the object returns.
+template <class Object, auto Reader>
+PyObject* reader_method(PyObject* self, PyObject*) {
+    return guard([&]() -> PyObject* {
+        SharedCall<Object> call(self);
+        if (!call) return nullptr;
+        const Object& object = call.core();
+        return to_py(std::invoke(Reader, object));
+    });
+}
 
 }  // namespace vorn::py

@@ -85,31 +85,21 @@ bool append_matrix(const Matrix& m, const std::string& label, std::size_t dim, s
 }
 
 // What an instance holds: the core and the conversion buffers of update, reused between
-// calls. The forwarding setters let the shared method templates reach the core.
+// calls.
 template <MimoForm F>
 struct MimoObject {
     MimoCore<F> core;
     std::vector<double> y;
     std::vector<double> yd;
-
-    void reset() { core.reset(); }
-    void set_eta(double v) { core.set_eta(v); }
-    void set_mu(double v) { core.set_mu(v); }
-    void set_rho(double v) { core.set_rho(v); }
-    void set_lambda(double v) { core.set_lambda(v); }
-    void set_eps(double v) { core.set_eps(v); }
-    void set_m_upper(double v) { core.set_m_upper(v); }
-    void set_m_lower(double v) { core.set_m_lower(v); }
-    void set_u0(double v) { core.set_u0(v); }
-    void set_initial_phi(double v) { core.set_initial_phi(v); }
 };
 
 template <MimoForm F>
 struct MimoMethods {
     using Class = MimoClass<F>;
     using Object = MimoObject<F>;
+    using Core = MimoCore<F>;
+    static constexpr auto kCore = &Object::core;
 
-    using Shared = SharedSetters<Class>;
     static std::string callable(const char* method) { return callable_name(Class::name, method); }
 
     static inline const Signature kNew{
@@ -118,9 +108,6 @@ struct MimoMethods {
         1};
     static inline const Signature kUpdate{callable("update"), {"y", "yd"}, 2};
     static inline const Signature kSetPhiHat{callable("set_phi_hat"), {"phi"}, 1};
-    static inline const Signature kMUpper{callable("set_m_upper"), {"m_upper"}, 1};
-    static inline const Signature kMLower{callable("set_m_lower"), {"m_lower"}, 1};
-    static inline const Signature kInitialPhi{callable("set_initial_phi"), {"initial_phi"}, 1};
 
     // Converts, validates, checks the storage size, then builds.
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -227,19 +214,18 @@ struct MimoMethods {
 
     static inline PyMethodDef methods[] = {
         method("update", update, "update($self, y, yd)\n--\n\n"),
-        method("reset", mutator_method<Object, &Object::reset>, "reset($self)\n--\n\n"),
+        method("reset", mutator_method<Object, &Core::reset, kCore>, "reset($self)\n--\n\n"),
         method("get_phi", get_phi, "get_phi($self)\n--\n\n"),
         method("set_phi_hat", set_phi_hat, "set_phi_hat($self, phi)\n--\n\n"),
-        Shared::template set_eta<&Object::set_eta>(),
-        Shared::template set_mu<&Object::set_mu>(),
-        Shared::template set_rho<&Object::set_rho>(),
-        Shared::template set_lambda<&Object::set_lambda>(),
-        Shared::template set_eps<&Object::set_eps>(),
-        method("set_m_upper", setter_method<&Object::set_m_upper, kMUpper>, "set_m_upper($self, m_upper)\n--\n\n"),
-        method("set_m_lower", setter_method<&Object::set_m_lower, kMLower>, "set_m_lower($self, m_lower)\n--\n\n"),
-        Shared::template set_u0<&Object::set_u0>(),
-        method("set_initial_phi", setter_method<&Object::set_initial_phi, kInitialPhi>,
-               "set_initial_phi($self, initial_phi)\n--\n\n"),
+        setter<Object, &Core::set_eta, kCore>(Class::name, "set_eta", "eta"),
+        setter<Object, &Core::set_mu, kCore>(Class::name, "set_mu", "mu"),
+        setter<Object, &Core::set_rho, kCore>(Class::name, "set_rho", "rho"),
+        setter<Object, &Core::set_lambda, kCore>(Class::name, "set_lambda", "lambda_"),
+        setter<Object, &Core::set_eps, kCore>(Class::name, "set_eps", "eps"),
+        setter<Object, &Core::set_m_upper, kCore>(Class::name, "set_m_upper", "m_upper"),
+        setter<Object, &Core::set_m_lower, kCore>(Class::name, "set_m_lower", "m_lower"),
+        setter<Object, &Core::set_u0, kCore>(Class::name, "set_u0", "u0"),
+        setter<Object, &Core::set_initial_phi, kCore>(Class::name, "set_initial_phi", "initial_phi"),
         end_of_methods(),
     };
 

@@ -60,30 +60,11 @@ namespace vorn::py {
 template <class Core>
 struct SisoClass;
 
-// Methods of the same shape in every SISO class. Each core offers params() and the
-// setters set_eta, set_mu, set_rho, set_lambda, set_eps, set_u0 (double) and
-// set_u_min, set_u_max (std::optional<double>).
+// Methods of the same shape in every SISO class; each core offers params().
 template <class Core>
 struct SisoMethods {
-    using Shared = SharedSetters<SisoClass<Core>>;
-    static std::string callable(const char* method) { return callable_name(SisoClass<Core>::name, method); }
-
-    static inline const Signature u_min{callable("set_u_min"), {"u_min"}, 1};
-    static inline const Signature u_max{callable("set_u_max"), {"u_max"}, 1};
-
-    // set_eta … set_u0, in method-table order.
-    static PyMethodDef set_eta() { return Shared::template set_eta<&Core::set_eta, Core>(); }
-    static PyMethodDef set_mu() { return Shared::template set_mu<&Core::set_mu, Core>(); }
-    static PyMethodDef set_rho() { return Shared::template set_rho<&Core::set_rho, Core>(); }
-    static PyMethodDef set_lambda() { return Shared::template set_lambda<&Core::set_lambda, Core>(); }
-    static PyMethodDef set_eps() { return Shared::template set_eps<&Core::set_eps, Core>(); }
-    static PyMethodDef set_u0() { return Shared::template set_u0<&Core::set_u0, Core>(); }
-    static PyMethodDef set_u_min() {
-        return method("set_u_min", setter_method<&Core::set_u_min, u_min, Core>, "set_u_min($self, u_min)\n--\n\n");
-    }
-    static PyMethodDef set_u_max() {
-        return method("set_u_max", setter_method<&Core::set_u_max, u_max, Core>, "set_u_max($self, u_max)\n--\n\n");
-    }
+    static constexpr const char* name = SisoClass<Core>::name;
+    static std::string callable(const char* method) { return callable_name(name, method); }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {

@@ -82,9 +82,6 @@ struct VectorClass {
     static inline const Signature new_sig{std::string(SisoClass<Core>::name) + ".__new__()", siso_arg_names(), 0};
     static inline const Signature update_sig{Methods::callable("update"), {"y", "yd"}, 2};
     static inline const Signature update_logged_sig{Methods::callable("update_logged"), {"y", "yd"}, 2};
-    static inline const Signature phi_sig{Methods::callable("set_phi_hat"), {"phi"}, 1};
-    static inline const Signature initial_phi_sig{Methods::callable("set_initial_phi"), {"initial_phi"}, 1};
-    static inline const Signature rho_vector_sig{Methods::callable("set_rho_vector"), {"rho"}, 1};
     static inline const Signature setstate_sig{Methods::callable("__setstate__"), {"state"}, 1};
 
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -163,12 +160,7 @@ struct VectorClass {
         return method("get_phi", reader_method<Core, &Core::phi_hat>, "get_phi($self)\n--\n\n返回当前 PPD 向量估计。");
     }
     static PyMethodDef set_phi_hat_def() {
-        return method("set_phi_hat", setter_method<&Core::set_phi_hat, phi_sig, Core>,
-                      "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 向量估计。");
-    }
-    static PyMethodDef set_initial_phi_def() {
-        return method("set_initial_phi", setter_method<&Core::set_initial_phi, initial_phi_sig, Core>,
-                      "set_initial_phi($self, initial_phi)\n--\n\n");
+        return setter<Core, &Core::set_phi_hat>(Methods::name, "set_phi_hat", "phi", "手动设置 PPD 向量估计。");
     }
     static PyMethodDef getstate_def() { return method("__getstate__", getstate, kGetStateDoc); }
     static PyMethodDef setstate_def() { return method("__setstate__", setstate, kSetStateDoc); }
@@ -185,15 +177,15 @@ PyMethodDef pfdl_methods[] = {
     Pfdl::reset_def(),
     Pfdl::get_phi_def(),
     Pfdl::set_phi_hat_def(),
-    PfdlMethods::set_eta(),
-    PfdlMethods::set_mu(),
-    PfdlMethods::set_rho(),
-    PfdlMethods::set_lambda(),
-    PfdlMethods::set_eps(),
-    PfdlMethods::set_u0(),
-    Pfdl::set_initial_phi_def(),
-    PfdlMethods::set_u_min(),
-    PfdlMethods::set_u_max(),
+    setter<PfdlController, &PfdlController::set_eta>(PfdlMethods::name, "set_eta", "eta"),
+    setter<PfdlController, &PfdlController::set_mu>(PfdlMethods::name, "set_mu", "mu"),
+    setter<PfdlController, &PfdlController::set_rho>(PfdlMethods::name, "set_rho", "rho"),
+    setter<PfdlController, &PfdlController::set_lambda>(PfdlMethods::name, "set_lambda", "lambda_"),
+    setter<PfdlController, &PfdlController::set_eps>(PfdlMethods::name, "set_eps", "eps"),
+    setter<PfdlController, &PfdlController::set_u0>(PfdlMethods::name, "set_u0", "u0"),
+    setter<PfdlController, &PfdlController::set_initial_phi>(PfdlMethods::name, "set_initial_phi", "initial_phi"),
+    setter<PfdlController, &PfdlController::set_u_min>(PfdlMethods::name, "set_u_min", "u_min"),
+    setter<PfdlController, &PfdlController::set_u_max>(PfdlMethods::name, "set_u_max", "u_max"),
     PfdlMethods::getnewargs_def(),
     Pfdl::getstate_def(),
     Pfdl::setstate_def(),
@@ -206,17 +198,17 @@ PyMethodDef ffdl_methods[] = {
     Ffdl::reset_def(),
     Ffdl::get_phi_def(),
     Ffdl::set_phi_hat_def(),
-    FfdlMethods::set_eta(),
-    FfdlMethods::set_mu(),
-    FfdlMethods::set_rho(),
-    FfdlMethods::set_lambda(),
-    FfdlMethods::set_eps(),
-    FfdlMethods::set_u0(),
-    Ffdl::set_initial_phi_def(),
-    FfdlMethods::set_u_min(),
-    FfdlMethods::set_u_max(),
-    method("set_rho_vector", setter_method<&FfdlController::set_rho_vector, Ffdl::rho_vector_sig>,
-           "set_rho_vector($self, rho)\n--\n\n设置 FFDL 控制律的逐分量步长加权向量。"),
+    setter<FfdlController, &FfdlController::set_eta>(FfdlMethods::name, "set_eta", "eta"),
+    setter<FfdlController, &FfdlController::set_mu>(FfdlMethods::name, "set_mu", "mu"),
+    setter<FfdlController, &FfdlController::set_rho>(FfdlMethods::name, "set_rho", "rho"),
+    setter<FfdlController, &FfdlController::set_lambda>(FfdlMethods::name, "set_lambda", "lambda_"),
+    setter<FfdlController, &FfdlController::set_eps>(FfdlMethods::name, "set_eps", "eps"),
+    setter<FfdlController, &FfdlController::set_u0>(FfdlMethods::name, "set_u0", "u0"),
+    setter<FfdlController, &FfdlController::set_initial_phi>(FfdlMethods::name, "set_initial_phi", "initial_phi"),
+    setter<FfdlController, &FfdlController::set_u_min>(FfdlMethods::name, "set_u_min", "u_min"),
+    setter<FfdlController, &FfdlController::set_u_max>(FfdlMethods::name, "set_u_max", "u_max"),
+    setter<FfdlController, &FfdlController::set_rho_vector>(FfdlMethods::name, "set_rho_vector", "rho",
+                                                            "设置 FFDL 控制律的逐分量步长加权向量。"),
     FfdlMethods::getnewargs_def(),
     Ffdl::getstate_def(),
     Ffdl::setstate_def(),

@@ -320,13 +320,14 @@ struct FleetClass {
     }
 
     // set_<param>(value): a scalar or n values, stored unvalidated.
-    template <std::vector<double> FleetParams::*Field, const Signature& Sig>
+    template <std::vector<double> FleetParams::*Field>
     static PyObject* set_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
+            const Signature& sig = *MethodText<&set_param<Field>>::sig;
+            ExclusiveCall<Core, 1> call(self, sig, args, nargs, kwnames);
             if (!call) return nullptr;
             Doubles v;
-            if (!read_doubles(call.raw(0), Sig.name(0), Shape{call.core().size(), 0, true}, v)) return nullptr;
+            if (!read_doubles(call.raw(0), sig.name(0), Shape{call.core().size(), 0, true}, v)) return nullptr;
             fill_members(call.core().params().*Field, v);
             return none();
         });

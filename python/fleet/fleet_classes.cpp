@@ -25,7 +25,10 @@ constexpr const char* kFromDoc =
 template <class Kind>
 struct Table {
     using C = FleetClass<Kind>;
-    using Shared = SharedSetters<Kind>;
+    template <std::vector<double> FleetParams::*Field>
+    static PyMethodDef set_param(const char* name, const char* param) {
+        return one_arg_method<&C::template set_param<Field>>(Kind::name, name, param);
+    }
 
     static PyMethodDef from_controllers() {
         PyMethodDef d = method("from_controllers", C::from_controllers, kFromDoc);
@@ -40,13 +43,12 @@ struct Table {
         method("reset", C::reset, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
         method("get_phi", C::get_phi, kGetPhiDoc),
         method("set_phi_hat", C::set_phi_hat, kSetPhiHatDoc),
-        method("set_eta", C::template set_param<&FleetParams::eta, Shared::eta>, "set_eta($self, eta)\n--\n\n"),
-        method("set_mu", C::template set_param<&FleetParams::mu, Shared::mu>, "set_mu($self, mu)\n--\n\n"),
-        method("set_rho", C::template set_param<&FleetParams::rho, Shared::rho>, "set_rho($self, rho)\n--\n\n"),
-        method("set_lambda", C::template set_param<&FleetParams::lambda, Shared::lambda>,
-               "set_lambda($self, lambda_)\n--\n\n"),
-        method("set_eps", C::template set_param<&FleetParams::eps, Shared::eps>, "set_eps($self, eps)\n--\n\n"),
-        method("set_u0", C::template set_param<&FleetParams::u0, Shared::u0>, "set_u0($self, u0)\n--\n\n"),
+        set_param<&FleetParams::eta>("set_eta", "eta"),
+        set_param<&FleetParams::mu>("set_mu", "mu"),
+        set_param<&FleetParams::rho>("set_rho", "rho"),
+        set_param<&FleetParams::lambda>("set_lambda", "lambda_"),
+        set_param<&FleetParams::eps>("set_eps", "eps"),
+        set_param<&FleetParams::u0>("set_u0", "u0"),
         method("set_initial_phi", C::set_initial_phi, "set_initial_phi($self, initial_phi)\n--\n\n"),
         method("set_u_min", C::template set_limit<&FleetParams::u_min, &FleetParams::has_u_min, C::u_min_sig>,
                "set_u_min($self, u_min)\n--\n\n"),
