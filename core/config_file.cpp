@@ -132,13 +132,13 @@ bool is_utf8(std::string_view s) {
 }
 
 Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std::string>& path) {
-    // 1. Not reading: the default record, unvalidated.
+    // Not reading: the default record, unvalidated.
     if (!read) return SisoParams{};
-    // 2. The whole file as UTF-8.
+    // The whole file, which must be UTF-8.
     auto text = read_regular_file(path ? *path : std::string(kDefaultConfigPath));
     if (!text) return read_failure(text.error().description);
     if (!is_utf8(text.value())) return read_failure("stream did not contain valid UTF-8");
-    // 3–6. Parse, defaults, validation.
+    // Then parse, defaults and validation, as for a text.
     return config_from_text(text.value());
 }
 

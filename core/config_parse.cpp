@@ -355,10 +355,10 @@ std::string_view without_bom(std::string_view text) {
 }  // namespace
 
 Expected<SisoParams, ParamError> config_from_text(std::string_view text) {
-    // 3. Parse; 4. absent keys keep their defaults.
+    // Parse; absent keys keep their defaults.
     auto record = ConfigReader(without_bom(text)).read();
     if (!record) return ParamError::yaml("YAML 解析失败: " + record.error());
-    // 5. Validate; 6. the record.
+    // Validate, then the record.
     if (auto err = validate(record.value())) return *err;
     return std::move(record).value();
 }

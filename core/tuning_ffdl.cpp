@@ -12,7 +12,8 @@ namespace {
 
 using K = TuningError::Kind;
 
-// Tests 1, 3 and 4 shared by both rules, around the rule's own test 2 (`args_ok`).
+// The checks both rules share, in order: the pseudo-orders (l_u = 1, l_y = 1 or 2), then the
+// rule's own argument check (`args_ok`), then an estimate of l_y + 1 entries, none of them zero.
 Status<TuningError> check_controller(const FfdlController& controller, bool args_ok) {
     const SisoParams& p = controller.params();
     if (p.l_u != 1 || (p.l_y != 1 && p.l_y != 2)) return TuningError{K::UnsupportedOrder};

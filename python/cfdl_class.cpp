@@ -15,15 +15,15 @@ namespace {
 using Methods = SisoMethods<CfdlController>;
 using Object = Instance<CfdlController>;
 
-const Signature kNew{"CFDLController.__new__()", siso_arg_names(), 0};
-const Signature kUpdate{"CFDLController.update()", {"y", "yd"}, 2};
-const Signature kSetPhiHat{"CFDLController.set_phi_hat()", {"phi"}, 1};
-const Signature kSetState{"CFDLController.__setstate__()", {"state"}, 1};
+const Signature new_sig{"CFDLController.__new__()", siso_arg_names(), 0};
+const Signature update_sig{"CFDLController.update()", {"y", "yd"}, 2};
+const Signature phi_sig{"CFDLController.set_phi_hat()", {"phi"}, 1};
+const Signature setstate_sig{"CFDLController.__setstate__()", {"state"}, 1};
 
 PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guard([&]() -> PyObject* {
         SisoParams p;
-        if (!parse_siso_args(kNew, args, kwargs, p)) return nullptr;
+        if (!parse_siso_args(new_sig, args, kwargs, p)) return nullptr;
         if (!check_siso(p, p.l_y == 0 && p.l_u == 1, "CFDL 要求 l_y == 0 且 l_u == 1")) return nullptr;
         auto core = CfdlController::create(p);
         if (!core) return raise_error(core.error());
@@ -33,7 +33,7 @@ PyObject* cfdl_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 PyObject* cfdl_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-        ExclusiveCall<CfdlController, 2> call(self, kUpdate, args, nargs, kwnames);
+        ExclusiveCall<CfdlController, 2> call(self, update_sig, args, nargs, kwnames);
         double y = 0.0, yd = 0.0;
         if (!call || !call.get(0, y) || !call.get(1, yd)) return nullptr;
         const CfdlStep s = call.core().update(y, yd);
@@ -52,7 +52,7 @@ PyObject* cfdl_get_phi(PyObject* self, PyObject*) {
 
 PyObject* cfdl_set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-        ExclusiveCall<CfdlController, 1> call(self, kSetPhiHat, args, nargs, kwnames);
+        ExclusiveCall<CfdlController, 1> call(self, phi_sig, args, nargs, kwnames);
         std::vector<double> phi;
         if (!call || !call.get(0, phi)) return nullptr;
         if (phi.size() != 1) return raise_value_error("CFDL 的 phi_hat 长度必须为 1，实际为 " + std::to_string(phi.size()));
@@ -79,7 +79,7 @@ PyObject* cfdl_getstate(PyObject* self, PyObject*) {
 
 PyObject* cfdl_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
-        ExclusiveCall<CfdlController, 1> call(self, kSetState, args, nargs, kwnames);
+        ExclusiveCall<CfdlController, 1> call(self, setstate_sig, args, nargs, kwnames);
         if (!call) return nullptr;
         PyObject* state = call.raw(0);
         SisoParams p;
@@ -119,15 +119,15 @@ PyMethodDef cfdl_methods[] = {
 };
 
 ClassDef cfdl_class{
-    "vorn._vorn_core.CFDLController",
-    instance_size<CfdlController>(),
-    "CFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, u0=0.0, "
+    .qualified_name = "vorn._vorn_core.CFDLController",
+    .basic_size = instance_size<CfdlController>(),
+    .doc = "CFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, u0=0.0, "
     "u_min=None, u_max=None)\n--\n\n对应 Python 侧的 `CFDLController`。\n\n包装 [`CfdlController`]，要求 `l_y == 0` 且 "
     "`l_u == 1`。",
-    cfdl_new,
-    Methods::repr,
-    dealloc_instance<CfdlController>,
-    cfdl_methods,
+    .new_fn = cfdl_new,
+    .repr_fn = Methods::repr,
+    .dealloc_fn = dealloc_instance<CfdlController>,
+    .methods = cfdl_methods,
 };
 
 }  // namespace

@@ -86,15 +86,15 @@ PyObject* result(const Status<TuningError>& s) {
 
 // --- the PFDL mappings and their writer ---
 
-const Signature kPid{"pid_to_pfdl()", {"kp", "ti", "td", "ts", "order"}, 4};
-const Signature kZn{"zn_response_to_pfdl()", {"k", "tau", "time_delay", "ts", "order"}, 4};
-const Signature kCritical{"critical_proportional_to_pfdl()", {"ku", "tu", "ts", "order"}, 3};
-const Signature kApplyPfdl{"apply_pfdl_initial_guess()", {"controller", "psi"}, 2};
-const Signature kFfdlZn{"ffdl_zn_tuning()", {"controller", "k", "tau", "time_delay", "ts"}, 5};
-const Signature kApplyFfdlZn{"apply_ffdl_zn_tuning()", {"controller", "k", "tau", "time_delay", "ts"}, 5};
-const Signature kFfdlCritical{"ffdl_critical_tuning()", {"controller", "ku", "tu", "ts"}, 4};
-const Signature kApplyFfdlCritical{"apply_ffdl_critical_tuning()", {"controller", "ku", "tu", "ts"}, 4};
-const Signature kLoad{"load_config_from_yaml()", {"read", "path"}, 1};
+const Signature pid_sig{"pid_to_pfdl()", {"kp", "ti", "td", "ts", "order"}, 4};
+const Signature zn_sig{"zn_response_to_pfdl()", {"k", "tau", "time_delay", "ts", "order"}, 4};
+const Signature critical_sig{"critical_proportional_to_pfdl()", {"ku", "tu", "ts", "order"}, 3};
+const Signature apply_pfdl_sig{"apply_pfdl_initial_guess()", {"controller", "psi"}, 2};
+const Signature ffdl_zn_sig{"ffdl_zn_tuning()", {"controller", "k", "tau", "time_delay", "ts"}, 5};
+const Signature apply_ffdl_zn_sig{"apply_ffdl_zn_tuning()", {"controller", "k", "tau", "time_delay", "ts"}, 5};
+const Signature ffdl_critical_sig{"ffdl_critical_tuning()", {"controller", "ku", "tu", "ts"}, 4};
+const Signature apply_ffdl_critical_sig{"apply_ffdl_critical_tuning()", {"controller", "ku", "tu", "ts"}, 4};
+const Signature load_sig{"load_config_from_yaml()", {"read", "path"}, 1};
 
 constexpr std::uint64_t kDefaultOrder = 3;
 
@@ -121,19 +121,19 @@ PyObject* pfdl_mapping(const Signature& sig, PyObject* const* args, Py_ssize_t n
 }
 
 PyObject* pid_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<4>(kPid, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
+    return pfdl_mapping<4>(pid_sig, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
         return pid_to_pfdl(v[0], v[1], v[2], v[3], order);
     });
 }
 
 PyObject* zn_response_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<4>(kZn, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
+    return pfdl_mapping<4>(zn_sig, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
         return zn_response_to_pfdl(v[0], v[1], v[2], v[3], order);
     });
 }
 
 PyObject* critical_proportional_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<3>(kCritical, args, nargs, kwnames, [](const double (&v)[3], std::uint64_t order) {
+    return pfdl_mapping<3>(critical_sig, args, nargs, kwnames, [](const double (&v)[3], std::uint64_t order) {
         return critical_proportional_to_pfdl(v[0], v[1], v[2], order);
     });
 }
@@ -141,7 +141,7 @@ PyObject* critical_proportional_to_pfdl_fn(PyObject*, PyObject* const* args, Py_
 PyObject* apply_pfdl_initial_guess_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[2];
-        if (!bind(kApplyPfdl, args, nargs, kwnames, a)) return nullptr;
+        if (!bind(apply_pfdl_sig, args, nargs, kwnames, a)) return nullptr;
         Instance<PfdlController>* c = nullptr;
         std::vector<double> psi;
         if (!controller_arg(a[0], pfdl_type(), "PFDLController", c) || !arg(a[1], "psi", psi)) return nullptr;
@@ -179,25 +179,25 @@ PyObject* ffdl_operation(const Signature& sig, PyObject* const* args, Py_ssize_t
 }
 
 PyObject* ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<SharedAccess, 4>(kFfdlZn, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[4]) {
+    return ffdl_operation<SharedAccess, 4>(ffdl_zn_sig, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[4]) {
         return ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
     });
 }
 
 PyObject* apply_ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<ExclusiveAccess, 4>(kApplyFfdlZn, args, nargs, kwnames, [](FfdlController& core, const double (&v)[4]) {
+    return ffdl_operation<ExclusiveAccess, 4>(apply_ffdl_zn_sig, args, nargs, kwnames, [](FfdlController& core, const double (&v)[4]) {
         return apply_ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
     });
 }
 
 PyObject* ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<SharedAccess, 3>(kFfdlCritical, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[3]) {
+    return ffdl_operation<SharedAccess, 3>(ffdl_critical_sig, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[3]) {
         return ffdl_critical_tuning(core, v[0], v[1], v[2]);
     });
 }
 
 PyObject* apply_ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<ExclusiveAccess, 3>(kApplyFfdlCritical, args, nargs, kwnames, [](FfdlController& core, const double (&v)[3]) {
+    return ffdl_operation<ExclusiveAccess, 3>(apply_ffdl_critical_sig, args, nargs, kwnames, [](FfdlController& core, const double (&v)[3]) {
         return apply_ffdl_critical_tuning(core, v[0], v[1], v[2]);
     });
 }
@@ -207,7 +207,7 @@ PyObject* apply_ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssi
 PyObject* load_config_from_yaml_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[2];
-        if (!bind(kLoad, args, nargs, kwnames, a)) return nullptr;
+        if (!bind(load_sig, args, nargs, kwnames, a)) return nullptr;
         bool read = false;
         std::optional<std::string> path;
         if (!read_arg(a[0], read) || !path_arg(a[1], path)) return nullptr;

@@ -22,8 +22,9 @@ inline std::string callable_name(const char* class_name, const char* method_name
 // is built (once per process) and read by every call.
 template <auto Fn>
 struct MethodText {
-    static inline std::optional<Signature> sig;
-    static inline std::string doc;
+    // Constant-initialised, so that no table's dynamic initialisation can come after make.
+    static inline constinit std::optional<Signature> sig;
+    static inline constinit std::string doc;
 };
 
 // The table entry of `Fn`, called `name(self, param)`; `summary` follows the signature

@@ -102,18 +102,18 @@ struct MimoMethods {
 
     static std::string callable(const char* method) { return callable_name(Class::name, method); }
 
-    static inline const Signature kNew{
+    static inline const Signature new_sig{
         callable("__new__"),
         {"dim", "eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "m_upper", "m_lower"},
         1};
-    static inline const Signature kUpdate{callable("update"), {"y", "yd"}, 2};
-    static inline const Signature kSetPhiHat{callable("set_phi_hat"), {"phi"}, 1};
+    static inline const Signature update_sig{callable("update"), {"y", "yd"}, 2};
+    static inline const Signature phi_sig{callable("set_phi_hat"), {"phi"}, 1};
 
     // Converts, validates, checks the storage size, then builds.
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
             PyObject* a[12];
-            if (!bind(kNew, args, kwargs, a)) return nullptr;
+            if (!bind(new_sig, args, kwargs, a)) return nullptr;
             MimoParams p{0, 1.0, 1.0, 0.5, 0.02, 1e-5, Class::l_y, Class::l_u, 0.5, 0.0, 1e6, 1e-6};
             if (!(arg(a[0], "dim", p.dim) && arg(a[1], "eta", p.eta) && arg(a[2], "mu", p.mu) &&
                   arg(a[3], "rho", p.rho) && arg(a[4], "lambda_", p.lambda) && arg(a[5], "eps", p.eps) &&
@@ -131,7 +131,7 @@ struct MimoMethods {
 
     static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            ExclusiveCall<Object, 2> call(self, kUpdate, args, nargs, kwnames);
+            ExclusiveCall<Object, 2> call(self, update_sig, args, nargs, kwnames);
             if (!call) return nullptr;
             Object& o = call.core();
             // Both convert before either length is judged; neither buffer grows beyond dim.
@@ -177,7 +177,7 @@ struct MimoMethods {
     // Count first, then the shapes layer by layer; the core changes only when all fit.
     static PyObject* set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            ExclusiveCall<Object, 1> call(self, kSetPhiHat, args, nargs, kwnames);
+            ExclusiveCall<Object, 1> call(self, phi_sig, args, nargs, kwnames);
             std::vector<Matrix> phi;
             if (!call || !call.get(0, phi)) return nullptr;
             MimoCore<F>& core = call.core().core;
@@ -235,8 +235,16 @@ struct MimoMethods {
     };
 
     static ClassDef class_def() {
-        return {Class::qualified_name, instance_size<Object>(), Class::doc, new_fn, repr, dealloc_instance<Object>,
-                methods, getset};
+        return {
+            .qualified_name = Class::qualified_name,
+            .basic_size = instance_size<Object>(),
+            .doc = Class::doc,
+            .new_fn = new_fn,
+            .repr_fn = repr,
+            .dealloc_fn = dealloc_instance<Object>,
+            .methods = methods,
+            .getset = getset,
+        };
     }
 };
 

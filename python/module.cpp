@@ -28,15 +28,11 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_vorn_core",
-    "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_vorn_core",
+    .m_doc = "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
+    .m_size = 0,
+    .m_slots = module_slots,
 };
 
 }  // namespace

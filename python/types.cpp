@@ -18,11 +18,11 @@ PyTypeObject* type_object(ClassDef& def) {
     for (const PyType_Slot* s = def.extra_slots; s && s->slot; ++s) slots.push_back(*s);
     slots.push_back({0, nullptr});
     PyType_Spec type_spec = {
-        def.qualified_name,
-        def.basic_size,
-        0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-        slots.data(),
+        .name = def.qualified_name,
+        .basicsize = def.basic_size,
+        .itemsize = 0,
+        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+        .slots = slots.data(),
     };
     def.type = PyType_FromSpec(&type_spec);
     return reinterpret_cast<PyTypeObject*>(def.type);

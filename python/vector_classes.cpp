@@ -216,26 +216,26 @@ PyMethodDef ffdl_methods[] = {
 };
 
 ClassDef pfdl_class{
-    "vorn._vorn_core.PFDLController",
-    instance_size<PfdlController>(),
-    "PFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, u0=0.0, "
+    .qualified_name = "vorn._vorn_core.PFDLController",
+    .basic_size = instance_size<PfdlController>(),
+    .doc = "PFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, u0=0.0, "
     "u_min=None, u_max=None)\n--\n\n对应 Python 侧的 `PFDLController`。\n\n包装 [`PfdlController`]，要求 `l_y == 0` 且 "
     "`l_u >= 1`。",
-    Pfdl::new_fn,
-    PfdlMethods::repr,
-    dealloc_instance<PfdlController>,
-    pfdl_methods,
+    .new_fn = Pfdl::new_fn,
+    .repr_fn = PfdlMethods::repr,
+    .dealloc_fn = dealloc_instance<PfdlController>,
+    .methods = pfdl_methods,
 };
 
 ClassDef ffdl_class{
-    "vorn._vorn_core.FFDLController",
-    instance_size<FfdlController>(),
-    "FFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, u0=0.0, "
+    .qualified_name = "vorn._vorn_core.FFDLController",
+    .basic_size = instance_size<FfdlController>(),
+    .doc = "FFDLController(eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, u0=0.0, "
     "u_min=None, u_max=None)\n--\n\n对应 Python 侧的 `FFDLController`。\n\n包装 [`FfdlController`]，要求 `l_u >= 1`。",
-    Ffdl::new_fn,
-    FfdlMethods::repr,
-    dealloc_instance<FfdlController>,
-    ffdl_methods,
+    .new_fn = Ffdl::new_fn,
+    .repr_fn = FfdlMethods::repr,
+    .dealloc_fn = dealloc_instance<FfdlController>,
+    .methods = ffdl_methods,
 };
 
 }  // namespace

@@ -134,8 +134,8 @@ void MimoCore<F>::bound(std::size_t m, double n2) {
 
 // Step 3: s = Σ over every layer but the lead one of the layer times the increment that
 // becomes its regressor after this call's shift (this call's Δy for the newest output layer).
-// The same pass forms each of these layers' term A_m·δ_m of the prediction p (step 8.1):
-// no layer changes before step 8.4.
+// The same pass forms each of these layers' term A_m·δ_m of the prediction p that the
+// estimate uses: no layer changes between here and the estimate's corrections.
 template <MimoForm F>
 void MimoCore<F>::feed_forward(std::span<const double> dy) {
     std::fill(acc_.begin(), acc_.end(), 0.0);
@@ -169,7 +169,7 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
     for (std::size_t m = 0; m < pairs; ++m) {
         const double n2 = kernels_.correct(layer_ptr(m), dim_, acc_.data(), hist(m).data(), f, col_.data());
         if constexpr (F == MimoForm::Compact) {
-            lead_n2_ = n2;  // the bound rule of step 9 reads it
+            lead_n2_ = n2;  // the compact form's bound rule reads it
         } else {
             bound(m, n2);
         }

@@ -59,15 +59,12 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_vorn_config",
-    "The configuration file's keys as the loader of vorn._vorn_core reads them.",
-    0,
-    functions,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_vorn_config",
+    .m_doc = "The configuration file's keys as the loader of vorn._vorn_core reads them.",
+    .m_size = 0,
+    .m_methods = functions,
+    .m_slots = module_slots,
 };
 
 }  // namespace

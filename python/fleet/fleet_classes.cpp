@@ -84,10 +84,16 @@ PyMethodDef* methods_without_rho_vector() {
 template <class Kind>
 ClassDef class_def(const char* qualified_name, const char* doc, PyMethodDef* methods) {
     using C = FleetClass<Kind>;
-    ClassDef d{qualified_name, instance_size<typename Kind::Core>(), doc, C::new_fn, C::repr,
-               dealloc_instance<typename Kind::Core>, methods};
-    d.extra_slots = Table<Kind>::slots;
-    return d;
+    return {
+        .qualified_name = qualified_name,
+        .basic_size = instance_size<typename Kind::Core>(),
+        .doc = doc,
+        .new_fn = C::new_fn,
+        .repr_fn = C::repr,
+        .dealloc_fn = dealloc_instance<typename Kind::Core>,
+        .methods = methods,
+        .extra_slots = Table<Kind>::slots,
+    };
 }
 
 // Made on first use, at the module's execution, after every table above is initialised.

@@ -35,15 +35,11 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT,
-    "_vorn_fleet",
-    "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
-    0,
-    nullptr,
-    module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_vorn_fleet",
+    .m_doc = "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
+    .m_size = 0,
+    .m_slots = module_slots,
 };
 
 }  // namespace
