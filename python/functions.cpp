@@ -9,7 +9,7 @@
 #include "core/siso/ffdl_controller.hpp"
 #include "core/siso/pfdl_controller.hpp"
 #include "core/tuning.hpp"
-#include "python/binding.hpp"
+#include "python/binding/binding.hpp"
 #include "python/registry.hpp"
 #include "python/siso_common.hpp"
 #include "python/vector_classes.hpp"

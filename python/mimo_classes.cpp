@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/mimo/controller.hpp"
-#include "python/binding.hpp"
-#include "python/methods.hpp"
+#include "python/binding/binding.hpp"
+#include "python/binding/methods.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {

@@ -7,7 +7,7 @@
 //   apply_pfdl_initial_guess, ffdl_zn_tuning, apply_ffdl_zn_tuning,
 //   ffdl_critical_tuning, apply_ffdl_critical_tuning           tuning helpers
 //   load_config_from_yaml                                      configuration loader
-#include "python/errors.hpp"
+#include "python/binding/errors.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {

@@ -3,7 +3,7 @@
 // the nine functions. Each returns 0, or -1 with an exception set.
 #pragma once
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "core/siso/param_table.hpp"
-#include "python/binding.hpp"
-#include "python/methods.hpp"
+#include "python/binding/binding.hpp"
+#include "python/binding/methods.hpp"
 
 namespace vorn::py {
 

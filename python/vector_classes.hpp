@@ -2,7 +2,7 @@
 // outside their classes that must recognise an instance (the tuning functions).
 #pragma once
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

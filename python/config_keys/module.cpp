@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "core/config.hpp"
-#include "python/errors.hpp"
-#include "python/ref.hpp"
+#include "python/binding/errors.hpp"
+#include "python/binding/ref.hpp"
 
 namespace vorn::py {
 namespace {

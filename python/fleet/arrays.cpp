@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#include "python/convert.hpp"
+#include "python/binding/convert.hpp"
 
 namespace vorn::py::fleet {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "python/ref.hpp"
+#include "python/binding/ref.hpp"
 
 namespace vorn::py::fleet {
 

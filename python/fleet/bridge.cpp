@@ -1,9 +1,9 @@
 // bridge.cpp — the single controller classes seen from the fleet module, and _full_state.
 #include "python/fleet/bridge.hpp"
 
-#include "python/access.hpp"
-#include "python/convert.hpp"
-#include "python/errors.hpp"
+#include "python/binding/access.hpp"
+#include "python/binding/convert.hpp"
+#include "python/binding/errors.hpp"
 
 namespace vorn::py::fleet {
 

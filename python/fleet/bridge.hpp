@@ -1,7 +1,7 @@
 // bridge.hpp — the fleets' way into the single controllers of vorn._vorn_core.
 //
 // Layout contract: both extension modules are built from the same headers in one build,
-// so a controller object of vorn._vorn_core is an Instance<Core> (python/types.hpp) here
+// so a controller object of vorn._vorn_core is an Instance<Core> (python/binding/types.hpp) here
 // too. An object is reached only after its type has been checked to be exactly the class
 // that vorn._vorn_core registered, and only while holding its access state (shared to read,
 // like the class's own readers). A new controller is allocated through the class's own
@@ -11,7 +11,7 @@
 #include "core/siso/cfdl_controller.hpp"
 #include "core/siso/ffdl_controller.hpp"
 #include "core/siso/pfdl_controller.hpp"
-#include "python/types.hpp"
+#include "python/binding/types.hpp"
 
 namespace vorn::py::fleet {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "python/binding.hpp"
+#include "python/binding/binding.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_kinds.hpp"
-#include "python/methods.hpp"
+#include "python/binding/methods.hpp"
 #include "python/siso_common.hpp"
 
 namespace vorn::py::fleet {

@@ -1,7 +1,7 @@
 // fleet_classes.hpp — registration of the three fleet classes.
 #pragma once
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py::fleet {
 

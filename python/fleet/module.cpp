@@ -3,7 +3,7 @@
 // The module's Python face:
 //   CFDLFleet, PFDLFleet, FFDLFleet   n SISO controllers stepped by one call on arrays
 //   _full_state(controller)           a controller's pickle state plus its estimate's reset value
-#include "python/errors.hpp"
+#include "python/binding/errors.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_classes.hpp"

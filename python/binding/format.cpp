@@ -1,5 +1,5 @@
 // format.cpp — four-decimal fixed-point formatting.
-#include "python/format.hpp"
+#include "python/binding/format.hpp"
 
 #include <cmath>
 #include <cstdio>

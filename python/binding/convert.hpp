@@ -11,7 +11,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "python/ref.hpp"
+#include "python/binding/ref.hpp"
 
 namespace vorn::py {
 

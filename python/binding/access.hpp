@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

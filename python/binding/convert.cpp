@@ -1,5 +1,5 @@
 // convert.cpp — the conversions that are not small enough to inline.
-#include "python/convert.hpp"
+#include "python/binding/convert.hpp"
 
 #include <atomic>
 #include <bit>

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

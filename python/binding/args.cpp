@@ -1,5 +1,5 @@
 // args.cpp — argument binding and its TypeError messages.
-#include "python/args.hpp"
+#include "python/binding/args.hpp"
 
 #include <string>
 #include <utility>

@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "core/checked_size.hpp"
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

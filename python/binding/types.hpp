@@ -5,8 +5,8 @@
 #include <new>
 #include <utility>
 
-#include "python/access.hpp"
-#include "python/ref.hpp"
+#include "python/binding/access.hpp"
+#include "python/binding/ref.hpp"
 
 namespace vorn::py {
 

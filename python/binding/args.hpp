@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "python/py.hpp"
+#include "python/binding/py.hpp"
 
 namespace vorn::py {
 

@@ -1,5 +1,5 @@
 // errors.cpp — the storage check that guards every construction of a sized state.
-#include "python/errors.hpp"
+#include "python/binding/errors.hpp"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // types.cpp — heap-type creation and module registration.
-#include "python/types.hpp"
+#include "python/binding/types.hpp"
 
 #include <vector>
 

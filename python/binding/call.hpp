@@ -5,10 +5,10 @@
 #include <array>
 #include <optional>
 
-#include "python/access.hpp"
-#include "python/args.hpp"
-#include "python/convert.hpp"
-#include "python/types.hpp"
+#include "python/binding/access.hpp"
+#include "python/binding/args.hpp"
+#include "python/binding/convert.hpp"
+#include "python/binding/types.hpp"
 
 namespace vorn::py {
 

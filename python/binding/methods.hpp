@@ -9,7 +9,7 @@
 #include <string>
 #include <type_traits>
 
-#include "python/binding.hpp"
+#include "python/binding/binding.hpp"
 
 namespace vorn::py {
 
