@@ -94,7 +94,7 @@ PyObject* cfdl_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
-PyMethodDef cfdl_methods[] = {
+PyMethodDef* cfdl_methods = method_table(
     method("update", cfdl_update,
            "update($self, y, yd)\n--\n\n执行一步控制更新。\n\n# 返回值\n元组 `(u, delta_y, delta_u, e, phi)`。"),
     method("reset", mutator_method<CfdlController, &CfdlController::reset>, kResetDoc),
@@ -103,20 +103,10 @@ PyMethodDef cfdl_methods[] = {
     method("set_phi_hat", cfdl_set_phi_hat,
            "set_phi_hat($self, phi)\n--\n\n手动设置 PPD 估计。\n\n# 参数\n- `phi`：长度为 1 的向量，与 `get_phi()` "
            "返回格式一致。\n\n# 错误\n当 `phi` 长度不为 1 时抛出 `ValueError`。"),
-    setter<CfdlController, &CfdlController::set_eta>(Methods::name, "set_eta", "eta"),
-    setter<CfdlController, &CfdlController::set_mu>(Methods::name, "set_mu", "mu"),
-    setter<CfdlController, &CfdlController::set_rho>(Methods::name, "set_rho", "rho"),
-    setter<CfdlController, &CfdlController::set_lambda>(Methods::name, "set_lambda", "lambda_"),
-    setter<CfdlController, &CfdlController::set_eps>(Methods::name, "set_eps", "eps"),
-    setter<CfdlController, &CfdlController::set_u0>(Methods::name, "set_u0", "u0"),
-    setter<CfdlController, &CfdlController::set_initial_phi>(Methods::name, "set_initial_phi", "initial_phi"),
-    setter<CfdlController, &CfdlController::set_u_min>(Methods::name, "set_u_min", "u_min"),
-    setter<CfdlController, &CfdlController::set_u_max>(Methods::name, "set_u_max", "u_max"),
+    Methods::setters(),
     Methods::getnewargs_def(),
     method("__getstate__", cfdl_getstate, kGetStateDoc),
-    method("__setstate__", cfdl_setstate, kSetStateDoc),
-    end_of_methods(),
-};
+    method("__setstate__", cfdl_setstate, kSetStateDoc));
 
 ClassDef cfdl_class{
     .qualified_name = "vorn._vorn_core.CFDLController",

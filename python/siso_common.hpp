@@ -3,6 +3,7 @@
 // the pickle state, and the printed representation.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "core/siso/param_table.hpp"
@@ -65,6 +66,21 @@ template <class Core>
 struct SisoMethods {
     static constexpr const char* name = SisoClass<Core>::name;
     static std::string callable(const char* method) { return callable_name(name, method); }
+
+    // The entries set_eta … set_u_max, in method-table order.
+    static std::array<PyMethodDef, 9> setters() {
+        return {
+            setter<Core, &Core::set_eta>(name, "set_eta", "eta"),
+            setter<Core, &Core::set_mu>(name, "set_mu", "mu"),
+            setter<Core, &Core::set_rho>(name, "set_rho", "rho"),
+            setter<Core, &Core::set_lambda>(name, "set_lambda", "lambda_"),
+            setter<Core, &Core::set_eps>(name, "set_eps", "eps"),
+            setter<Core, &Core::set_u0>(name, "set_u0", "u0"),
+            setter<Core, &Core::set_initial_phi>(name, "set_initial_phi", "initial_phi"),
+            setter<Core, &Core::set_u_min>(name, "set_u_min", "u_min"),
+            setter<Core, &Core::set_u_max>(name, "set_u_max", "u_max"),
+        };
+    }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {

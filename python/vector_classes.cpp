@@ -171,49 +171,29 @@ using Ffdl = VectorClass<FfdlController>;
 using PfdlMethods = SisoMethods<PfdlController>;
 using FfdlMethods = SisoMethods<FfdlController>;
 
-PyMethodDef pfdl_methods[] = {
+PyMethodDef* pfdl_methods = method_table(
     Pfdl::update_def(),
     Pfdl::update_logged_def(),
     Pfdl::reset_def(),
     Pfdl::get_phi_def(),
     Pfdl::set_phi_hat_def(),
-    setter<PfdlController, &PfdlController::set_eta>(PfdlMethods::name, "set_eta", "eta"),
-    setter<PfdlController, &PfdlController::set_mu>(PfdlMethods::name, "set_mu", "mu"),
-    setter<PfdlController, &PfdlController::set_rho>(PfdlMethods::name, "set_rho", "rho"),
-    setter<PfdlController, &PfdlController::set_lambda>(PfdlMethods::name, "set_lambda", "lambda_"),
-    setter<PfdlController, &PfdlController::set_eps>(PfdlMethods::name, "set_eps", "eps"),
-    setter<PfdlController, &PfdlController::set_u0>(PfdlMethods::name, "set_u0", "u0"),
-    setter<PfdlController, &PfdlController::set_initial_phi>(PfdlMethods::name, "set_initial_phi", "initial_phi"),
-    setter<PfdlController, &PfdlController::set_u_min>(PfdlMethods::name, "set_u_min", "u_min"),
-    setter<PfdlController, &PfdlController::set_u_max>(PfdlMethods::name, "set_u_max", "u_max"),
+    PfdlMethods::setters(),
     PfdlMethods::getnewargs_def(),
     Pfdl::getstate_def(),
-    Pfdl::setstate_def(),
-    end_of_methods(),
-};
+    Pfdl::setstate_def());
 
-PyMethodDef ffdl_methods[] = {
+PyMethodDef* ffdl_methods = method_table(
     Ffdl::update_def(),
     Ffdl::update_logged_def(),
     Ffdl::reset_def(),
     Ffdl::get_phi_def(),
     Ffdl::set_phi_hat_def(),
-    setter<FfdlController, &FfdlController::set_eta>(FfdlMethods::name, "set_eta", "eta"),
-    setter<FfdlController, &FfdlController::set_mu>(FfdlMethods::name, "set_mu", "mu"),
-    setter<FfdlController, &FfdlController::set_rho>(FfdlMethods::name, "set_rho", "rho"),
-    setter<FfdlController, &FfdlController::set_lambda>(FfdlMethods::name, "set_lambda", "lambda_"),
-    setter<FfdlController, &FfdlController::set_eps>(FfdlMethods::name, "set_eps", "eps"),
-    setter<FfdlController, &FfdlController::set_u0>(FfdlMethods::name, "set_u0", "u0"),
-    setter<FfdlController, &FfdlController::set_initial_phi>(FfdlMethods::name, "set_initial_phi", "initial_phi"),
-    setter<FfdlController, &FfdlController::set_u_min>(FfdlMethods::name, "set_u_min", "u_min"),
-    setter<FfdlController, &FfdlController::set_u_max>(FfdlMethods::name, "set_u_max", "u_max"),
+    FfdlMethods::setters(),
     setter<FfdlController, &FfdlController::set_rho_vector>(FfdlMethods::name, "set_rho_vector", "rho",
                                                             "设置 FFDL 控制律的逐分量步长加权向量。"),
     FfdlMethods::getnewargs_def(),
     Ffdl::getstate_def(),
-    Ffdl::setstate_def(),
-    end_of_methods(),
-};
+    Ffdl::setstate_def());
 
 ClassDef pfdl_class{
     .qualified_name = "vorn._vorn_core.PFDLController",

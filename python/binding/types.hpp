@@ -2,8 +2,11 @@
 // them, and registration of module members (attribute plus `__all__` entry).
 #pragma once
 
+#include <iterator>
 #include <new>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "python/binding/access.hpp"
 #include "python/binding/ref.hpp"
@@ -90,5 +93,22 @@ inline PyMethodDef method(const char* name, NoArgsMethod fn, const char* doc) {
     return {name, fn, METH_NOARGS, doc};
 }
 inline PyMethodDef end_of_methods() { return {nullptr, nullptr, 0, nullptr}; }
+
+// A method table from its parts in order (entries, or arrays of entries), ended by the
+// sentinel. It lives as long as the process, as the type that reads it does.
+template <class... Parts>
+PyMethodDef* method_table(const Parts&... parts) {
+    auto* table = new std::vector<PyMethodDef>();
+    auto append = [&](const auto& part) {
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(part)>, PyMethodDef>) {
+            table->push_back(part);
+        } else {
+            table->insert(table->end(), std::begin(part), std::end(part));
+        }
+    };
+    (append(parts), ...);
+    table->push_back(end_of_methods());
+    return table->data();
+}
 
 }  // namespace vorn::py
