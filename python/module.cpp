@@ -32,7 +32,11 @@ PyModuleDef module_def = {
     .m_name = "_vorn_core",
     .m_doc = "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
     .m_size = 0,
+    .m_methods = nullptr,
     .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

@@ -28,6 +28,7 @@ struct MimoParams {
 
 struct MimoParamError {
     enum class Kind {
+        // The rules shared with the other record, as SharedRule and in its order.
         InvalidEta,
         InvalidMu,
         InvalidRho,

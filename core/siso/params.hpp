@@ -29,6 +29,7 @@ struct SisoParams {
 
 struct ParamError {
     enum class Kind {
+        // The rules shared with the other record, as SharedRule and in its order.
         InvalidEta,
         InvalidMu,
         InvalidRho,

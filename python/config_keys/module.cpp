@@ -65,6 +65,9 @@ PyModuleDef module_def = {
     .m_size = 0,
     .m_methods = functions,
     .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace

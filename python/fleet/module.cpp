@@ -39,7 +39,11 @@ PyModuleDef module_def = {
     .m_name = "_vorn_fleet",
     .m_doc = "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
     .m_size = 0,
+    .m_methods = nullptr,
     .m_slots = module_slots,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
 }  // namespace
