@@ -32,29 +32,14 @@ FfdlController::FfdlController(const SisoParams& params, std::size_t l_y, std::s
       u_len_(l_u + 1),
       delta_h_(l_y + l_u, 0.0) {}
 
-double FfdlController::step(double y, double yd, double& delta_y) {
-    delta_y = y - y_hist_[0];
+StepView FfdlController::update_logged(double y, double yd) {
+    const double delta_y = y - y_hist_[0];
     for (std::size_t i = 0; i < l_y_; ++i) delta_h_[i] = y_hist_[i] - y_hist_[i + 1];
     for (std::size_t j = 0; j < l_u_; ++j) delta_h_[l_y_ + j] = u_hist_[j] - u_hist_[j + 1];
     estimator_.update(params_, delta_y, delta_h_);
     const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), y_hist_, u_hist_);
-    std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
-                       u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
-    u_hist_[0] = u;
-    std::copy_backward(y_hist_.begin(), y_hist_.begin() + static_cast<std::ptrdiff_t>(l_y_),
-                       y_hist_.begin() + static_cast<std::ptrdiff_t>(y_len_));
-    y_hist_[0] = y;
-    return u;
-}
-
-double FfdlController::update(double y, double yd) {
-    double delta_y;
-    return step(y, yd, delta_y);
-}
-
-StepView FfdlController::update_logged(double y, double yd) {
-    double delta_y;
-    const double u = step(y, yd, delta_y);
+    push_newest(u_hist_, u_len_, u);
+    push_newest(y_hist_, y_len_, y);
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
 }
 

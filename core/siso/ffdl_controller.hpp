@@ -27,10 +27,9 @@ public:
     // Requires l_u >= 1 (and a storage that does not overflow): else InvalidOrder.
     static Expected<FfdlController, ParamError> create(const SisoParams& params);
 
-    // One control step; no allocation.
-    double update(double y, double yd);
-    // The same step, its vectors read in place.
+    // One control step, its vectors read in place; no allocation.
     StepView update_logged(double y, double yd);
+    double update(double y, double yd) { return update_logged(y, yd).u; }
     void reset();
 
     const std::optional<std::vector<double>>& rho_vector() const { return law_.rho_vector(); }
@@ -47,9 +46,6 @@ public:
 
 private:
     FfdlController(const SisoParams& params, std::size_t l_y, std::size_t l_u);
-
-    // The control step: returns u and leaves delta_y in `delta_y`.
-    double step(double y, double yd, double& delta_y);
 
     FfdlControlLaw law_;
     std::vector<double> y_hist_;

@@ -27,26 +27,13 @@ PfdlController::PfdlController(const SisoParams& params, std::size_t l_u)
       u_len_(l_u + 1),
       delta_h_(l_u, 0.0) {}
 
-double PfdlController::step(double y, double yd, double& delta_y) {
-    delta_y = y - y_prev_;
+StepView PfdlController::update_logged(double y, double yd) {
+    const double delta_y = y - y_prev_;
     for (std::size_t j = 0; j < l_u_; ++j) delta_h_[j] = u_hist_[j] - u_hist_[j + 1];
     estimator_.update(params_, delta_y, delta_h_);
     const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), u_hist_);
-    std::copy_backward(u_hist_.begin(), u_hist_.begin() + static_cast<std::ptrdiff_t>(l_u_),
-                       u_hist_.begin() + static_cast<std::ptrdiff_t>(u_len_));
-    u_hist_[0] = u;
+    push_newest(u_hist_, u_len_, u);
     y_prev_ = y;
-    return u;
-}
-
-double PfdlController::update(double y, double yd) {
-    double delta_y;
-    return step(y, yd, delta_y);
-}
-
-StepView PfdlController::update_logged(double y, double yd) {
-    double delta_y;
-    const double u = step(y, yd, delta_y);
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
 }
 

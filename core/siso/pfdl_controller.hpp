@@ -25,10 +25,9 @@ public:
     // Requires l_y == 0 and l_u >= 1 (and a storage that does not overflow): else InvalidOrder.
     static Expected<PfdlController, ParamError> create(const SisoParams& params);
 
-    // One control step; no allocation.
-    double update(double y, double yd);
-    // The same step, its vectors read in place.
+    // One control step, its vectors read in place; no allocation.
     StepView update_logged(double y, double yd);
+    double update(double y, double yd) { return update_logged(y, yd).u; }
     void reset();
 
     const std::vector<double>& u_hist() const { return u_hist_; }
@@ -41,9 +40,6 @@ public:
 
 private:
     PfdlController(const SisoParams& params, std::size_t l_u);
-
-    // The control step: returns u and leaves delta_y in `delta_y`.
-    double step(double y, double yd, double& delta_y);
 
     PfdlControlLaw law_;
     std::vector<double> u_hist_;

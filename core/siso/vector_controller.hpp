@@ -2,6 +2,7 @@
 // parameter record, the PPD vector estimate and the checked setters of its vectors.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -10,6 +11,13 @@
 #include "core/siso/params_holder.hpp"
 
 namespace vorn {
+
+// The newest value enters a history at index 0; the first len − 1 entries move one place up.
+inline void push_newest(std::vector<double>& hist, std::size_t len, double newest) {
+    std::copy_backward(hist.begin(), hist.begin() + static_cast<std::ptrdiff_t>(len - 1),
+                       hist.begin() + static_cast<std::ptrdiff_t>(len));
+    hist[0] = newest;
+}
 
 class PpdVectorController : public SisoParamsHolder {
 public:
