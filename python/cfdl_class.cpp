@@ -15,7 +15,7 @@ namespace {
 using Methods = SisoMethods<CfdlController>;
 using Object = Instance<CfdlController>;
 
-const Signature new_sig{"CFDLController.__new__()", siso_arg_names(), 0};
+const Signature new_sig{"CFDLController.__new__()", arg_names(kSisoFields), 0};
 const Signature update_sig{"CFDLController.update()", {"y", "yd"}, 2};
 const Signature phi_sig{"CFDLController.set_phi_hat()", {"phi"}, 1};
 const Signature setstate_sig{"CFDLController.__setstate__()", {"state"}, 1};

@@ -102,23 +102,18 @@ struct MimoMethods {
 
     static std::string callable(const char* method) { return callable_name(Class::name, method); }
 
-    static inline const Signature new_sig{
-        callable("__new__"),
-        {"dim", "eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "m_upper", "m_lower"},
-        1};
+    static inline const Signature new_sig{callable("__new__"), arg_names(kMimoFields), 1};
     static inline const Signature update_sig{callable("update"), {"y", "yd"}, 2};
     static inline const Signature phi_sig{callable("set_phi_hat"), {"phi"}, 1};
 
     // Converts, validates, checks the storage size, then builds.
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
-            PyObject* a[12];
+            PyObject* a[kMimoFields.size()];
             if (!bind(new_sig, args, kwargs, a)) return nullptr;
             MimoParams p{0, 1.0, 1.0, 0.5, 0.02, 1e-5, Class::l_y, Class::l_u, 0.5, 0.0, 1e6, 1e-6};
-            if (!(arg(a[0], "dim", p.dim) && arg(a[1], "eta", p.eta) && arg(a[2], "mu", p.mu) &&
-                  arg(a[3], "rho", p.rho) && arg(a[4], "lambda_", p.lambda) && arg(a[5], "eps", p.eps) &&
-                  arg(a[6], "l_y", p.l_y) && arg(a[7], "l_u", p.l_u) && arg(a[8], "initial_phi", p.initial_phi) &&
-                  arg(a[9], "u0", p.u0) && arg(a[10], "m_upper", p.m_upper) && arg(a[11], "m_lower", p.m_lower))) {
+            std::size_t i = 0;
+            if (!all_fields(kMimoFields, p, [&](const auto& f, auto& member) { return arg(a[i++], f.arg, member); })) {
                 return nullptr;
             }
             if (auto error = validate(p, F)) return raise_error(*error);

@@ -5,18 +5,11 @@
 
 namespace vorn::py {
 
-std::vector<const char*> siso_arg_names(const char* first) {
-    std::vector<const char*> names;
-    if (first) names.push_back(first);
-    for (const SisoField& f : kSisoFields) names.push_back(f.arg);
-    return names;
-}
-
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out) {
     PyObject* a[kSisoFields.size()];
     if (!bind(sig, args, kwargs, a)) return false;
     std::size_t i = 0;
-    return all_fields(out, [&](const SisoField& f, auto& member) { return arg(a[i++], f.arg, member); });
+    return all_fields(kSisoFields, out, [&](const SisoField& f, auto& member) { return arg(a[i++], f.arg, member); });
 }
 
 bool check_siso(const SisoParams& p, bool form_ok, const char* form_message) {
@@ -35,7 +28,7 @@ PyObject* siso_newargs(const SisoParams& p) {
     Ref tuple(PyTuple_New(static_cast<Py_ssize_t>(kSisoFields.size())));
     if (!tuple) return nullptr;
     Py_ssize_t i = 0;
-    const bool ok = all_fields(p, [&](const SisoField&, const auto& member) {
+    const bool ok = all_fields(kSisoFields, p, [&](const SisoField&, const auto& member) {
         PyObject* item = to_py(member);
         return item && PyTuple_SetItem(tuple.get(), i++, item) == 0;
     });
@@ -50,8 +43,7 @@ bool set_state_item(PyObject* dict, const char* key, PyObject* value) {
 Ref siso_state_dict(const SisoParams& p) {
     Ref d(PyDict_New());
     if (!d) return d;
-    const bool ok = all_fields(
-        p, [&](const SisoField& f, const auto& member) { return set_state_item(d.get(), f.key, to_py(member)); });
+    const bool ok = all_fields(kSisoFields, p, [&](const SisoField& f, const auto& member) { return set_state_item(d.get(), f.key, to_py(member)); });
     return ok ? std::move(d) : Ref();
 }
 
@@ -60,13 +52,13 @@ bool read_state_params(PyObject* state, SisoParams& out) {
         fail_not_instance(state, "dict");
         return add_note("state");
     }
-    return all_fields(out, [&](const SisoField& f, auto& member) { return state_item(state, f.key, member); });
+    return all_fields(kSisoFields, out, [&](const SisoField& f, auto& member) { return state_item(state, f.key, member); });
 }
 
 PyObject* siso_repr(const char* class_name, const SisoParams& p) {
     std::string s = class_name;
     const char* separator = "(";
-    all_fields(p, [&](const SisoField& f, const auto& member) {
+    all_fields(kSisoFields, p, [&](const SisoField& f, const auto& member) {
         using T = std::remove_cvref_t<decltype(member)>;
         if constexpr (!std::is_same_v<T, std::optional<double>>) {
             s += separator;

@@ -12,11 +12,8 @@
 
 namespace vorn::py {
 
-// The constructor's parameter names, in table order, after `first` when it is given.
-std::vector<const char*> siso_arg_names(const char* first = nullptr);
-
 // Binds and converts the constructor arguments into `out`, which holds the class's
-// defaults on entry. `sig` must list siso_arg_names() alone.
+// defaults on entry. `sig` must list arg_names(kSisoFields) alone.
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out);
 
 // The constructor's checks in order: validation, then the form test (`form_ok`), raising

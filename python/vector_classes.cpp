@@ -79,7 +79,7 @@ template <class Core>
 struct VectorClass {
     using Methods = SisoMethods<Core>;
 
-    static inline const Signature new_sig{std::string(SisoClass<Core>::name) + ".__new__()", siso_arg_names(), 0};
+    static inline const Signature new_sig{std::string(SisoClass<Core>::name) + ".__new__()", arg_names(kSisoFields), 0};
     static inline const Signature update_sig{Methods::callable("update"), {"y", "yd"}, 2};
     static inline const Signature update_logged_sig{Methods::callable("update_logged"), {"y", "yd"}, 2};
     static inline const Signature setstate_sig{Methods::callable("__setstate__"), {"state"}, 1};

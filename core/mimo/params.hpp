@@ -2,10 +2,12 @@
 // validation that every MIMO core runs before it is built.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "core/expected.hpp"
+#include "core/param_fields.hpp"
 
 namespace vorn {
 
@@ -25,6 +27,22 @@ struct MimoParams {
     double m_upper;
     double m_lower;
 };
+
+// The record as a table, in constructor order.
+inline constexpr std::array<Field<MimoParams>, 12> kMimoFields{{
+    {.arg = "dim", .kind = FieldKind::Count, .count = &MimoParams::dim},
+    {.arg = "eta", .real = &MimoParams::eta},
+    {.arg = "mu", .real = &MimoParams::mu},
+    {.arg = "rho", .real = &MimoParams::rho},
+    {.arg = "lambda_", .real = &MimoParams::lambda},
+    {.arg = "eps", .real = &MimoParams::eps},
+    {.arg = "l_y", .kind = FieldKind::Count, .count = &MimoParams::l_y},
+    {.arg = "l_u", .kind = FieldKind::Count, .count = &MimoParams::l_u},
+    {.arg = "initial_phi", .real = &MimoParams::initial_phi},
+    {.arg = "u0", .real = &MimoParams::u0},
+    {.arg = "m_upper", .real = &MimoParams::m_upper},
+    {.arg = "m_lower", .real = &MimoParams::m_lower},
+}};
 
 struct MimoParamError {
     enum class Kind {

@@ -1,33 +1,15 @@
-// param_table.hpp — the SISO parameter record described once, as data: each field's
-// constructor argument, pickle key, configuration key, kind and member, in record order.
-// Constructor arguments, pickling, the printed form and the configuration loader all
-// loop over this table, so a new field is one new row.
+// param_table.hpp — the SISO parameter record as a table: each field's constructor argument,
+// pickle key, configuration key, kind and member, in record order.
 #pragma once
 
 #include <array>
-#include <cstdint>
-#include <optional>
 
+#include "core/param_fields.hpp"
 #include "core/siso/params.hpp"
 
 namespace vorn {
 
-enum class FieldKind {
-    Real,   // a double
-    Count,  // an unsigned 64-bit integer (the pseudo-orders)
-    Limit,  // an optional double, absent as None / null
-};
-
-struct SisoField {
-    const char* arg;   // constructor argument and printed name ("lambda_")
-    const char* key;   // pickle state key ("lambda")
-    const char* yaml;  // configuration file key ("L_y")
-    FieldKind kind;
-    // The member, in the pointer that matches `kind`.
-    double SisoParams::*real = nullptr;
-    std::uint64_t SisoParams::*count = nullptr;
-    std::optional<double> SisoParams::*limit = nullptr;
-};
+using SisoField = Field<SisoParams>;
 
 inline constexpr std::array<SisoField, 11> kSisoFields{{
     {.arg = "eta", .key = "eta", .yaml = "eta", .kind = FieldKind::Real, .real = &SisoParams::eta},
@@ -43,26 +25,5 @@ inline constexpr std::array<SisoField, 11> kSisoFields{{
     {.arg = "u_min", .key = "u_min", .yaml = "u_min", .kind = FieldKind::Limit, .limit = &SisoParams::u_min},
     {.arg = "u_max", .key = "u_max", .yaml = "u_max", .kind = FieldKind::Limit, .limit = &SisoParams::u_max},
 }};
-
-// fn(member) with field f of p: a double&, std::uint64_t& or std::optional<double>& (const
-// when p is).
-template <class P, class F>
-decltype(auto) with_field(const SisoField& f, P& p, F&& fn) {
-    switch (f.kind) {
-        case FieldKind::Real: return fn(p.*f.real);
-        case FieldKind::Count: return fn(p.*f.count);
-        case FieldKind::Limit: break;
-    }
-    return fn(p.*f.limit);
-}
-
-// fn(field, member) for every field in record order, stopping at the first false.
-template <class P, class F>
-bool all_fields(P& p, F&& fn) {
-    for (const SisoField& f : kSisoFields) {
-        if (!with_field(f, p, [&](auto& member) -> bool { return fn(f, member); })) return false;
-    }
-    return true;
-}
 
 }  // namespace vorn

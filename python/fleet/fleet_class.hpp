@@ -117,7 +117,7 @@ struct FleetClass {
 
     static std::string callable(const char* method) { return callable_name(Kind::name, method); }
 
-    static inline const Signature new_sig{std::string(Kind::name) + ".__new__()", siso_arg_names("n"), 1};
+    static inline const Signature new_sig{std::string(Kind::name) + ".__new__()", arg_names(kSisoFields, "n"), 1};
     static inline const Signature update_sig{callable("update"), {"y", "yd", "out"}, 2};
     static inline const Signature update_logged_sig{callable("update_logged"), {"y", "yd"}, 2};
     static inline const Signature phi_sig{callable("set_phi_hat"), {"phi"}, 1};
