@@ -8,6 +8,7 @@
 //   ffdl_critical_tuning, apply_ffdl_critical_tuning           tuning helpers
 //   load_config_from_yaml                                      configuration loader
 #include "python/binding/errors.hpp"
+#include "python/binding/module_def.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {
@@ -27,17 +28,10 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_vorn_core",
-    .m_doc = "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = module_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+PyModuleDef module_def = module_definition(
+    "_vorn_core",
+    "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
+    module_slots);
 
 }  // namespace
 }  // namespace vorn::py

@@ -11,6 +11,7 @@
 
 #include "core/config.hpp"
 #include "python/binding/errors.hpp"
+#include "python/binding/module_def.hpp"
 #include "python/binding/ref.hpp"
 
 namespace vorn::py {
@@ -58,17 +59,10 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_vorn_config",
-    .m_doc = "The configuration file's keys as the loader of vorn._vorn_core reads them.",
-    .m_size = 0,
-    .m_methods = functions,
-    .m_slots = module_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+PyModuleDef module_def = module_definition(
+    "_vorn_config",
+    "The configuration file's keys as the loader of vorn._vorn_core reads them.",
+    module_slots, functions);
 
 }  // namespace
 }  // namespace vorn::py

@@ -4,6 +4,7 @@
 //   CFDLFleet, PFDLFleet, FFDLFleet   n SISO controllers stepped by one call on arrays
 //   _full_state(controller)           a controller's pickle state plus its estimate's reset value
 #include "python/binding/errors.hpp"
+#include "python/binding/module_def.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_classes.hpp"
@@ -34,17 +35,10 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
-PyModuleDef module_def = {
-    .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "_vorn_fleet",
-    .m_doc = "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
-    .m_size = 0,
-    .m_methods = nullptr,
-    .m_slots = module_slots,
-    .m_traverse = nullptr,
-    .m_clear = nullptr,
-    .m_free = nullptr,
-};
+PyModuleDef module_def = module_definition(
+    "_vorn_fleet",
+    "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
+    module_slots);
 
 }  // namespace
 }  // namespace vorn::py::fleet
