@@ -18,6 +18,11 @@ from vorn._vorn_core import (
     zn_response_to_pfdl,
 )
 
+from vorn.pid import PID
+from vorn.plants import Plant
+from vorn.run import Run, plot_runs, table
+from vorn.simulation import simulate
+
 __version__ = "0.1.0"
 
 # In the extension module's registration order.
@@ -37,4 +42,10 @@ __all__ = [
     "ffdl_critical_tuning",
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
+    "simulate",
+    "Run",
+    "PID",
+    "Plant",
+    "table",
+    "plot_runs",
 ]
