@@ -10,7 +10,7 @@ from typing import Any, NoReturn, Sequence
 
 from vorn import __version__, demo
 from vorn._vorn_core import load_config_from_yaml
-from vorn.plants import PLANTS
+from vorn.plants import PLANTS, check_noise, parse_disturbance
 
 PROG = "vorn"
 MAX_STEPS = 1_000_000
@@ -36,6 +36,31 @@ def _steps(text: str) -> int:
     return value
 
 
+def _noise(text: str) -> float:
+    try:
+        return check_noise(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid noise '{text}': a standard deviation of at least 0") from None
+
+
+def _seed(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"invalid seed '{text}': an integer of at least 0")
+    return value
+
+
+def _disturbance(text: str) -> tuple[float, int]:
+    size, at, sample = text.partition("@")
+    try:
+        return parse_disturbance((float(size), int(sample)))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid disturbance '{text}': SIZE@SAMPLE, e.g. 0.2@300") from None
+
+
 def _add_outputs(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--steps", type=_steps, default=demo.DEFAULT_STEPS, metavar="N",
                         help=f"samples per run (default {demo.DEFAULT_STEPS})")
@@ -57,6 +82,11 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--form", required=True, choices=demo.FORMS, help="controller form")
     one.add_argument("--plant", required=True, choices=list(PLANTS), help="built-in plant")
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
+    one.add_argument("--noise", type=_noise, default=0.0, metavar="SD",
+                     help="standard deviation of Gaussian noise on the measured output")
+    one.add_argument("--seed", type=_seed, default=None, metavar="N", help="seed of the noise (repeatable runs)")
+    one.add_argument("--disturbance", type=_disturbance, default=None, metavar="SIZE@SAMPLE",
+                     help="a load step of SIZE added to the plant's input from SAMPLE on")
     _add_outputs(one)
     return parser
 
@@ -129,7 +159,8 @@ def _run_one(args: argparse.Namespace) -> int:
         controller = _controller_from_config(args.form, args.plant, args.config)
     else:
         controller = demo.make_controller(args.form, args.plant)
-    return _report([demo.close_loop(controller, args.plant, args.steps)], args)
+    return _report([demo.close_loop(controller, args.plant, args.steps, noise=args.noise, seed=args.seed,
+                                    disturbance=args.disturbance)], args)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

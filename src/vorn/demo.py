@@ -51,25 +51,25 @@ TUNINGS: dict[tuple[str, str], dict[str, Any]] = {
     ("cfdl", "dead-time"): dict(mu=0.1, rho=0.3, lambda_=10.0, initial_phi=2.0),
     ("pfdl", "dead-time"): dict(mu=0.1, rho=0.2, lambda_=0.1, initial_phi=0.3, l_u=5),
     ("ffdl", "dead-time"): dict(eta=0.5, mu=0.1, rho=1.0, lambda_=1.0, initial_phi=2.0, l_y=2, l_u=4),
-    ("cfdl", "tank"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=0.5),
-    ("pfdl", "tank"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=0.5, l_u=3),
-    ("ffdl", "tank"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=0.5, l_y=1, l_u=2),
-    ("cfdl", "rational"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=1.0),
-    ("pfdl", "rational"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=1.0, l_u=3),
-    ("ffdl", "rational"): dict(mu=0.1, rho=0.5, lambda_=0.1, initial_phi=1.0, l_y=1, l_u=2),
+    ("cfdl", "tank"): dict(eta=0.2, mu=0.1, rho=0.2, lambda_=5.0, initial_phi=1.0, u_min=0.0),
+    ("pfdl", "tank"): dict(eta=0.2, mu=1.0, rho=0.2, lambda_=5.0, initial_phi=2.0, l_u=3, u_min=0.0),
+    ("ffdl", "tank"): dict(mu=0.1, rho=1.0, lambda_=0.01, initial_phi=1.0, l_y=1, l_u=1, u_min=0.0),
+    ("cfdl", "rational"): dict(eta=0.2, mu=1.0, rho=1.0, lambda_=0.01, initial_phi=1.0),
+    ("pfdl", "rational"): dict(eta=0.2, mu=0.1, rho=0.5, lambda_=0.1, initial_phi=0.3, l_u=2),
+    ("ffdl", "rational"): dict(eta=0.2, mu=0.1, rho=0.5, lambda_=0.1, initial_phi=0.3, l_y=1, l_u=1),
     ("cfdl", "coupled"): dict(mu=0.01, rho=1.0, lambda_=3.0, initial_phi=0.7),
     ("pfdl", "coupled"): dict(mu=0.1, rho=1.0, lambda_=0.1, initial_phi=2.0, l_u=3),
     ("ffdl", "coupled"): dict(mu=0.1, rho=1.0, lambda_=0.3, initial_phi=1.0, l_y=2, l_u=2),
 }
 
-# The PID baseline on each SISO plant, tuned once on the plant's square wave:
-# keyword arguments of vorn.PID (gains per sample).
+# The PID baseline on each SISO plant: the gains (per sample) of a grid search over kp, ki and
+# kd that gave the smallest IAE on the plant's square wave with less than 30 % overshoot.
 PID_TUNINGS: dict[str, dict[str, Any]] = {
-    "nonlinear": dict(kp=0.5, ki=0.2, kd=0.0, u_min=-1.5, u_max=1.5),
-    "time-varying": dict(kp=0.5, ki=0.2, kd=0.0),
-    "dead-time": dict(kp=0.3, ki=0.05, kd=0.0),
-    "tank": dict(kp=0.5, ki=0.05, kd=0.0, u_min=0.0),
-    "rational": dict(kp=0.5, ki=0.2, kd=0.0),
+    "nonlinear": dict(kp=0.8, ki=0.6, kd=0.0, u_min=-1.5, u_max=1.5),
+    "time-varying": dict(kp=0.5, ki=0.4, kd=0.1),
+    "dead-time": dict(kp=0.5, ki=0.1, kd=0.3),
+    "tank": dict(kp=1.2, ki=0.4, kd=0.0, u_min=0.0),
+    "rational": dict(kp=0.2, ki=0.6, kd=0.0),
 }
 
 

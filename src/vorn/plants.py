@@ -236,15 +236,15 @@ class DeadTimePlant(BenchmarkPlant):
 
 class TankPlant(BenchmarkPlant):
     """A tank drained through an orifice and filled by a pump that cannot run backwards:
-    h(k+1) = max(0, h(k) + β·(max(0, u(k)) − α·√h(k))), β = 0.2, α = 0.5
+    h(k+1) = max(0, h(k) + β·(max(0, u(k)) − α·√h(k))), β = 0.5, α = 0.5
 
     The level h is the output. The gain from inflow to level grows with the level (the steady
     state is h = (u/α)²) and the response slows down as the tank fills."""
 
     name = "tank"
-    equation = ("h(k+1) = max(0, h(k) + 0.2·(max(0, u(k)) − 0.5·√h(k))): a tank's level, "
+    equation = ("h(k+1) = max(0, h(k) + 0.5·(max(0, u(k)) − 0.5·√h(k))): a tank's level, "
                 "filled by a pump, drained through an orifice")
-    coefficients = {"beta": 0.2, "alpha": 0.5}
+    coefficients = {"beta": 0.5, "alpha": 0.5}
 
     def _rest(self, zero: Any) -> None:
         self.h = zero
@@ -259,24 +259,25 @@ class TankPlant(BenchmarkPlant):
 
 
 class RationalPlant(BenchmarkPlant):
-    """A second-order rational nonlinearity with the input entering additively:
-    y(k+1) = y(k)·y(k−1)·(y(k) + 2.5) / (1 + y(k)² + y(k−1)²) + b·u(k), b = 1"""
+    """A third-order rational nonlinearity whose input gain shrinks as the output moves:
+    y(k+1) = (y(k)·y(k−1)·y(k−2)·u(k−1)·(y(k−2) − 1) + b·u(k)) / (1 + y(k−1)² + y(k−2)²), b = 1"""
 
     name = "rational"
-    equation = "y(k+1) = y(k)·y(k−1)·(y(k) + 2.5) / (1 + y(k)² + y(k−1)²) + u(k)"
-    levels = (1.0, -1.0)
+    equation = ("y(k+1) = (y(k)·y(k−1)·y(k−2)·u(k−1)·(y(k−2) − 1) + u(k)) / "
+                "(1 + y(k−1)² + y(k−2)²)")
+    levels = (0.5, -0.5)
     coefficients = {"b": 1.0}
 
     def _rest(self, zero: Any) -> None:
-        self.y = self.y_prev = zero
+        self.y = self.y1 = self.y2 = self.u_prev = zero
 
     def _output(self) -> Any:
         return self.y
 
     def _advance(self, u: Any, ops: SimpleNamespace, c: SimpleNamespace) -> None:
-        y, p = self.y, self.y_prev
-        self.y = y * p * (y + 2.5) / (1.0 + y * y + p * p) + c.b * u
-        self.y_prev = y
+        y, y1, y2 = self.y, self.y1, self.y2
+        self.y = (y * y1 * y2 * self.u_prev * (y2 - 1.0) + c.b * u) / (1.0 + y1 * y1 + y2 * y2)
+        self.y1, self.y2, self.u_prev = y, y1, u
 
 
 class CoupledPlant(BenchmarkPlant):
