@@ -1,0 +1,120 @@
+"""search.py: the optimiser loop: CMA-ES (the `cma` package, ask and tell) over the unit cube
+of a search space, one generation per call of the cost function, restarted with a doubled
+population when it converges, until the wall-clock budget or a limit on generations or
+evaluations is reached.
+
+CMA-ES draws its samples from a generator seeded here, never from NumPy's global state, so
+a search with a fixed seed and a generation limit repeats exactly.
+"""
+
+from __future__ import annotations
+
+import time
+import warnings
+from dataclasses import dataclass, field
+from typing import Any, Callable, Sequence
+
+import numpy as np
+
+from vorn.tuner.space import SearchSpace
+
+# Step size of the first generation, in the unit cube.
+SIGMA0 = 0.3
+
+
+@dataclass
+class Progress:
+    """What the progress callback is told after every generation."""
+
+    stage: str
+    generation: int
+    evaluations: int
+    best: float
+    elapsed: float
+    budget: float
+
+
+@dataclass
+class SearchResult:
+    params: dict[str, Any]
+    cost: float
+    history: list[float] = field(default_factory=list)  # best cost so far, per generation
+    evaluations: int = 0
+    generations: int = 0
+    elapsed: float = 0.0
+    interrupted: bool = False
+
+
+def _import_cma() -> Any:
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # cma's note that it cannot plot without matplotlib
+            import cma
+    except ImportError:
+        raise ImportError("vorn.tune needs the cma package: pip install 'vorn[tune]'") from None
+    return cma
+
+
+def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np.ndarray], *,
+               budget: float, seed: int, stage: str = "search", x0: np.ndarray | None = None,
+               max_generations: int | None = None, max_evaluations: int | None = None,
+               progress: Callable[[Progress], None] | None = None,
+               on_interrupt: str = "raise") -> SearchResult:
+    """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
+    With no dimension to search, the fixed parameters are costed once."""
+    start = time.monotonic()
+    if space.size == 0:
+        params = space.decode([])
+        value = float(cost([params])[0])
+        return SearchResult(params, value, [value], 1, 1, time.monotonic() - start)
+    cma = _import_cma()
+    rng = np.random.default_rng(np.random.SeedSequence(seed))
+    best = SearchResult(space.decode(x0 if x0 is not None else np.full(space.size, 0.5)), np.inf)
+    mean = np.full(space.size, 0.5) if x0 is None else np.clip(np.asarray(x0, dtype=float), 0.0, 1.0)
+    popsize = None
+    last = 0.0
+    try:
+        while True:
+            options = {"bounds": [0.0, 1.0], "verbose": -9, "verb_log": 0, "verb_disp": 0,
+                       "randn": lambda *shape: rng.standard_normal(shape), "tolfun": 1e-9,
+                       "seed": 1}
+            if popsize is not None:
+                options["popsize"] = popsize
+            es = cma.CMAEvolutionStrategy(mean, SIGMA0, options)
+            popsize = es.popsize
+            while not es.stop():
+                elapsed = time.monotonic() - start
+                if best.generations and elapsed + last > budget:
+                    return _done(best, start)
+                if max_generations is not None and best.generations >= max_generations:
+                    return _done(best, start)
+                if max_evaluations is not None and best.evaluations + popsize > max_evaluations:
+                    return _done(best, start)
+                began = time.monotonic()
+                xs = es.ask()
+                candidates = [space.decode(x) for x in xs]
+                values = np.asarray(cost(candidates), dtype=float)
+                es.tell(xs, values.tolist())
+                i = int(np.argmin(values))
+                if values[i] < best.cost:
+                    best.params, best.cost = candidates[i], float(values[i])
+                best.generations += 1
+                best.evaluations += len(xs)
+                best.history.append(best.cost)
+                last = time.monotonic() - began
+                if progress is not None:
+                    progress(Progress(stage, best.generations, best.evaluations, best.cost,
+                                      time.monotonic() - start, budget))
+            # Converged: restart from a random point with twice the population.
+            mean = rng.uniform(0.0, 1.0, space.size)
+            popsize *= 2
+    except KeyboardInterrupt:
+        if on_interrupt != "return" or not best.generations:
+            raise
+        best.interrupted = True
+        return _done(best, start)
+
+
+def _done(result: SearchResult, start: float) -> SearchResult:
+    result.elapsed = time.monotonic() - start
+    return result
