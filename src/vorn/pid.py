@@ -8,8 +8,9 @@
 One sample, with e(k) = yd(k) − y(k) and gains per sample (the sampling period folded in):
 
     P(k) = kp·e(k)
-    I(k) = I(k−1) + ki·e(k)          held at I(k−1) while the output is at a limit and the
-                                     integration would push it further out (anti-windup)
+    I(k) = I(k−1) + ki·e(k)          but, while that would drive the output past a limit,
+                                     only up to the value that puts it at the limit, and
+                                     held when it is there already (anti-windup)
     D(k) = −kd·(y(k) − y(k−1))       on the measurement, so a set-point step gives no kick;
                                      0 at the first sample
     u(k) = P(k) + I(k) + D(k), then limited to [u_min, u_max]
@@ -98,8 +99,11 @@ class PID:
         d = -self.kd * (y - prev)
         v = p + i + d
         hi, lo = self.u_max, self.u_min
-        if (hi is not None and v > hi and step > 0.0) or (lo is not None and v < lo and step < 0.0):
-            i = self.integral
+        if hi is not None and v > hi and step > 0.0:
+            i = max(self.integral, hi - p - d)
+            v = p + i + d
+        elif lo is not None and v < lo and step < 0.0:
+            i = min(self.integral, lo - p - d)
             v = p + i + d
         if lo is not None:
             v = max(v, lo) if not math.isnan(v) else v
@@ -123,12 +127,10 @@ class PID:
         v = p + i + d
         hi, lo = self.u_max, self.u_min
         if hi is not None or lo is not None:
-            held = np.zeros(self.n, dtype=bool)
             if hi is not None:
-                held |= (v > hi) & (step > 0.0)
+                i = np.where((v > hi) & (step > 0.0), np.maximum(self.integral, hi - p - d), i)
             if lo is not None:
-                held |= (v < lo) & (step < 0.0)
-            i = np.where(held, self.integral, i)
+                i = np.where((v < lo) & (step < 0.0), np.minimum(self.integral, lo - p - d), i)
             v = p + i + d
             v = np.clip(v, lo, hi)
         i = np.array(i, dtype=float).reshape(self.n)

@@ -356,13 +356,17 @@ PLANTS: dict[str, type[BenchmarkPlant]] = {
 }
 
 
+def plant_class(name: str) -> type[BenchmarkPlant]:
+    try:
+        return PLANTS[name]
+    except KeyError:
+        raise ValueError(f"unknown plant {name!r}; the built-in plants are {', '.join(PLANTS)}") from None
+
+
 def make(name: str, steps: int | None = None, **options: Any) -> BenchmarkPlant:
     """A built-in plant by name, with `options`; the time-varying plant switches halfway
     through a run of `steps` samples (at sample 300 when `steps` is None)."""
-    try:
-        cls = PLANTS[name]
-    except KeyError:
-        raise ValueError(f"unknown plant {name!r}; the built-in plants are {', '.join(PLANTS)}") from None
+    cls = plant_class(name)
     if cls is TimeVaryingPlant and steps is not None:
         return TimeVaryingPlant(switch_at=steps // 2, **options)
     return cls(**options)

@@ -45,7 +45,7 @@ MIMO_CLASSES = (core.MimoCfdlController, core.MimoPfdlController, core.MimoFfdlC
 def schedule(plant: Any, steps: int) -> np.ndarray:
     """The square wave of a built-in plant (an instance or a name): its levels in turn, each
     held for 120 samples; shape (steps,), or (steps, dim) with channel c starting at level c."""
-    cls = builtin.PLANTS[plant] if isinstance(plant, str) else plant
+    cls = builtin.plant_class(plant) if isinstance(plant, str) else plant
     levels = getattr(cls, "levels", None)
     if levels is None:
         raise TypeError("a number of steps as set point needs a built-in plant; give an array of set points")
