@@ -124,7 +124,7 @@ class BenchmarkPlant:
     def step(self, u: Any) -> Any:
         """One sample: input(s) in, measured output(s) out."""
         if self._n is not None:
-            u = np.array(u, dtype=float)  # a copy: plants with dead time keep it
+            u = np.asarray(u, dtype=float)
             if u.shape != self._shape:
                 raise ValueError(f"the {self.name} plant expects inputs of shape {self._shape}, "
                                  f"got {u.shape}")
@@ -229,7 +229,7 @@ class DeadTimePlant(BenchmarkPlant):
         return self.y
 
     def _advance(self, u: Any, ops: SimpleNamespace, c: SimpleNamespace) -> None:
-        self.pending.append(u)
+        self.pending.append(u.copy() if isinstance(u, np.ndarray) else u)  # the caller may reuse u
         delayed = self.pending.pop(0)
         self.y = c.a * self.y + (1.0 - c.a) * c.gain * delayed
 

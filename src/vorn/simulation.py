@@ -196,6 +196,8 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
     first = isinstance(controller, core.CFDLController)
     per_step = yd.ndim == 1
     targets = yd.tolist() if per_step else yd
+    magnitude = np.empty(shape)
+    inside = np.empty(shape, dtype=bool)
     k = 0
     stop = steps
     try:
@@ -214,7 +216,7 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
                     u = update(float(Y[k, 0]), r if per_step else float(r[0]))
                     U[k, 0] = u[0] if first else u
                 y = _checked(plant.step(U[k]), shape, k)
-                inside = np.abs(y) <= limit
+                np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
                 if not inside.all():
                     if _diverge(y, inside, U[k], diverged, samples, k):
                         stop = k + 1
@@ -224,11 +226,10 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
     except Exception as error:
         error.add_note(f"while simulating sample {k} of {label} on the {plant_name} plant")
         raise
-    if dim is None:
-        records = (yd[:stop, None] if per_step else yd[:stop]) * np.ones(n)
-    else:
-        records = yd[:stop, None, :] if not per_step else yd[:stop, None, None] * np.ones((1, dim))
-    return Run(label, plant_name, np.array(records, dtype=float), Y[:stop].copy() if stop < steps else Y,
+    # The set point is recorded as a read-only view, broadcast over the members.
+    records = yd[:stop, None] if per_step or dim is not None else yd[:stop]
+    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], Y[:stop].shape)
+    return Run(label, plant_name, records, Y[:stop].copy() if stop < steps else Y,
                U[:stop].copy() if stop < steps else U, np.minimum(samples, stop), diverged, HOLD)
 
 
