@@ -10,7 +10,7 @@ import random
 from dataclasses import dataclass
 
 import vorn
-from bench import peers
+from bench import loops, peers
 from bench.timing import Case, Comparison
 
 FLOOR = "floor: math.atan2(y, yd)"
@@ -18,7 +18,7 @@ FLOOR = "floor: math.atan2(y, yd)"
 
 @dataclass
 class Config:
-    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet")
+    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet", "loop")
     dims: tuple[int, ...] = (2, 4, 8, 32, 128, 256)
     fleet: int = 10_000
     repeat: int = 15
@@ -155,4 +155,6 @@ def build(config: Config) -> tuple[list[Case], list[Comparison]]:
         _mimo(cases, cmps, config.dims)
     if "fleet" in config.groups:
         _fleet(cases, cmps, config.fleet)
+    if "loop" in config.groups:
+        loops.add(cases, cmps, config.fleet)
     return cases, cmps
