@@ -22,6 +22,8 @@ from vorn.pid import PID
 from vorn.plants import Plant
 from vorn.run import Run, plot_runs, table
 from vorn.simulation import simulate
+from vorn.identify import initial_phi_from_data
+from vorn.tuner import Tuning, tune
 
 __version__ = "0.1.0"
 
@@ -48,4 +50,7 @@ __all__ = [
     "Plant",
     "table",
     "plot_runs",
+    "tune",
+    "Tuning",
+    "initial_phi_from_data",
 ]

@@ -1,4 +1,4 @@
-"""cli.py: the `vorn` command: `vorn demo` (the default) and `vorn run`."""
+"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run` and `vorn tune`."""
 
 from __future__ import annotations
 
@@ -11,6 +11,7 @@ from typing import Any, NoReturn, Sequence
 from vorn import __version__, demo
 from vorn._vorn_core import load_config_from_yaml
 from vorn.plants import PLANTS, check_noise, parse_disturbance
+from vorn.tuner import command as tune_command
 
 PROG = "vorn"
 MAX_STEPS = 1_000_000
@@ -71,7 +72,7 @@ def _add_outputs(parser: argparse.ArgumentParser) -> None:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Model-free adaptive controllers closing loops on built-in plants.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="{demo,run}", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="{demo,run,tune}", parser_class=_Parser)
     shown = commands.add_parser("demo", help="every controller on the built-in plants (the default)",
                                 description="Closes the loop with each of the six controllers on "
                                 "the built-in plants and prints one table row per run.")
@@ -88,6 +89,7 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--disturbance", type=_disturbance, default=None, metavar="SIZE@SAMPLE",
                      help="a load step of SIZE added to the plant's input from SAMPLE on")
     _add_outputs(one)
+    tune_command.register(commands)
     return parser
 
 
@@ -170,6 +172,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         args_list.insert(0, "demo")
     try:
         args = build_parser().parse_args(args_list)
+        if args.command == "tune":
+            return tune_command.run(args)
         return _run_one(args) if args.command == "run" else _run_demo(args)
     except UsageError as error:
         print(f"{PROG}: {error}", file=sys.stderr)

@@ -91,36 +91,45 @@ def _banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> l
         first = candidates[0]
         return [PID(**gains, u_min=first.get("u_min"), u_max=first.get("u_max"), n=len(candidates) * repeat)]
     fleet = fleet_class(form)
+    if fleet is None:
+        return [Singles([SINGLE_CLASSES[form](**c) for c in candidates for _ in range(repeat)])]
     banks = []
     start = 0
-    # Consecutive candidates with the same orders share a fleet.
+    # Consecutive candidates with the same orders share a fleet (the caller sorts them).
     while start < len(candidates):
-        orders = tuple(candidates[start].get(k) for k in ORDER_KEYS)
+        orders = _orders(candidates[start])
         end = start + 1
-        while end < len(candidates) and tuple(candidates[end].get(k) for k in ORDER_KEYS) == orders:
+        while end < len(candidates) and _orders(candidates[end]) == orders:
             end += 1
         group = candidates[start:end]
-        if fleet is not None:
-            kwargs: dict[str, Any] = {k: v for k, v in zip(ORDER_KEYS, orders) if v is not None}
-            for key in REAL_KEYS:
-                values = [c.get(key) for c in group]
-                if any(v is not None for v in values):
-                    kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(values, repeat)
-            banks.append(fleet(len(group) * repeat, **kwargs))
-        else:
-            banks.append(Singles([SINGLE_CLASSES[form](**c) for c in group for _ in range(repeat)]))
+        kwargs: dict[str, Any] = {k: v for k, v in zip(ORDER_KEYS, orders) if v is not None}
+        for key in REAL_KEYS:
+            values = [c.get(key) for c in group]
+            if any(v is not None for v in values):
+                kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(values, repeat)
+        banks.append(fleet(len(group) * repeat, **kwargs))
         start = end
     return banks
 
 
+def _orders(candidate: Mapping[str, Any]) -> tuple[Any, ...]:
+    return tuple(candidate.get(k) for k in ORDER_KEYS)
+
+
 def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> np.ndarray:
     """(candidates, scenarios) costs of one closed loop of all their members."""
+    # Candidates sorted by their orders, so that each fleet holds all those of one pair.
+    order = sorted(range(len(candidates)), key=lambda i: tuple(-1 if v is None else v
+                                                                for v in _orders(candidates[i])))
+    candidates = [candidates[i] for i in order]
     count = len(candidates) * problem.scenarios
     yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
     noise = None if problem.noise is None else np.tile(problem.noise, (1, len(candidates)))
     run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise)
     costs = member_costs(problem.objective, run.yd, run.y, run.u, run.diverged_at, problem.u0)
-    return costs.reshape(len(candidates), problem.scenarios)
+    out = np.empty((len(candidates), problem.scenarios))
+    out[order] = costs.reshape(len(candidates), problem.scenarios)
+    return out
 
 
 def costs(problem: Problem, candidates: Sequence[Mapping[str, Any]], executor: Executor | None = None,

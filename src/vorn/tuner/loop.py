@@ -62,6 +62,13 @@ def _outputs(value: Any, n: int, what: str) -> np.ndarray:
     return y
 
 
+def _freeze(bad: np.ndarray, alive: np.ndarray, diverged_at: np.ndarray, k: int) -> bool:
+    """Marks the members in `bad` diverged at sample k; True (members are frozen from now on)."""
+    diverged_at[bad] = k
+    alive &= ~bad
+    return True
+
+
 def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None) -> Trajectories:
     """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows.
     `noise`, if given, has yd's shape and is added to every measurement the banks see."""
@@ -76,23 +83,23 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
     alive = np.ones(n, dtype=bool)
     u = np.empty(n)
     y = _outputs(plant.reset(n), n, "reset")
+    frozen = False
     with np.errstate(all="ignore"):
         for k in range(steps):
-            bad = alive & ~(np.abs(y) <= DIVERGED)
-            if bad.any():
-                diverged_at[bad] = k
-                alive &= ~bad
-            y = np.where(alive, y, yd[k])
+            if not (np.abs(y) <= DIVERGED).all():
+                frozen = _freeze(alive & ~(np.abs(y) <= DIVERGED), alive, diverged_at, k)
+            if frozen:
+                y = np.where(alive, y, yd[k])
             y_log[k] = y
             seen = y if noise is None else y + noise[k]
-            seen = np.where(alive, seen, yd[k])
+            if frozen:
+                seen = np.where(alive, seen, yd[k])
             for bank, a, b in zip(banks, edges[:-1], edges[1:]):
                 u[a:b] = bank.update(seen[a:b], yd[k, a:b])
-            bad = alive & ~np.isfinite(u)
-            if bad.any():
-                diverged_at[bad] = k
-                alive &= ~bad
-            u = np.where(alive, u, 0.0)
+            if not np.isfinite(u).all():
+                frozen = _freeze(alive & ~np.isfinite(u), alive, diverged_at, k)
+            if frozen:
+                u = np.where(alive, u, 0.0)
             u_log[k] = u
             try:
                 y = _outputs(plant.step(u.copy()), n, "step")

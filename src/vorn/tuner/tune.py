@@ -15,7 +15,6 @@ seconds.
 
 from __future__ import annotations
 
-import dataclasses
 import math
 import os
 import time
@@ -98,24 +97,6 @@ def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
     if s >= len(phi):
         raise ValueError(f"the estimate vector has {len(phi)} entries; l_y = {l_y} leaves no input entry")
     return {"initial_phi": float(phi[s])}
-
-
-def _centred(space: SearchSpace, start: Mapping[str, Any]) -> tuple[SearchSpace, np.ndarray | None]:
-    """The space with initial_phi's range narrowed to a decade either side of `start`'s, and
-    the unit-cube point of `start`."""
-    if not start:
-        return space, None
-    dims = list(space.dimensions)
-    for i, d in enumerate(dims):
-        if d.name == "initial_phi" and "initial_phi" in start:
-            phi = float(start["initial_phi"])
-            if phi != 0.0 and (d.low > 0.0 or d.high < 0.0):
-                low, high = sorted((phi / 10.0, phi * 10.0))
-                low, high = max(low, d.low), min(high, d.high)
-                if low < high:
-                    dims[i] = Dimension(d.name, low, high, log=d.log)
-    space = dataclasses.replace(space, dimensions=tuple(dims))
-    return space, space.encode(start)
 
 
 def _sign(space: SearchSpace) -> float:
@@ -231,7 +212,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     begin = _start(form, start, l_y)
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
                         initial_phi_sign=float(np.sign(begin.get("initial_phi", 1.0)) or 1.0))
-    space, x0 = _centred(space, begin)
+    x0 = space.encode(begin) if begin else None
     rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E]))
     problem = evaluate.Problem(form, plant, len(yd), yd,
                                noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
@@ -244,7 +225,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     common = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
                   progress=progress, on_interrupt=on_interrupt)
     found = cma_search(space, coster, budget=share, x0=x0, stage=form, **common)
-    default_cost = float(evaluate.costs(problem, [dict(limits)])[0])
+    default_cost = float(coster([dict(limits)])[0])
     pid_result: PIDTuning | None = None
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
