@@ -3,6 +3,8 @@ run one by one, seeded runs, user plants, divergence, and every refusal."""
 
 import csv
 import importlib.util
+import re
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -273,3 +275,15 @@ def test_plot_saves_a_png_or_returns_a_figure(tmp_path):
 def test_metrics_of_an_empty_member():
     m = metrics.compute(np.zeros((3, 2)), np.zeros((3, 2)), np.zeros((3, 2)), np.array([0, 3]), np.array([True, False]))
     assert m.settling.tolist() == [-1, 0] and m.tracks.tolist() == [False, True]
+
+
+def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys):
+    text = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    section = text.split("## Your own plant", 1)[1]
+    code, claimed = re.findall(r"```(?:python)?\n(.*?)```", section, re.S)[:2]
+    if importlib.util.find_spec("matplotlib") is None:
+        code = code.replace('vorn.plot_runs([pfdl, pid], "heater.png")', "pass")
+    assert len([line for line in code.splitlines() if line.strip()]) < 15
+    monkeypatch.chdir(tmp_path)
+    exec(compile(code, "README.md", "exec"), {})
+    assert capsys.readouterr().out == claimed
