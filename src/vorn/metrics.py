@@ -28,6 +28,7 @@ and `diverged` (n,) flags the members whose run ran away.
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 
@@ -88,7 +89,8 @@ def _block(yd: np.ndarray, y: np.ndarray, u: np.ndarray, hold: int) -> dict[str,
     steps = len(yd)
     e = yd[:, None] - y
     ae = np.abs(e)
-    k = np.arange(steps, dtype=float)[:, None]
+    sq = e * e
+    k = np.arange(steps, dtype=float)
     width = band(yd)
     stretches = segments(yd)
     overshoot = np.zeros(y.shape[1])
@@ -105,8 +107,9 @@ def _block(yd: np.ndarray, y: np.ndarray, u: np.ndarray, hold: int) -> dict[str,
     start, end = stretches[0]
     first = settled_from(e, start, end, width)
     first = np.where(first < 0, end, first)
-    rows = np.arange(steps)[:, None]
-    squares = np.where(rows >= first, e * e, 0.0).sum(axis=0)
+    # The settled stretch starts inside the first stretch of constant set point.
+    rows = np.arange(end)[:, None]
+    squares = np.where(rows >= first, sq[:end], 0.0).sum(axis=0) + sq[end:].sum(axis=0)
     count = steps - first
     with np.errstate(divide="ignore", invalid="ignore"):
         rmse = np.where(count > 0, np.sqrt(squares / np.maximum(count, 1)), np.nan)
@@ -118,8 +121,8 @@ def _block(yd: np.ndarray, y: np.ndarray, u: np.ndarray, hold: int) -> dict[str,
     du = np.abs(np.diff(u, axis=0))
     return {
         "iae": ae.sum(axis=0),
-        "ise": (e * e).sum(axis=0),
-        "itae": (k * ae).sum(axis=0),
+        "ise": sq.sum(axis=0),
+        "itae": k @ ae,
         "overshoot": overshoot,
         "settling": settled_from(e, last_start, steps, width),
         "final_error": e[-1],
@@ -149,17 +152,22 @@ def compute(yd: np.ndarray, y: np.ndarray, u: np.ndarray, samples: np.ndarray,
     seen = np.repeat(np.asarray(samples), cols // n) if n else np.zeros(0, dtype=int)
     out = _empty(cols)
     with np.errstate(over="ignore", invalid="ignore"):
-        shared = steps > 0 and bool((flat[0] == flat[0][:, :1]).all()) and bool((seen == steps).all())
-        if shared:
-            out = _block(flat[0][:, 0], flat[1], flat[2], hold)
-        else:
-            for j in range(cols):
-                rows = int(seen[j])
-                if rows == 0:
-                    continue
-                one = _block(flat[0][:rows, j], flat[1][:rows, j:j + 1], flat[2][:rows, j:j + 1], hold)
-                for name in FIELDS:
-                    out[name][j] = one[name][0]
+        # Columns that share the schedule and the number of samples are measured together.
+        schedule = flat[0]
+        shared = steps > 0 and (schedule.strides[1] == 0 or bool((schedule == schedule[:, :1]).all()))
+        # Chunks of columns keep the temporaries in cache (and out of fresh pages).
+        chunk = max(1, (1 << 16) // max(steps, 1))
+        groups: list[tuple[int, Any]] = (
+            [(steps, slice(j, j + chunk)) for j in range(0, cols, chunk)] if shared and (seen == steps).all() else
+            [(rows, np.flatnonzero(seen == rows)) for rows in np.unique(seen).tolist()] if shared else
+            [(int(seen[j]), slice(j, j + 1)) for j in range(cols)])
+        for rows, columns in groups:
+            if rows == 0:
+                continue
+            first = np.arange(cols)[columns][0]
+            one = _block(schedule[:rows, first], flat[1][:rows, columns], flat[2][:rows, columns], hold)
+            for name in FIELDS:
+                out[name][columns] = one[name]
     diverged = np.asarray(diverged, dtype=bool)
     # A member tracks when every one of its channels does.
     member_tracks = out.pop("tracks").reshape((n, -1)).all(axis=1) & ~diverged
