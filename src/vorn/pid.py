@@ -126,12 +126,16 @@ class PID:
         d = -self.kd * (y - prev)
         v = p + i + d
         hi, lo = self.u_max, self.u_min
-        if hi is not None or lo is not None:
-            if hi is not None:
-                i = np.where((v > hi) & (step > 0.0), np.maximum(self.integral, hi - p - d), i)
-            if lo is not None:
-                i = np.where((v < lo) & (step < 0.0), np.minimum(self.integral, lo - p - d), i)
+        # Only the loops pushed past a limit need the anti-windup rule and the clamp.
+        high = (v > hi) & (step > 0.0) if hi is not None else None
+        low = (v < lo) & (step < 0.0) if lo is not None else None
+        if (high is not None and high.any()) or (low is not None and low.any()):
+            if high is not None:
+                i = np.where(high, np.maximum(self.integral, hi - p - d), i)
+            if low is not None:
+                i = np.where(low, np.minimum(self.integral, lo - p - d), i)
             v = p + i + d
+        if hi is not None or lo is not None:
             v = np.clip(v, lo, hi)
         i = np.array(i, dtype=float).reshape(self.n)
         if self._scalar:  # one loop keeps float state, whichever way it is called
