@@ -90,13 +90,18 @@ class PID:
         out[...] = u
         return out
 
-    def _update_float(self, y: float, yd: float) -> float:
+    def _terms(self, y: Any, yd: Any) -> tuple[Any, Any, Any, Any]:
+        """P, the integral's step, I before anti-windup, and D; for floats or arrays alike."""
         e = yd - y
         p = self.kp * e
         step = self.ki * e
         i = self.integral + step
         prev = y if self.y_prev is None else self.y_prev
         d = -self.kd * (y - prev)
+        return p, step, i, d
+
+    def _update_float(self, y: float, yd: float) -> float:
+        p, step, i, d = self._terms(y, yd)
         v = p + i + d
         hi, lo = self.u_max, self.u_min
         if hi is not None and v > hi and step > 0.0:
@@ -118,12 +123,7 @@ class PID:
         if y.shape != (self.n,) or yd.shape not in ((), (self.n,)):
             raise ValueError(f"y must have shape ({self.n},) and yd () or ({self.n},); "
                              f"got {y.shape} and {yd.shape}")
-        e = yd - y
-        p = self.kp * e
-        step = self.ki * e
-        i = self.integral + step
-        prev = y if self.y_prev is None else self.y_prev
-        d = -self.kd * (y - prev)
+        p, step, i, d = self._terms(y, yd)
         v = p + i + d
         hi, lo = self.u_max, self.u_min
         # Only the loops pushed past a limit need the anti-windup rule and the clamp.
