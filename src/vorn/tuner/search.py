@@ -59,9 +59,10 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                budget: float, seed: int, stage: str = "search", x0: np.ndarray | None = None,
                max_generations: int | None = None, max_evaluations: int | None = None,
                progress: Callable[[Progress], None] | None = None,
-               on_interrupt: str = "raise") -> SearchResult:
+               on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = ()) -> SearchResult:
     """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
-    With no dimension to search, the fixed parameters are costed once."""
+    The points `inject` join the first generation, so the result is never worse than they
+    are. With no dimension to search, the fixed parameters are costed once."""
     start = time.monotonic()
     if space.size == 0:
         params = space.decode([])
@@ -82,6 +83,8 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                 options["popsize"] = popsize
             es = cma.CMAEvolutionStrategy(mean, SIGMA0, options)
             popsize = es.popsize
+            if inject and not best.generations:
+                es.inject([space.encode(p) for p in inject], force=True)
             while not es.stop():
                 elapsed = time.monotonic() - start
                 if best.generations and elapsed + last > budget:

@@ -29,6 +29,7 @@ from vorn.tuner import evaluate
 from vorn.tuner.cost import DIVERGED_COST, parse_objective
 from vorn.tuner.loop import PlantError
 from vorn.tuner.result import PIDTuning, Tuning
+from vorn.tuner.save import KEYS
 from vorn.tuner.search import Progress, SearchResult, cma_search
 from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
 
@@ -97,6 +98,14 @@ def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
     if s >= len(phi):
         raise ValueError(f"the estimate vector has {len(phi)} entries; l_y = {l_y} leaves no input entry")
     return {"initial_phi": float(phi[s])}
+
+
+def _class_defaults(form: str, space: SearchSpace) -> dict[str, Any]:
+    """The class defaults as a point of `space`, initial_phi with the space's sign."""
+    values = evaluate.SINGLE_CLASSES[form]().__getnewargs__()
+    params = {keyword: value for (_, keyword), value in zip(KEYS, values)}
+    params["initial_phi"] = _sign(space) * abs(params["initial_phi"])
+    return params
 
 
 def _sign(space: SearchSpace) -> float:
@@ -224,7 +233,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     began = time.monotonic()
     common = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
                   progress=progress, on_interrupt=on_interrupt)
-    found = cma_search(space, coster, budget=share, x0=x0, stage=form, **common)
+    found = cma_search(space, coster, budget=share, x0=x0, stage=form, inject=[_class_defaults(form, space)],
+                       **common)
     default_cost = float(coster([dict(limits)])[0])
     pid_result: PIDTuning | None = None
     if pid and not found.interrupted:
