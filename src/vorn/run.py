@@ -126,7 +126,7 @@ class Run:
 
     def to_frame(self) -> Any:
         try:
-            import pandas as pd
+            import pandas as pd  # type: ignore[import-untyped]
         except ImportError:
             raise ImportError(PANDAS_HINT) from None
         return pd.DataFrame(_rows([self], self.n > 1), columns=_columns(self.n > 1))
