@@ -287,3 +287,20 @@ def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys)
     monkeypatch.chdir(tmp_path)
     exec(compile(code, "README.md", "exec"), {})
     assert capsys.readouterr().out == claimed
+
+
+@pytest.mark.skipif(not hasattr(vorn, "PFDLFleet"), reason="controller fleets are not built")
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+@pytest.mark.parametrize("plant", ["nonlinear", "dead-time", "tank"])
+def test_a_fleet_run_equals_its_members_run_one_by_one(form, plant):
+    fleet_class = {"cfdl": vorn.CFDLFleet, "pfdl": vorn.PFDLFleet, "ffdl": vorn.FFDLFleet}[form]
+    params = [{**demo.TUNINGS[(form, p)], "u_min": -1.5, "u_max": 1.5}
+              for p in ("nonlinear", "time-varying", "dead-time", "tank")]
+    fleet = fleet_class.from_controllers([demo.SISO_CLASSES[form](**kw) for kw in params])
+    batch = vorn.simulate(fleet, plant, 360)
+    for i, kw in enumerate(params):
+        one = vorn.simulate(demo.SISO_CLASSES[form](**kw), plant, 360)
+        seen = int(one.samples[0])
+        assert batch.samples[i] == seen and batch.diverged[i] == one.diverged[0]
+        assert batch.y[:seen, i].tolist() == one.y[:, 0].tolist()
+        assert batch.u[:seen, i].tolist() == one.u[:, 0].tolist()
