@@ -232,6 +232,7 @@ def test_an_exception_in_the_plant_carries_the_sample():
         (dict(disturbance=(0.1, -2)), "sample must be an integer of at least 0"),
         (dict(disturbance=0.3), "disturbance must be a pair"),
         (dict(spread=1.5), "spread must be at least 0 and below 1"),
+        (dict(limit=float("nan")), "limit must be a positive number"),
     ],
 )
 def test_bad_plant_options(kwargs, message):

@@ -101,6 +101,9 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
              disturbance: tuple[float, int] | None = None, seed: Any = None,
              spread: float = 0.0, limit: float = 1e6) -> Run:
     """Runs `controller` against `plant` along `setpoint`; see the module's docstring."""
+    limit = float(limit)
+    if not limit > 0.0:
+        raise ValueError(f"limit must be a positive number, not {limit}")
     rng = np.random.default_rng(seed)
     if isinstance(setpoint, (int, np.integer)) and not isinstance(setpoint, bool):
         steps = _steps(setpoint)
