@@ -2,7 +2,9 @@
 that split a generation without changing a cost, penalties, Ctrl-C, and every refusal."""
 
 import importlib.util
+import re
 from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -231,3 +233,13 @@ def test_penalties_rank_a_chattering_or_diverged_loop_behind_a_smooth_one():
     assert c[2] >= costs.DIVERGED_COST
     itae = costs.member_costs("itae", yd, y, u, np.full(3, steps))
     assert itae[0] == pytest.approx(0 + 1 + 2 + 3 + 4)
+
+
+def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys):
+    text = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    section = text.split("## Tuning a loop", 1)[1]
+    code, claimed = re.findall(r"```(?:python)?\n(.*?)```", section, re.S)[:2]
+    monkeypatch.chdir(tmp_path)
+    exec(compile(code, "README.md", "exec"), {})
+    assert capsys.readouterr().out == claimed
+    assert vorn.load_config_from_yaml(True, str(tmp_path / "heater.yaml"))[6] == 5
