@@ -25,7 +25,7 @@ from vorn.pid import PID
 from vorn.tuner.cost import aggregate, member_costs
 from vorn.tuner.loop import Singles, closed_loop
 
-SINGLE_CLASSES = {"cfdl": core.CFDLController, "pfdl": core.PFDLController, "ffdl": core.FFDLController}
+SINGLE_CLASSES: dict[str, Any] = {"cfdl": core.CFDLController, "pfdl": core.PFDLController, "ffdl": core.FFDLController}
 FLEET_CLASSES = {"cfdl": "CFDLFleet", "pfdl": "PFDLFleet", "ffdl": "FFDLFleet"}
 # Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
 REAL_KEYS = ("eta", "mu", "rho", "lambda_", "eps", "initial_phi", "u0", "u_min", "u_max")
@@ -106,7 +106,7 @@ def _banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> l
         for key in REAL_KEYS:
             values = [c.get(key) for c in group]
             if any(v is not None for v in values):
-                kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(values, repeat)
+                kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(np.array(values, dtype=float), repeat)
         banks.append(fleet(len(group) * repeat, **kwargs))
         start = end
     return banks

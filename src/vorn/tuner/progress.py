@@ -59,7 +59,7 @@ class ProgressReport:
 
 def _tqdm(stream: TextIO, p: Progress) -> Any:
     try:
-        from tqdm import tqdm
+        from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         return None
     return tqdm(total=p.budget, file=stream, unit="s", leave=True, dynamic_ncols=True,

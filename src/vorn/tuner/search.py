@@ -49,7 +49,7 @@ def _import_cma() -> Any:
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # cma's note that it cannot plot without matplotlib
-            import cma
+            import cma  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         raise ImportError("vorn.tune needs the cma package: pip install 'vorn[tune]'") from None
     return cma

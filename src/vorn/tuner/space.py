@@ -119,7 +119,7 @@ class SearchSpace:
     def size(self) -> int:
         return len(self.dimensions)
 
-    def decode(self, x: Sequence[float]) -> dict[str, Any]:
+    def decode(self, x: Sequence[float] | np.ndarray) -> dict[str, Any]:
         """The constructor's keyword arguments at point `x` of the unit cube."""
         params = dict(self.fixed)
         for dim, xi in zip(self.dimensions, x):

@@ -94,7 +94,7 @@ def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
         raise ValueError("start must be a mapping of parameters, a number or a finite estimate vector")
     if form == "ffdl" and len(phi) > 1 and l_y is None:
         raise ValueError("an FFDL estimate vector as start needs l_y, to find its input entries")
-    s = l_y if form == "ffdl" and len(phi) > 1 else 0
+    s = int(l_y or 0) if form == "ffdl" and len(phi) > 1 else 0
     if s >= len(phi):
         raise ValueError(f"the estimate vector has {len(phi)} entries; l_y = {l_y} leaves no input entry")
     return {"initial_phi": float(phi[s])}
@@ -231,7 +231,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
     share = budget / 2.0 if pid else budget
     began = time.monotonic()
-    common = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
+    common: dict[str, Any] = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
                   progress=progress, on_interrupt=on_interrupt)
     found = cma_search(space, coster, budget=share, x0=x0, stage=form, inject=[_class_defaults(form, space)],
                        **common)
