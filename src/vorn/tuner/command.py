@@ -13,7 +13,7 @@ import sys
 from typing import Any
 
 from vorn.plants import PLANTS
-from vorn.tuner.cost import OBJECTIVES
+from vorn.tuner.cost import DIVERGED_COST, OBJECTIVES
 from vorn.tuner.space import FORMS
 
 DEFAULT_STEPS = 600
@@ -66,6 +66,10 @@ def register(commands: Any) -> None:
     p.add_argument("--plot", metavar="FILE.png", help="draw the winner against the PID and the defaults")
 
 
+def _cost(value: float) -> str:
+    return "diverged" if value >= DIVERGED_COST else f"{value:.6g}"
+
+
 def _describe(params: dict[str, Any]) -> str:
     return ", ".join(f"{k}={v!r}" for k, v in params.items())
 
@@ -101,8 +105,8 @@ def run(args: argparse.Namespace) -> int:
     report.close()
     name = result.objective[0].upper()
     print(f"{args.form} on {args.plant}: {_describe(result.params)}")
-    print(f"{name} {result.cost:.6g} tuned, {result.default_cost:.6g} with the class defaults"
-          + (f", {result.pid.cost:.6g} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
+    print(f"{name} {_cost(result.cost)} tuned, {_cost(result.default_cost)} with the class defaults"
+          + (f", {_cost(result.pid.cost)} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
     print(f"{result.generations} generations, {result.evaluations} candidates in {result.elapsed:.1f} s")
     if result.interrupted:
         print(f"{PROG}: interrupted; the best parameters so far are shown above", file=sys.stderr)

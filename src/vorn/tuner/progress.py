@@ -33,9 +33,8 @@ class ProgressReport:
         self.last = p
         if self.bar is not None:
             self.bar.n = min(p.elapsed, p.budget)
-            self.bar.set_description(f"{p.stage} gen {p.generation}", refresh=False)
-            self.bar.set_postfix_str(f"best {p.best:.6g}, {max(p.budget - p.elapsed, 0.0):.0f} s left",
-                                     refresh=False)
+            self.bar.set_description_str(f"{p.stage} gen {p.generation}: best {p.best:.6g}, "
+                                     f"{max(p.budget - p.elapsed, 0.0):.0f} s left", refresh=False)
             self.bar.refresh()
         elif time.monotonic() - self.last_line >= LINE_EVERY:
             self._line(p)
@@ -63,4 +62,4 @@ def _tqdm(stream: TextIO, p: Progress) -> Any:
     except ImportError:
         return None
     return tqdm(total=p.budget, file=stream, unit="s", leave=True, dynamic_ncols=True,
-                bar_format="{desc} |{bar}| {postfix}")
+                bar_format="{desc} |{bar}|")

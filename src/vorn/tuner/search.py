@@ -45,7 +45,7 @@ class SearchResult:
     interrupted: bool = False
 
 
-def _import_cma() -> Any:
+def import_cma() -> Any:
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # cma's note that it cannot plot without matplotlib
@@ -68,7 +68,8 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
         params = space.decode([])
         value = float(cost([params])[0])
         return SearchResult(params, value, [value], 1, 1, time.monotonic() - start)
-    cma = _import_cma()
+    cma = import_cma()
+    start = time.monotonic()  # the import is not the search's time
     rng = np.random.default_rng(np.random.SeedSequence(seed))
     best = SearchResult(space.decode(x0 if x0 is not None else np.full(space.size, 0.5)), np.inf)
     mean = np.full(space.size, 0.5) if x0 is None else np.clip(np.asarray(x0, dtype=float), 0.0, 1.0)

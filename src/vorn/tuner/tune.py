@@ -30,7 +30,7 @@ from vorn.tuner.cost import DIVERGED_COST, parse_objective
 from vorn.tuner.loop import PlantError
 from vorn.tuner.result import PIDTuning, Tuning
 from vorn.tuner.save import KEYS
-from vorn.tuner.search import Progress, SearchResult, cma_search
+from vorn.tuner.search import Progress, SearchResult, cma_search, import_cma
 from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
 
 # A candidate whose run raised inside the plant costs more than any that diverged.
@@ -229,18 +229,21 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
                                objective_name, how, float(space.fixed.get("u0", 0.0)))
     coster = _Coster(problem, executor, _workers(executor))
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
-    share = budget / 2.0 if pid else budget
+    import_cma()
+    # The clock runs from here (after the optimiser's import, which can take a second): the
+    # adaptive controller's search ends at its share of the budget, the PID's at the whole.
     began = time.monotonic()
+    share = budget / 2.0 if pid else budget
     common: dict[str, Any] = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
                   progress=progress, on_interrupt=on_interrupt)
-    found = cma_search(space, coster, budget=share, x0=x0, stage=form, inject=[_class_defaults(form, space)],
-                       **common)
+    found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
+                       inject=[_class_defaults(form, space)], **common)
     default_cost = float(coster([dict(limits)])[0])
     pid_result: PIDTuning | None = None
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
         pid_found = _search_pid(pid_problem, executor, _sign(space), u_min, u_max,
-                                share, common)
+                                began + budget - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
