@@ -6,8 +6,9 @@
          max_evaluations=None, progress=None, on_interrupt="raise") -> Tuning
 
 Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
-members (or one per worker of `executor`). Scenario 0 is the nominal plant; the others add
-their own measurement noise and, on a built-in plant, coefficients spread by ±`spread`. With
+members (or one per worker of `executor`). Every scenario draws its own measurement noise
+(standard deviation `noise`); on a built-in plant the scenarios after the first, the
+nominal plant, also spread its coefficients by up to ±`spread`. With
 `pid` the budget is shared evenly between the adaptive controller and a PID tuned on the
 same runs, so both searches get the same time and the whole call takes about `budget`
 seconds.
