@@ -18,10 +18,15 @@ bool fail_not_instance(PyObject* o, const char* expected) {
 }
 
 bool add_note(const char* name) {
+    const std::string text = std::string("while processing '") + name + "'";
+    return add_note_text(text.c_str());
+}
+
+bool add_note_text(const char* text) {
     PyObject* exc = PyErr_GetRaisedException();
     if (!exc) return false;
     Ref owned(exc);
-    Ref note(PyUnicode_FromFormat("while processing '%s'", name));
+    Ref note(PyUnicode_FromString(text));
     if (note) {
         Ref r(PyObject_CallMethod(exc, "add_note", "O", note.get()));
         if (!r) PyErr_Clear();

@@ -19,6 +19,8 @@ namespace vorn::py {
 bool fail_not_instance(PyObject* o, const char* expected);
 // Adds "while processing '<name>'" to the current exception; returns false.
 bool add_note(const char* name);
+// Adds `text` as a note to the current exception; returns false.
+bool add_note_text(const char* text);
 
 inline bool convert(PyObject* o, double& out) {
     const double v = PyFloat_AsDouble(o);

@@ -1,25 +1,28 @@
 // types.cpp — heap-type creation and module registration.
 #include "python/types.hpp"
 
+#include <vector>
+
 namespace vorn::py {
 
 PyTypeObject* type_object(ClassDef& def) {
     if (def.type) return reinterpret_cast<PyTypeObject*>(def.type);
-    PyType_Slot slots[] = {
+    std::vector<PyType_Slot> slots = {
         {Py_tp_new, reinterpret_cast<void*>(def.new_fn)},
         {Py_tp_repr, reinterpret_cast<void*>(def.repr_fn)},
         {Py_tp_doc, const_cast<char*>(def.doc)},
         {Py_tp_methods, def.methods},
         {Py_tp_dealloc, reinterpret_cast<void*>(def.dealloc_fn)},
-        {def.getset ? Py_tp_getset : 0, def.getset},
-        {0, nullptr},
     };
+    if (def.getset) slots.push_back({Py_tp_getset, def.getset});
+    for (const PyType_Slot* s = def.extra_slots; s && s->slot; ++s) slots.push_back(*s);
+    slots.push_back({0, nullptr});
     PyType_Spec type_spec = {
         def.qualified_name,
         def.basic_size,
         0,
         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
-        slots,
+        slots.data(),
     };
     def.type = PyType_FromSpec(&type_spec);
     return reinterpret_cast<PyTypeObject*>(def.type);

@@ -11,6 +11,10 @@
 namespace vorn::py {
 
 // The object layout of every class: the header, the access state and the core by value.
+// Shared between extension modules: vorn._vorn_fleet, built from these same headers in the
+// same build, reaches the core of a vorn._vorn_core controller through this layout (after
+// checking the object's exact type) and honours its access state. A change here changes
+// both modules together.
 template <class Core>
 struct Instance {
     PyObject_HEAD
@@ -57,6 +61,7 @@ struct ClassDef {
     destructor dealloc_fn;
     PyMethodDef* methods;
     PyGetSetDef* getset = nullptr;
+    const PyType_Slot* extra_slots = nullptr;  // further slots (e.g. mapping), ended by {0, nullptr}
     PyObject* type = nullptr;  // created on first use, kept for the process
 };
 

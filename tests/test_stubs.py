@@ -12,7 +12,7 @@ import tomllib
 import pytest
 
 import vorn
-from vorn import _vorn_core
+from vorn import _vorn_core, _vorn_fleet
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
@@ -23,6 +23,9 @@ def test_package_reexports_the_module_names_in_order():
     assert vorn.__all__[:len(core)] == core
     for name in core:
         assert getattr(vorn, name) is getattr(_vorn_core, name)
+    assert vorn.__all__[len(core):len(core) + len(_vorn_fleet.__all__)] == list(_vorn_fleet.__all__)
+    for name in _vorn_fleet.__all__:
+        assert getattr(vorn, name) is getattr(_vorn_fleet, name)
 
 
 def test_version_matches_the_project_and_the_installed_metadata():
@@ -33,6 +36,7 @@ def test_version_matches_the_project_and_the_installed_metadata():
 def test_stub_and_marker_are_installed_beside_the_module():
     package = pathlib.Path(_vorn_core.__file__).parent
     assert (package / "_vorn_core.pyi").is_file()
+    assert (package / "_vorn_fleet.pyi").is_file()
     assert (package / "py.typed").is_file()
 
 
@@ -43,8 +47,9 @@ def _mypy(tmp_path, *args):
 
 
 @needs_mypy
-def test_stubtest_is_clean(tmp_path):
-    result = _mypy(tmp_path, "mypy.stubtest", "vorn._vorn_core")
+@pytest.mark.parametrize("module", ["vorn._vorn_core", "vorn._vorn_fleet"])
+def test_stubtest_is_clean(tmp_path, module):
+    result = _mypy(tmp_path, "mypy.stubtest", module)
     assert result.returncode == 0, result.stdout + result.stderr
 
 

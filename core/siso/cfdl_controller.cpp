@@ -23,18 +23,14 @@ CfdlStep CfdlController::update(double y, double yd) {
 
     // Estimator: normalised projection of the output increment onto the last input increment.
     const SisoParams& ep = estimator_.params;
-    double t = dy - du * estimator_.phi_hat;
-    t = t * ep.eta;
-    t = t * du;
-    t = t / (du * du + ep.mu);
-    const double phi_new = t + estimator_.phi_hat;
+    const double phi_new = formula::cfdl_candidate(dy, du, estimator_.phi_hat, ep.eta, ep.mu);
 
     // Reset rule: a vanishing estimate or a vanishing input increment restores the reset value.
-    const double phi = (std::fabs(phi_new) <= ep.eps || std::fabs(du) <= ep.eps) ? estimator_.phi_reset : phi_new;
+    const double phi = formula::cfdl_resets(phi_new, du, ep.eps) ? estimator_.phi_reset : phi_new;
     estimator_.phi_hat = phi;
 
     const double e = yd - y;
-    double u = ((law_.rho * phi) * e) / (phi * phi + law_.lambda) + u_prev_;
+    double u = formula::cfdl_law(law_.rho, law_.lambda, phi, e, u_prev_);
     u = clamp_input(u, law_.u_min, law_.u_max);
 
     u_prev2_ = u_prev_;

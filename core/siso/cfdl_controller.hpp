@@ -47,6 +47,11 @@ public:
     void set_u0(double v) { params_.u0 = v; }
     void set_initial_phi(double v) { params_.initial_phi = estimator_.phi_reset = v; }
 
+    // The estimate's reset value, which no setter reads back; set alone, params.initial_phi
+    // stays. For code that copies a controller whole (the fleets).
+    double phi_reset() const { return estimator_.phi_reset; }
+    void set_phi_reset(double v) { estimator_.phi_reset = v; }
+
     // Replaces the parameters and the history; the estimate becomes its own reset value.
     void restore(const SisoParams& params, const CfdlHistory& h);
 

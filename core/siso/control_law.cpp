@@ -14,16 +14,10 @@ double PfdlControlLaw::compute(double y, double yd, const std::vector<double>& p
         const std::size_t terms = std::min(l_u_ - 1, phi.size() - 1);
         for (std::size_t j = 0; j < terms; ++j) {
             const double du = u_hist[j] - u_hist[j + 1];
-            d = d + phi[j + 1] * du;
+            d = formula::add_product(d, phi[j + 1], du);
         }
     }
-    double a = yd - y;
-    a = a - d;
-    const double g = params_.rho * phi[0];
-    a = a * g;
-    const double den = phi[0] * phi[0] + params_.lambda;
-    a = a / den;
-    const double u = a + u_hist[0];
+    const double u = formula::pfdl_law(y, yd, d, params_.rho, params_.lambda, phi[0], u_hist[0]);
     return clamp_input(u, params_.u_min, params_.u_max);
 }
 
@@ -37,22 +31,17 @@ double FfdlControlLaw::compute_with(double y, double yd, const std::vector<doubl
     double c = +0.0;
     if (l_y_ >= 1) {
         c = -0.0;
-        c = c + w(0) * (y - y_hist[0]);
-        for (std::size_t i = 1; i < l_y_; ++i) c = c + w(i) * (y_hist[i - 1] - y_hist[i]);
+        c = formula::add_product(c, w(0), y - y_hist[0]);
+        for (std::size_t i = 1; i < l_y_; ++i) c = formula::add_product(c, w(i), y_hist[i - 1] - y_hist[i]);
     }
     // Input sum over Δu(k−1) … Δu(k−l_u+1).
     double d = +0.0;
     if (l_u_ >= 2) {
         d = -0.0;
-        for (std::size_t j = 0; j + 1 < l_u_; ++j) d = d + w(l_y_ + 1 + j) * (u_hist[j] - u_hist[j + 1]);
+        for (std::size_t j = 0; j + 1 < l_u_; ++j) d = formula::add_product(d, w(l_y_ + 1 + j), u_hist[j] - u_hist[j + 1]);
     }
 
-    double a = yd - y;
-    a = a - c;
-    a = a - d;
-    a = a * (g * f);
-    a = a / (params_.lambda + f * f);
-    const double u = a + u_hist[0];
+    const double u = formula::ffdl_law(y, yd, c, d, g, f, params_.lambda, u_hist[0]);
     return clamp_input(u, params_.u_min, params_.u_max);
 }
 
@@ -60,7 +49,7 @@ double FfdlControlLaw::compute(double y, double yd, const std::vector<double>& p
                                const std::vector<double>& y_hist, const std::vector<double>& u_hist) const {
     if (rho_vector_) {
         const std::vector<double>& r = *rho_vector_;
-        return compute_with(y, yd, phi, y_hist, u_hist, r[l_y_], [&](std::size_t i) { return phi[i] * r[i]; });
+        return compute_with(y, yd, phi, y_hist, u_hist, r[l_y_], [&](std::size_t i) { return formula::ffdl_weight(phi[i], r[i]); });
     }
     return compute_with(y, yd, phi, y_hist, u_hist, params_.rho, [&](std::size_t i) { return phi[i]; });
 }

@@ -23,20 +23,20 @@ bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta
     const std::size_t s = sign_index_;
 
     double norm2 = -0.0;
-    for (std::size_t i = 0; i < h; ++i) norm2 = norm2 + delta_h[i] * delta_h[i];
+    for (std::size_t i = 0; i < h; ++i) norm2 = formula::add_product(norm2, delta_h[i], delta_h[i]);
     double dot = -0.0;
-    for (std::size_t i = 0; i < m; ++i) dot = dot + phi_hat_[i] * delta_h[i];
-    const double step = ((delta_y - dot) * params_.eta) / (params_.mu + norm2);
+    for (std::size_t i = 0; i < m; ++i) dot = formula::add_product(dot, phi_hat_[i], delta_h[i]);
+    const double step = formula::ppd_step(delta_y, dot, params_.eta, params_.mu, norm2);
 
     // Reset test: the first condition that holds decides; NaN makes each comparison false.
-    bool reset = params_.eps * params_.eps >= norm2;
+    bool reset = formula::ppd_increments_vanish(params_.eps, norm2);
     if (!reset) {
         if (s >= m) return false;
-        const double c_s = delta_h[s] * step + phi_hat_[s];
-        reset = params_.eps >= std::fabs(c_s);
+        const double c_s = formula::ppd_candidate(delta_h[s], step, phi_hat_[s]);
+        reset = formula::ppd_candidate_vanishes(params_.eps, c_s);
         if (!reset) {
             if (s >= initial_phi_vector_.size()) return false;
-            reset = (c_s >= 0.0) != (initial_phi_vector_[s] >= 0.0);
+            reset = formula::ppd_sign_changes(c_s, initial_phi_vector_[s]);
         }
     }
 
@@ -46,7 +46,7 @@ bool PpdVectorEstimator::update(double delta_y, const std::vector<double>& delta
     }
     // Each candidate component depends only on its own old component, so the step runs in place.
     phi_hat_.resize(m);
-    for (std::size_t i = 0; i < m; ++i) phi_hat_[i] = delta_h[i] * step + phi_hat_[i];
+    for (std::size_t i = 0; i < m; ++i) phi_hat_[i] = formula::ppd_candidate(delta_h[i], step, phi_hat_[i]);
     return true;
 }
 

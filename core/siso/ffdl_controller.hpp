@@ -55,6 +55,13 @@ public:
     Status<LengthError> set_phi_hat_checked(std::vector<double> phi);
     // params.initial_phi takes the first entry, the reset value the whole vector.
     Status<LengthError> set_initial_phi(std::vector<double> phi);
+    // The reset value alone (params.initial_phi stays), for code that copies a controller
+    // whole (the fleets). Refused when shorter than min_phi_length().
+    Status<LengthError> set_reset_vector(std::vector<double> phi) {
+        if (auto e = require_length("initial_phi", min_phi_length(), phi.size())) return e;
+        estimator_.set_initial_phi_vector(std::move(phi));
+        return std::nullopt;
+    }
     // Makes the law's step weights present. Unchecked like set_phi_hat.
     void set_rho_vector(std::vector<double> rho) { law_.set_rho_vector(std::move(rho)); }
     Status<LengthError> set_rho_vector_checked(std::vector<double> rho);

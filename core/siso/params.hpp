@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/expected.hpp"
+#include "core/siso/step_formulas.hpp"
 
 namespace vorn {
 
@@ -51,9 +52,7 @@ Status<ParamError> validate(const SisoParams& p);
 
 // Lower limit first, then upper limit; a NaN operand yields the other one (maxNum/minNum).
 inline double clamp_input(double u, const std::optional<double>& u_min, const std::optional<double>& u_max) {
-    if (u_min) u = std::fmax(u, *u_min);
-    if (u_max) u = std::fmin(u, *u_max);
-    return u;
+    return formula::clamp(u, u_min.has_value(), u_min.value_or(0.0), u_max.has_value(), u_max.value_or(0.0));
 }
 
 // One SISO control step.

@@ -18,6 +18,7 @@ from vorn._vorn_core import (
     zn_response_to_pfdl,
 )
 
+from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
 from vorn.pid import PID
 from vorn.plants import Plant
 from vorn.run import Run, plot_runs, table
@@ -44,6 +45,9 @@ __all__ = [
     "ffdl_critical_tuning",
     "apply_ffdl_critical_tuning",
     "load_config_from_yaml",
+    "CFDLFleet",
+    "PFDLFleet",
+    "FFDLFleet",
     "simulate",
     "Run",
     "PID",

@@ -1,0 +1,242 @@
+"""The fleet classes' Python face: construction and its refusals, argument shapes and
+dtypes, refusals that leave the fleet unchanged, member access, re-entry and threads."""
+
+import pickle
+import threading
+
+import pytest
+
+import vorn
+
+np = pytest.importorskip("numpy")
+
+FLEETS = [vorn.CFDLFleet, vorn.PFDLFleet, vorn.FFDLFleet]
+
+
+def snapshot(fleet):
+    return pickle.dumps(fleet.__getstate__())
+
+
+@pytest.mark.parametrize("cls", FLEETS)
+def test_defaults_match_the_classes(cls):
+    fleet = cls(3)
+    single = {vorn.CFDLFleet: vorn.CFDLController, vorn.PFDLFleet: vorn.PFDLController,
+              vorn.FFDLFleet: vorn.FFDLController}[cls]()
+    assert repr(fleet[2]) == repr(single)
+    assert fleet.get_phi().shape == (3, len(single.get_phi()))
+    assert cls.__module__ == "vorn._vorn_fleet" and getattr(vorn, cls.__name__) is cls
+
+
+@pytest.mark.parametrize("kwargs, message, note", [
+    ({"eta": np.array([1.0, 1.0, 3.0, 0.0])}, "eta 必须满足 0 < eta <= 2", "member 2"),
+    ({"mu": np.array([1.0, -1.0, 1.0, 1.0]), "eta": 0.0}, "eta 必须满足 0 < eta <= 2", "member 0"),
+    ({"u_min": np.array([0.0, 2.0, 0.0, 0.0]), "u_max": 1.0}, "u_min 不能大于 u_max", "member 1"),
+    ({"l_y": 1}, "PFDL 要求 l_y == 0 且 l_u >= 1", None),
+    ({"l_u": 0, "rho": 5.0}, "rho 必须满足 0 < rho <= 1", "member 0"),
+])
+def test_every_member_is_validated_in_order(kwargs, message, note):
+    with pytest.raises(ValueError) as info:
+        vorn.PFDLFleet(4, **kwargs)
+    assert str(info.value) == message
+    assert getattr(info.value, "__notes__", [None])[-1] == note
+
+
+def test_nan_parameters_and_limits_pass_as_in_the_classes():
+    fleet = vorn.CFDLFleet(2, eta=np.nan, u_min=np.array([np.nan, 0.5]))
+    u = fleet.update([0.0, 0.0], 1.0)
+    assert u[0] == vorn.CFDLController(eta=np.nan, u_min=np.nan).update(0.0, 1.0)[0]
+    assert u[1] == 0.5
+    assert fleet[0].__getnewargs__()[9] != fleet[0].__getnewargs__()[9]  # NaN, not None
+
+
+def test_empty_and_oversized_fleets():
+    empty = vorn.FFDLFleet(0)
+    assert len(empty) == 0 and empty.update(np.zeros(0), 1.0).shape == (0,)
+    assert empty.get_phi().shape == (0, 3)
+    with pytest.raises(OverflowError):
+        vorn.PFDLFleet(2**62)
+    with pytest.raises(MemoryError):
+        vorn.PFDLFleet(2**40)
+    with pytest.raises(OverflowError):
+        vorn.FFDLFleet(10, l_y=2**63)
+
+
+@pytest.mark.parametrize("y", [
+    np.arange(4, dtype=np.int32), np.arange(4, dtype=np.float32), [0, 1, 2, 3], (0.0, 1.0, 2.0, 3.0),
+    np.arange(8.0)[::2] / 2, np.arange(4.0).reshape(4, 1)[:, 0],
+])
+def test_inputs_of_other_dtypes_and_layouts_convert(y):
+    a, b = vorn.PFDLFleet(4), vorn.PFDLFleet(4)
+    assert np.array_equal(a.update(y, 1), b.update(np.asarray(y, dtype=np.float64).copy(), 1.0))
+
+
+@pytest.mark.parametrize("y, yd, error, text", [
+    (np.zeros(3), 1.0, ValueError, "y has shape (3,), expected (4,)"),
+    (np.zeros((4, 1)), 1.0, ValueError, "y has shape (4, 1), expected (4,)"),
+    (np.zeros(4), np.zeros(2), ValueError, "yd has shape (2,), expected (4,) or a scalar"),
+    (np.array(["a"] * 4), 1.0, TypeError, "y must hold real numbers"),
+    (np.zeros(4, dtype=complex), 1.0, TypeError, "y must hold real numbers"),
+    ([None] * 4, 1.0, TypeError, "y must hold real numbers"),
+    (np.zeros(4), "1.0", TypeError, "yd must hold real numbers"),
+    (np.zeros(4), 1j, TypeError, ""),
+])
+def test_bad_inputs_are_refused_and_change_nothing(y, yd, error, text):
+    fleet = vorn.FFDLFleet(4)
+    fleet.update(np.ones(4), 2.0)
+    before = snapshot(fleet)
+    with pytest.raises(error) as info:
+        fleet.update(y, yd)
+    assert text in str(info.value)
+    assert snapshot(fleet) == before
+
+
+def test_out_is_filled_and_may_alias_the_outputs():
+    a, b = vorn.PFDLFleet(5, rho=np.linspace(0.2, 1, 5)), vorn.PFDLFleet(5, rho=np.linspace(0.2, 1, 5))
+    y = np.linspace(-1, 1, 5)
+    out = np.empty(5)
+    assert a.update(y, 1.0, out=out) is out
+    assert np.array_equal(out, b.update(y, 1.0))
+    shared = y.copy()
+    strided = np.zeros(10)[::2]
+    a.update(shared, 1.0, out=shared)
+    b.update(y, 1.0, out=strided)
+    assert np.array_equal(shared, strided)
+    for bad in (np.empty(4), np.empty(5, dtype=np.float32), [0.0] * 5):
+        with pytest.raises((ValueError, TypeError)):
+            a.update(y, 1.0, out=bad)
+
+
+@pytest.mark.parametrize("method, value", [
+    ("set_eta", np.ones(3)), ("set_u_min", None), ("set_u_max", np.array([1.0, 2.0, 3.0])),
+    ("set_phi_hat", np.ones((3, 3))), ("set_phi_hat", np.ones(3)), ("set_rho_vector", [0.1, 0.2, 0.3]),
+    ("set_initial_phi", np.full((3, 3), 0.7)),
+])
+def test_setters_take_a_scalar_row_or_one_value_per_member(method, value):
+    fleet = vorn.FFDLFleet(3)
+    getattr(fleet, method)(value)
+    singles = [fleet[i] for i in range(3)]
+    y = np.array([0.1, 0.2, 0.3])
+    assert np.array_equal(fleet.update(y, 1.0), [s.update(float(v), 1.0) for s, v in zip(singles, y)])
+
+
+@pytest.mark.parametrize("method, value", [
+    ("set_eta", np.ones(2)), ("set_phi_hat", np.ones((3, 2))), ("set_rho_vector", "abc"),
+    ("set_initial_phi", np.ones((2, 3))), ("set_u_min", np.array(["x"] * 3)),
+])
+def test_setters_refuse_wrong_shapes_and_change_nothing(method, value):
+    fleet = vorn.FFDLFleet(3)
+    before = snapshot(fleet)
+    with pytest.raises((ValueError, TypeError)):
+        getattr(fleet, method)(value)
+    assert snapshot(fleet) == before
+
+
+def test_indexing_and_conversion_refusals():
+    fleet = vorn.PFDLFleet(3)
+    assert repr(fleet[-1]) == repr(fleet[2])
+    with pytest.raises(IndexError):
+        fleet[3]
+    with pytest.raises(TypeError):
+        vorn.PFDLFleet.from_controllers([vorn.PFDLController(), vorn.FFDLController()])
+    with pytest.raises(ValueError, match="l_u"):
+        vorn.PFDLFleet.from_controllers([vorn.PFDLController(), vorn.PFDLController(l_u=3)])
+    short = vorn.PFDLController()
+    short.set_phi_hat([0.5])
+    with pytest.raises(ValueError, match="phi_hat has 1 entries, the fleet keeps 2") as info:
+        vorn.PFDLFleet.from_controllers([vorn.PFDLController(), short])
+    assert info.value.__notes__ == ["controllers[1]"]
+
+
+def test_full_state_adds_the_reset_value():
+    c = vorn.FFDLController()
+    c.set_phi_hat([0.1, 0.2, 0.3])
+    c.set_initial_phi([0.7, 0.8, 0.9])
+    state = vorn._vorn_fleet._full_state(c)
+    assert state["phi_reset"] == [0.7, 0.8, 0.9] and state["phi_hat"] == [0.1, 0.2, 0.3]
+    assert vorn._vorn_fleet._full_state(vorn.CFDLController(initial_phi=0.25))["phi_reset"] == 0.25
+    with pytest.raises(TypeError):
+        vorn._vorn_fleet._full_state(vorn.MimoCfdlController(2))
+
+
+def test_setstate_refuses_a_bad_state_and_changes_nothing():
+    fleet = vorn.PFDLFleet(3)
+    before = snapshot(fleet)
+    state = fleet.__getstate__()
+    for key, value in (("u_hist", np.zeros((3, 2))), ("l_y", 1), ("phi_hat", "x")):
+        bad = dict(state, **{key: value})
+        with pytest.raises((ValueError, TypeError)):
+            fleet.__setstate__(bad)
+    with pytest.raises(KeyError):
+        fleet.__setstate__({k: v for k, v in state.items() if k != "phi_reset"})
+    assert snapshot(fleet) == before
+
+
+class Reentrant:
+    """A float whose conversion calls back into the fleet it is given to."""
+
+    def __init__(self, fleet):
+        self.fleet, self.error = fleet, None
+
+    def __float__(self):
+        try:
+            self.fleet.get_phi()
+        except RuntimeError as e:
+            self.error = str(e)
+        return 1.0
+
+
+def test_reentry_is_refused_like_the_classes():
+    fleet = vorn.CFDLFleet(2)
+    r = Reentrant(fleet)
+    fleet.update([0.0, 0.0], r)
+    assert r.error == "Already mutably borrowed"
+    fleet.set_eta(r)
+    assert r.error == "Already mutably borrowed"
+
+
+def test_fleets_step_in_parallel_threads():
+    n = 1 << 15
+    fleets = [vorn.PFDLFleet(n, rho=np.linspace(0.1, 1, n)) for _ in range(2)]
+    reference = vorn.PFDLFleet(n, rho=np.linspace(0.1, 1, n))
+    y = np.linspace(-1, 1, n)
+    expected = [reference.update(y, 1.0).copy() for _ in range(20)]
+    results = [[], []]
+
+    def run(k):
+        for _ in range(20):
+            results[k].append(fleets[k].update(y, 1.0))
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k in range(2):
+        assert all(np.array_equal(a, b) for a, b in zip(results[k], expected))
+
+
+def test_a_busy_fleet_refuses_a_second_thread():
+    n = 1 << 20
+    fleet = vorn.CFDLFleet(n)
+    y = np.zeros(n)
+    errors = []
+    start = threading.Event()
+
+    def other():
+        start.wait()
+        for _ in range(200):
+            try:
+                fleet.update(y, 1.0)
+            except RuntimeError as e:
+                errors.append(str(e))
+
+    t = threading.Thread(target=other)
+    t.start()
+    start.set()
+    for _ in range(20):
+        try:
+            fleet.update(y, 1.0)
+        except RuntimeError as e:
+            errors.append(str(e))
+    t.join()
+    assert set(errors) <= {"Already borrowed"}
