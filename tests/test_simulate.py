@@ -295,8 +295,9 @@ def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys)
 @pytest.mark.parametrize("plant", ["nonlinear", "dead-time", "tank"])
 def test_a_fleet_run_equals_its_members_run_one_by_one(form, plant):
     fleet_class = {"cfdl": vorn.CFDLFleet, "pfdl": vorn.PFDLFleet, "ffdl": vorn.FFDLFleet}[form]
-    params = [{**demo.TUNINGS[(form, p)], "u_min": -1.5, "u_max": 1.5}
-              for p in ("nonlinear", "time-varying", "dead-time", "tank")]
+    # Members of one fleet share their orders; they differ in their factors and limits.
+    params = [{**demo.TUNINGS[(form, plant)], "rho": rho, "lambda_": lam, "u_max": 1.5}
+              for rho, lam in ((0.2, 0.1), (0.5, 0.01), (1.0, 1.0), (0.7, 0.001))]
     fleet = fleet_class.from_controllers([demo.SISO_CLASSES[form](**kw) for kw in params])
     batch = vorn.simulate(fleet, plant, 360)
     for i, kw in enumerate(params):
