@@ -10,6 +10,8 @@ from __future__ import annotations
 
 import math
 
+import numpy as np
+
 import vorn
 from bench.timing import Case, Comparison
 
@@ -60,6 +62,20 @@ def hand_batch(controllers, plants, steps: int = BATCH_STEPS) -> None:
             p.step(c.update(p.y, yd))
 
 
+class Hold:
+    """A batch that holds its input: what the loop and the plant cost without a controller."""
+
+    def __init__(self, n: int, u: float = 0.1) -> None:
+        self.n, self.u = n, u
+
+    def __len__(self) -> int:
+        return self.n
+
+    def update(self, y, yd, out=None):
+        out[...] = self.u
+        return out
+
+
 def add(cases: list[Case], cmps: list[Comparison], size: int) -> None:
     ns = {"vorn": vorn, "kw": TUNING, "hand_loop": hand_loop, "steps": STEPS, "batch_steps": BATCH_STEPS,
           "hand_batch": hand_batch, "PythonPlant": PythonPlant, "size": size, "pid_gains": PID_GAINS}
@@ -77,9 +93,15 @@ def add(cases: list[Case], cmps: list[Comparison], size: int) -> None:
     cases.append(Case(pid, "loop", "vorn.simulate(vorn.PID(**pid_gains, n=size), 'nonlinear', batch_steps)", ns,
                       per=size * BATCH_STEPS))
     cmps.append(Comparison(pid, by_hand, "speedup"))
+    hold = f"closed loop: simulate(a batch of {size} holding u, 'nonlinear'), per member-sample"
+    ns["hold"] = Hold(size)
+    cases.append(Case(hold, "loop", "vorn.simulate(hold, 'nonlinear', batch_steps)", ns, per=size * BATCH_STEPS))
     if hasattr(vorn, "PFDLFleet"):
         fleet = f"closed loop: simulate(PFDLFleet({size}), 'nonlinear'), per member-sample"
         ns["fleet"] = vorn.PFDLFleet(size, **TUNING)
         cases.append(Case(fleet, "loop", "fleet.reset(); vorn.simulate(fleet, 'nonlinear', batch_steps)", ns,
                           per=size * BATCH_STEPS))
         cmps.append(Comparison(fleet, by_hand, "speedup", 5.0))
+        alone = f"PFDLFleet({size}).update alone, per member"
+        ns["y_row"], ns["u_row"] = np.full(size, 0.3), np.empty(size)
+        cases.append(Case(alone, "loop", "fleet.update(y_row, 0.5, out=u_row)", ns, per=size))

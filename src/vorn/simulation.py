@@ -12,7 +12,8 @@ built-in plant's name. `setpoint`: an array whose length is the number of steps,
 the built-in plant's own square wave (levels lasting 120 samples).
 
 The loop: y = plant.reset(n); for each k, u = controller.update(y, yd[k]); y = plant.step(u).
-A fleet advances the whole batch with one controller call and one plant call per sample.
+A fleet advances the whole batch with one controller call and one plant call per sample; when
+its `update` takes `out=`, it writes the inputs straight into the run's record.
 
 `noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
 load step added to the plant's input from that sample on) and `spread` (coefficient spread
@@ -28,6 +29,7 @@ controller propagates with a note naming the sample.
 
 from __future__ import annotations
 
+import inspect
 import math
 from typing import Any
 
@@ -174,6 +176,14 @@ def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, 
                np.array([diverged]), HOLD)
 
 
+def _takes_out(update: Any) -> bool:
+    """Whether a batch's update writes into a given array (`out=`), as the fleets do."""
+    try:
+        return "out" in inspect.signature(update).parameters
+    except (TypeError, ValueError):
+        return False
+
+
 def _checked(y: Any, shape: tuple[int, ...], k: int) -> np.ndarray:
     try:
         out = np.asarray(y, dtype=float)
@@ -195,7 +205,7 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
     samples = np.full(n, steps)
     diverged = np.zeros(n, dtype=bool)
     update = controller.update
-    takes_out = kind == "batch" and type(controller).__module__ in ("vorn._vorn_fleet", "vorn.pid")
+    takes_out = kind == "batch" and _takes_out(update)
     first = isinstance(controller, core.CFDLController)
     per_step = yd.ndim == 1
     targets = yd.tolist() if per_step else yd
