@@ -11,6 +11,7 @@ import pytest
 
 import vorn
 from vorn.tuner import cost as costs
+from vorn.tuner import evaluate
 from vorn.tuner.space import build_space
 
 STEPS = 240
@@ -243,3 +244,15 @@ def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys)
     exec(compile(code, "README.md", "exec"), {})
     assert capsys.readouterr().out == claimed
     assert vorn.load_config_from_yaml(True, str(tmp_path / "heater.yaml"))[6] == 5
+
+
+@pytest.mark.skipif(not hasattr(vorn, "FFDLFleet"), reason="controller fleets are not built")
+@pytest.mark.parametrize("form", ["cfdl", "ffdl"])
+def test_fleets_cost_every_candidate_as_single_controllers_do(monkeypatch, form):
+    kwargs = dict(seed=7, scenarios=2, noise=0.02, u_min=-1.5, u_max=1.5, **SMALL)
+    batched = vorn.tune(form, "nonlinear", STEPS, **kwargs)
+    monkeypatch.setattr(evaluate, "fleet_class", lambda form: None)
+    singles = vorn.tune(form, "nonlinear", STEPS, **kwargs)
+    assert summary(batched) == summary(singles)
+    fleet = batched.fleet(3)
+    assert len(fleet) == 3 and fleet[1].__getnewargs__() == batched.controller().__getnewargs__()
