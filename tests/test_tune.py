@@ -256,3 +256,14 @@ def test_fleets_cost_every_candidate_as_single_controllers_do(monkeypatch, form)
     assert summary(batched) == summary(singles)
     fleet = batched.fleet(3)
     assert len(fleet) == 3 and fleet[1].__getnewargs__() == batched.controller().__getnewargs__()
+
+
+@pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None, reason="matplotlib not installed")
+def test_plot_draws_the_winner_the_pid_and_the_defaults(tmp_path):
+    t = vorn.tune("cfdl", "dead-time", STEPS, seed=0, budget=60.0, max_generations=2)
+    t.plot(tmp_path / "t.png")
+    assert (tmp_path / "t.png").read_bytes()[:4] == b"\x89PNG"
+    figure = t.plot()
+    labels = [line.get_label() for line in figure.axes[0].lines]
+    assert labels[0] == "set point" and [x.split(" (")[0] for x in labels[1:]] == [
+        "tuned CFDL", "tuned PID", "class defaults"]
