@@ -235,11 +235,17 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     # adaptive controller's search ends at its share of the budget, the PID's at the whole.
     began = time.monotonic()
     share = budget / 2.0 if pid else budget
-    common: dict[str, Any] = dict(seed=seed, max_generations=max_generations, max_evaluations=max_evaluations,
-                  progress=progress, on_interrupt=on_interrupt)
+    common: dict[str, Any] = dict(seed=seed, max_generations=max_generations,
+                                  max_evaluations=max_evaluations, progress=progress,
+                                  on_interrupt=on_interrupt)
     found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
                        inject=[_class_defaults(form, space)], **common)
-    default_cost = float(coster([dict(limits)])[0])
+    try:
+        default_cost = float(coster([dict(limits)])[0])
+    except KeyboardInterrupt:
+        if on_interrupt != "return":
+            raise
+        default_cost, found.interrupted = math.nan, True
     pid_result: PIDTuning | None = None
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
