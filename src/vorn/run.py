@@ -198,7 +198,8 @@ def _plot(traces: list[Trace], path: str | None) -> Any:
         else:
             plot.save_grid(traces, path)
         return None
-    plt = plot._pyplot()
+    import matplotlib.pyplot as plt  # the caller's backend: a figure to show or to save
+
     fig, axes = plt.subplots(2 * len(traces), 1, sharex=True, squeeze=False,
                              figsize=(8, 3.2 * len(traces)), layout="constrained")
     for row, t in enumerate(traces):
