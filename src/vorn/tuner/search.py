@@ -1,7 +1,7 @@
 """search.py: the optimiser loop: CMA-ES (the `cma` package, ask and tell) over the unit cube
-of a search space, one generation per call of the cost function, restarted with a doubled
-population when it converges, until the wall-clock budget or a limit on generations or
-evaluations is reached.
+of a search space, one generation per call of the cost function, restarted from a random
+point with a doubled population when it converges or stalls, until the wall-clock budget or
+a limit on generations or evaluations is reached.
 
 CMA-ES draws its samples from a generator seeded here, never from NumPy's global state, so
 a search with a fixed seed and a generation limit repeats exactly.
@@ -9,6 +9,7 @@ a search with a fixed seed and a generation limit repeats exactly.
 
 from __future__ import annotations
 
+import itertools
 import math
 import time
 import warnings
@@ -25,6 +26,11 @@ SIGMA0 = 0.3
 # more for 16 members than for CMA-ES's own choice (8 to 10 here), and the larger population
 # searches more widely in the same time.
 POPSIZE = 16
+# A run whose best has not improved by PROGRESS (relative) for STALL generations has settled
+# in its basin; the rest of the budget is better spent on a restart elsewhere.
+STALL = 30
+PROGRESS = 1e-3
+MAX_POPSIZE = 256
 
 
 @dataclass
@@ -89,7 +95,10 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
             popsize = es.popsize
             if inject and not best.generations:
                 es.inject([space.encode(p) for p in inject], force=True)
-            while not es.stop():
+            run_best, run_best_at = np.inf, 0
+            for run_generation in itertools.count():
+                if es.stop() or run_generation - run_best_at > STALL:
+                    break
                 elapsed = time.monotonic() - start
                 if best.generations and elapsed + last > budget:
                     return _done(best, start)
@@ -103,6 +112,8 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                 values = np.asarray(cost(candidates), dtype=float)
                 es.tell(xs, values.tolist())
                 i = int(np.argmin(values))
+                if values[i] < run_best * (1.0 - PROGRESS):
+                    run_best, run_best_at = float(values[i]), run_generation
                 if values[i] < best.cost:
                     best.params, best.cost = candidates[i], float(values[i])
                 best.generations += 1
@@ -112,9 +123,9 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                 if progress is not None:
                     progress(Progress(stage, best.generations, best.evaluations, best.cost,
                                       time.monotonic() - start, budget))
-            # Converged: restart from a random point with twice the population.
+            # Converged or stalled: restart from a random point with twice the population.
             mean = rng.uniform(0.0, 1.0, space.size)
-            popsize *= 2
+            popsize = min(2 * popsize, MAX_POPSIZE)
     except KeyboardInterrupt:
         if on_interrupt != "return" or not best.generations:
             raise
