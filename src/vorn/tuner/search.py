@@ -4,17 +4,21 @@ point with a doubled population when it converges or stalls, until the wall-cloc
 a limit on generations or evaluations is reached.
 
 CMA-ES draws its samples from a generator seeded here, never from NumPy's global state, so
-a search with a fixed seed and a generation limit repeats exactly.
+a search with a fixed seed and a generation limit repeats exactly. When the caller wants the
+best so far on Ctrl-C, the interrupt is taken between generations.
 """
 
 from __future__ import annotations
 
+import contextlib
 import itertools
 import math
+import signal
+import threading
 import time
 import warnings
 from dataclasses import dataclass, field
-from typing import Any, Callable, Sequence
+from typing import Any, Callable, Iterator, Sequence
 
 import numpy as np
 
@@ -66,6 +70,30 @@ def import_cma() -> Any:
     return cma
 
 
+@contextlib.contextmanager
+def _deferred_interrupts(wanted: bool) -> Iterator[list[bool]]:
+    """While the search runs in the main thread with Python's own Ctrl-C handler, a first
+    Ctrl-C only raises a flag that the loop reads between generations (a KeyboardInterrupt
+    raised inside the optimiser's own bookkeeping could be swallowed there); a second one
+    interrupts at once."""
+    flag = [False]
+    if not wanted or threading.current_thread() is not threading.main_thread() \
+            or signal.getsignal(signal.SIGINT) is not signal.default_int_handler:
+        yield flag
+        return
+
+    def handler(signum: int, frame: Any) -> None:
+        if flag[0]:
+            raise KeyboardInterrupt
+        flag[0] = True
+
+    previous = signal.signal(signal.SIGINT, handler)
+    try:
+        yield flag
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
 def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np.ndarray], *,
                budget: float, seed: int, stage: str = "search", x0: np.ndarray | None = None,
                max_generations: int | None = None, max_evaluations: int | None = None,
@@ -85,52 +113,65 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
     best = SearchResult(space.decode(x0 if x0 is not None else np.full(space.size, 0.5)), np.inf)
     mean = np.full(space.size, 0.5) if x0 is None else np.clip(np.asarray(x0, dtype=float), 0.0, 1.0)
     popsize = POPSIZE
-    last = 0.0
     try:
-        while True:
-            options = {"bounds": [0.0, 1.0], "verbose": -9, "verb_log": 0, "verb_disp": 0,
-                       "randn": lambda *shape: rng.standard_normal(shape), "tolfun": 1e-9,
-                       "seed": math.nan, "popsize": popsize}  # no seed: the samples come from rng
-            es = cma.CMAEvolutionStrategy(mean, SIGMA0, options)
-            popsize = es.popsize
-            if inject and not best.generations:
-                es.inject([space.encode(p) for p in inject], force=True)
-            run_best, run_best_at = np.inf, 0
-            for run_generation in itertools.count():
-                if es.stop() or run_generation - run_best_at > STALL:
-                    break
-                elapsed = time.monotonic() - start
-                if best.generations and elapsed + last > budget:
-                    return _done(best, start)
-                if max_generations is not None and best.generations >= max_generations:
-                    return _done(best, start)
-                if max_evaluations is not None and best.evaluations + popsize > max_evaluations:
-                    return _done(best, start)
-                began = time.monotonic()
-                xs = es.ask()
-                candidates = [space.decode(x) for x in xs]
-                values = np.asarray(cost(candidates), dtype=float)
-                es.tell(xs, values.tolist())
-                i = int(np.argmin(values))
-                if values[i] < run_best * (1.0 - PROGRESS):
-                    run_best, run_best_at = float(values[i]), run_generation
-                if values[i] < best.cost:
-                    best.params, best.cost = candidates[i], float(values[i])
-                best.generations += 1
-                best.evaluations += len(xs)
-                best.history.append(best.cost)
-                last = time.monotonic() - began
-                if progress is not None:
-                    progress(Progress(stage, best.generations, best.evaluations, best.cost,
-                                      time.monotonic() - start, budget))
-            # Converged or stalled: restart from a random point with twice the population.
-            mean = rng.uniform(0.0, 1.0, space.size)
-            popsize = min(2 * popsize, MAX_POPSIZE)
+        with _deferred_interrupts(on_interrupt == "return") as interrupted:
+            return _generations(space, cost, cma, rng, best, mean, popsize, start, budget, stage,
+                                max_generations, max_evaluations, progress, inject, interrupted)
     except KeyboardInterrupt:
         if on_interrupt != "return" or not best.generations:
             raise
         best.interrupted = True
         return _done(best, start)
+
+
+def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np.ndarray], cma: Any,
+                 rng: np.random.Generator, best: SearchResult, mean: np.ndarray, popsize: int,
+                 start: float, budget: float, stage: str, max_generations: int | None,
+                 max_evaluations: int | None, progress: Callable[[Progress], None] | None,
+                 inject: Sequence[dict[str, Any]], interrupted: list[bool]) -> SearchResult:
+    """The restarts and generations of one search, recorded in `best`."""
+    last = 0.0
+    while True:
+        options = {"bounds": [0.0, 1.0], "verbose": -9, "verb_log": 0, "verb_disp": 0,
+                   "randn": lambda *shape: rng.standard_normal(shape), "tolfun": 1e-9,
+                   "seed": math.nan, "popsize": popsize}  # no seed: the samples come from rng
+        es = cma.CMAEvolutionStrategy(mean, SIGMA0, options)
+        popsize = es.popsize
+        if inject and not best.generations:
+            es.inject([space.encode(p) for p in inject], force=True)
+        run_best, run_best_at = np.inf, 0
+        for run_generation in itertools.count():
+            if es.stop() or run_generation - run_best_at > STALL:
+                break
+            elapsed = time.monotonic() - start
+            if best.generations and elapsed + last > budget:
+                return _done(best, start)
+            if max_generations is not None and best.generations >= max_generations:
+                return _done(best, start)
+            if max_evaluations is not None and best.evaluations + popsize > max_evaluations:
+                return _done(best, start)
+            began = time.monotonic()
+            xs = es.ask()
+            candidates = [space.decode(x) for x in xs]
+            values = np.asarray(cost(candidates), dtype=float)
+            es.tell(xs, values.tolist())
+            i = int(np.argmin(values))
+            if values[i] < run_best * (1.0 - PROGRESS):
+                run_best, run_best_at = float(values[i]), run_generation
+            if values[i] < best.cost:
+                best.params, best.cost = candidates[i], float(values[i])
+            best.generations += 1
+            best.evaluations += len(xs)
+            best.history.append(best.cost)
+            last = time.monotonic() - began
+            if progress is not None:
+                progress(Progress(stage, best.generations, best.evaluations, best.cost,
+                                  time.monotonic() - start, budget))
+            if interrupted[0]:
+                raise KeyboardInterrupt
+        # Converged or stalled: restart from a random point with twice the population.
+        mean = rng.uniform(0.0, 1.0, space.size)
+        popsize = min(2 * popsize, MAX_POPSIZE)
 
 
 def _done(result: SearchResult, start: float) -> SearchResult:
