@@ -10,7 +10,7 @@ import random
 from dataclasses import dataclass
 
 import vorn
-from bench import peers
+from bench import loops, peers
 from bench.timing import Case, Comparison
 
 FLOOR = "floor: math.atan2(y, yd)"
@@ -18,7 +18,7 @@ FLOOR = "floor: math.atan2(y, yd)"
 
 @dataclass
 class Config:
-    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet", "arrays")
+    groups: tuple[str, ...] = ("siso", "peers", "mimo", "fleet", "arrays", "loop")
     dims: tuple[int, ...] = (2, 4, 8, 32, 128, 256)
     fleet: int = 10_000
     fleet_sizes: tuple[int, ...] = (1, 10, 1_000, 10_000, 100_000, 1_000_000)  # the "arrays" group
@@ -160,4 +160,6 @@ def build(config: Config) -> tuple[list[Case], list[Comparison]]:
         from bench import fleet_cases
 
         fleet_cases.add(cases, cmps, config.fleet_sizes)
+    if "loop" in config.groups:
+        loops.add(cases, cmps, config.fleet)
     return cases, cmps

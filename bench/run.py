@@ -36,7 +36,7 @@ def _names(text: str) -> tuple[str, ...]:
 def parse(argv: list[str] | None) -> tuple[suite.Config, Path, bool]:
     ap = argparse.ArgumentParser(prog="python -m bench.run", description=__doc__.splitlines()[0])
     ap.add_argument("--quick", action="store_true", help="5 rounds of 2 ms samples, dims 2,8,32, a fleet of 1000")
-    ap.add_argument("--groups", type=_names, help="comma-separated: siso,peers,mimo,fleet,arrays (default: all)")
+    ap.add_argument("--groups", type=_names, help="comma-separated: siso,peers,mimo,fleet,arrays,loop (default: all)")
     ap.add_argument("--dims", type=_ints, help="MIMO dims (default 2,4,8,32,128,256)")
     ap.add_argument("--fleet", type=int, help="controllers in the fleet (default 10000)")
     ap.add_argument("--fleet-sizes", type=_ints, help="members of the array fleets (default 1,10,1000,...,1000000)")

@@ -175,3 +175,17 @@ def test_fleet_peers_compute_the_fleets_step():
             u = fleet.update(y, 1.0).copy()
             for other in others:
                 assert np.array_equal(other.update(y, 1.0), u)
+
+
+def test_the_hand_written_loop_computes_what_simulate_does():
+    from bench import loops
+
+    yd, y, u = loops.hand_loop(vorn.PFDLController(**loops.TUNING))
+    result = vorn.simulate(vorn.PFDLController(**loops.TUNING), "nonlinear", loops.STEPS)
+    assert result.yd[:, 0].tolist() == yd and result.y[:, 0].tolist() == y and result.u[:, 0].tolist() == u
+
+
+def test_loop_group_runs_end_to_end():
+    data = run.run(cases.Config(groups=("loop",), fleet=20, repeat=1, min_time=1e-4))
+    names = {c["name"] for c in data["cases"]}
+    assert any("simulate(PID(n=20)" in name for name in names)

@@ -24,7 +24,7 @@ def rows_of(stdout):
     """The table's data rows as lists of cells."""
     lines = stdout.splitlines()
     assert lines[0].split()[:3] == ["controller", "plant", "steps"]
-    return [line.split() for line in lines[1:] if line.split()[0].endswith("Controller")]
+    return [line.split() for line in lines[1:] if line.split()[0].endswith("Controller") or line.split()[0] == "PID"]
 
 
 @pytest.fixture(scope="module")
@@ -32,20 +32,20 @@ def demo_result():
     return vorn("demo")
 
 
-def test_demo_prints_every_controller_on_its_plants_and_all_track(demo_result):
+def test_demo_prints_every_controller_and_the_pid_on_its_plants_and_all_track(demo_result):
     assert demo_result.returncode == 0, demo_result.stderr
     rows = rows_of(demo_result.stdout)
     pairs = {(r[0], r[1]) for r in rows}
-    siso = {(c, p) for c in ("CFDLController", "PFDLController", "FFDLController")
-            for p in ("nonlinear", "time-varying", "dead-time")}
+    siso = {(c, p) for c in ("CFDLController", "PFDLController", "FFDLController", "PID")
+            for p in ("nonlinear", "time-varying", "dead-time", "tank", "rational")}
     mimo = {(c, "coupled") for c in ("MimoCfdlController", "MimoPfdlController", "MimoFfdlController")}
-    assert pairs == siso | mimo and len(rows) == 12
+    assert pairs == siso | mimo and len(rows) == 23
     for row in rows:
         steps, iae, rmse, overshoot, final = row[2:]
         assert steps == "600"
         assert 0.0 < float(iae) < 100.0 and float(rmse) < 0.3
         assert float(overshoot.rstrip("%")) < 50.0 and abs(float(final)) < 0.01
-    assert demo_result.stdout.splitlines()[-1] == "all 12 runs track their set points"
+    assert demo_result.stdout.splitlines()[-1] == "all 23 runs track their set points"
     assert demo_result.stderr == ""
 
 
@@ -86,8 +86,8 @@ def test_demo_csv_holds_every_run_and_both_coupled_channels(tmp_path):
     with open(path, newline="", encoding="utf-8") as stream:
         rows = list(csv.DictReader(stream))
     runs = {(r["controller"], r["plant"], r["channel"]) for r in rows}
-    assert len(runs) == 15 and ("MimoFfdlController", "coupled", "2") in runs
-    assert len(rows) == 15 * 50
+    assert len(runs) == 26 and ("MimoFfdlController", "coupled", "2") in runs
+    assert len(rows) == 26 * 50
 
 
 @pytest.mark.parametrize(
@@ -104,6 +104,10 @@ def test_demo_csv_holds_every_run_and_both_coupled_channels(tmp_path):
          "missing.yaml: YAML 错误: 无法读取 YAML 文件: "),
         (("run", "--form", "pfdl", "--plant", "coupled", "--config", "c.yaml"), "needs a MIMO controller"),
         (("run", "--form", "cfdl", "--plant", "dead-time", "--csv", "no/such/dir/x.csv"), "cannot write no/such/dir/x.csv"),
+        (("run", "--form", "cfdl", "--plant", "tank", "--noise", "-0.1"), "invalid noise '-0.1'"),
+        (("run", "--form", "cfdl", "--plant", "tank", "--seed", "x"), "invalid seed 'x'"),
+        (("run", "--form", "cfdl", "--plant", "tank", "--disturbance", "0.2"), "invalid disturbance '0.2': SIZE@SAMPLE"),
+        (("run", "--form", "cfdl", "--plant", "tank", "--disturbance", "0.2@-1"), "invalid disturbance '0.2@-1'"),
     ],
 )
 def test_user_errors_end_in_one_line(tmp_path, args, expected):
@@ -112,6 +116,14 @@ def test_user_errors_end_in_one_line(tmp_path, args, expected):
     assert "Traceback" not in result.stderr
     [line] = result.stderr.splitlines()
     assert line.startswith("vorn: ") and expected in line
+
+
+def test_a_seeded_noisy_disturbed_run_repeats():
+    args = ("run", "--form", "ffdl", "--plant", "tank", "--noise", "0.01", "--seed", "3", "--disturbance", "0.2@300")
+    first, again, other = vorn(*args), vorn(*args), vorn(*args[:-3], "--seed", "4")
+    assert first.returncode == 0, first.stderr
+    assert first.stdout == again.stdout != other.stdout
+    assert first.stdout != vorn("run", "--form", "ffdl", "--plant", "tank").stdout
 
 
 @pytest.mark.parametrize(

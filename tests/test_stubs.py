@@ -27,8 +27,9 @@ STUBS = ["_vorn_core", "_vorn_fleet", "_vorn_config"]
 
 
 def test_package_reexports_the_module_names_in_order():
-    assert vorn.__all__[:len(_vorn_core.__all__)] == list(_vorn_core.__all__)
-    for name in _vorn_core.__all__:
+    core = list(_vorn_core.__all__)
+    assert vorn.__all__[:len(core)] == core
+    for name in core:
         assert getattr(vorn, name) is getattr(_vorn_core, name)
     assert all(hasattr(vorn, name) for name in vorn.__all__)
     fleet_start = len(_vorn_core.__all__)

@@ -20,6 +20,12 @@ from vorn._vorn_core import (
 )
 
 from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
+from vorn.pid import PID
+from vorn.plants import Plant
+from vorn.run import Run, plot_runs, table
+from vorn.simulation import simulate
+from vorn.identify import initial_phi_from_data
+from vorn.tuner import Tuning, tune
 
 # A misspelt kernel variant fails here, before any MIMO controller is built.
 _kernel_choice.check_environment()
@@ -46,10 +52,18 @@ __all__ = [
     "CFDLFleet",
     "PFDLFleet",
     "FFDLFleet",
+    "simulate",
+    "Run",
+    "PID",
+    "Plant",
+    "table",
+    "plot_runs",
+    "tune",
+    "Tuning",
+    "initial_phi_from_data",
     "export_c",
+    "params",
 ]
 
 from vorn.export_c import export_c  # noqa: E402  (after the core it builds on)
 from vorn.parameters import params  # noqa: E402
-
-__all__ += ["params"]

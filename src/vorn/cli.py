@@ -1,5 +1,5 @@
-"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run`, `vorn check-config` and
-`vorn export-c`."""
+"""cli.py: the `vorn` command: `vorn demo` (the default), `vorn run`, `vorn tune`,
+`vorn export-c` and `vorn check-config`."""
 
 from __future__ import annotations
 
@@ -7,11 +7,12 @@ import argparse
 import csv
 import os
 import sys
-from typing import Any, NoReturn, Sequence
+from typing import Any, Callable, NoReturn, Sequence
 
 from vorn import __version__, check_config, demo, export_c_command
 from vorn._vorn_core import load_config_from_yaml
-from vorn.plants import PLANTS
+from vorn.plants import PLANTS, check_noise, parse_disturbance
+from vorn.tuner import command as tune_command
 
 PROG = "vorn"
 MAX_STEPS = 1_000_000
@@ -63,6 +64,31 @@ def _steps(text: str) -> int:
     return value
 
 
+def _noise(text: str) -> float:
+    try:
+        return check_noise(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid noise '{text}': a standard deviation of at least 0") from None
+
+
+def _seed(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        value = -1
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"invalid seed '{text}': an integer of at least 0")
+    return value
+
+
+def _disturbance(text: str) -> tuple[float, int]:
+    size, at, sample = text.partition("@")
+    try:
+        return parse_disturbance((float(size), int(sample)))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid disturbance '{text}': SIZE@SAMPLE, e.g. 0.2@300") from None
+
+
 def _add_outputs(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--steps", type=_steps, default=demo.DEFAULT_STEPS, metavar="N",
                         help=f"samples per run (default {demo.DEFAULT_STEPS})")
@@ -73,7 +99,8 @@ def _add_outputs(parser: argparse.ArgumentParser) -> None:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog=PROG, description="Model-free adaptive controllers closing loops on built-in plants.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="{demo,run,check-config,export-c}", parser_class=_Parser)
+    commands = parser.add_subparsers(dest="command", metavar="{demo,run,tune,export-c,check-config}",
+                                     parser_class=_Parser)
     shown = commands.add_parser("demo", help="every controller on the built-in plants (the default)",
                                 description="Closes the loop with each of the six controllers on "
                                 "the built-in plants and prints one table row per run.")
@@ -84,9 +111,15 @@ def build_parser() -> argparse.ArgumentParser:
     one.add_argument("--form", required=True, choices=demo.FORMS, help="controller form")
     one.add_argument("--plant", required=True, choices=list(PLANTS), help="built-in plant")
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
+    one.add_argument("--noise", type=_noise, default=0.0, metavar="SD",
+                     help="standard deviation of Gaussian noise on the measured output")
+    one.add_argument("--seed", type=_seed, default=None, metavar="N", help="seed of the noise (repeatable runs)")
+    one.add_argument("--disturbance", type=_disturbance, default=None, metavar="SIZE@SAMPLE",
+                     help="a load step of SIZE added to the plant's input from SAMPLE on")
     _add_outputs(one)
-    check_config.add_parser(commands)
+    tune_command.register(commands)
     export_c_command.add_command(commands)
+    check_config.add_parser(commands)
     return parser
 
 
@@ -183,7 +216,18 @@ def _run_one(args: argparse.Namespace) -> int:
     else:
         controller = demo.make_controller(args.form, args.plant)
     _check_outputs(args)
-    return _report([demo.close_loop(controller, args.plant, args.steps)], args)
+    return _report([demo.close_loop(controller, args.plant, args.steps, noise=args.noise, seed=args.seed,
+                                    disturbance=args.disturbance)], args)
+
+
+def _command(name: str) -> Callable[[argparse.Namespace], int]:
+    return {
+        "demo": _run_demo,
+        "run": _run_one,
+        "tune": tune_command.run,
+        export_c_command.COMMAND: export_c_command.run,
+        "check-config": lambda args: check_config.run(args, sys.stdout, sys.stderr),
+    }[name]
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -195,12 +239,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         try:
             args = build_parser().parse_args(args_list)
             _check_plot_support(args)
-            if args.command == export_c_command.COMMAND:
-                status = export_c_command.run(args)
-            elif args.command == "check-config":
-                status = check_config.run(args, sys.stdout, sys.stderr)
-            else:
-                status = _run_one(args) if args.command == "run" else _run_demo(args)
+            status = _command(args.command or "demo")(args)
         except SystemExit:  # --help and --version, once their text is out
             _flush_stdout()
             raise

@@ -72,6 +72,9 @@ def save_grid(runs: Sequence[Run], path: str) -> None:
         for row, run in enumerate(r for r in runs if r.plant == plant):
             _draw(run, axes[2 * row][column], axes[2 * row + 1][column],
                   f"{run.controller} · {plant}")
+    for axis in axes.flat:  # a plant with fewer runs leaves its lower cells empty
+        if not axis.has_data():
+            axis.set_visible(False)
     try:
         fig.savefig(path, dpi=90)
     finally:

@@ -1,0 +1,105 @@
+"""identify.py: a warm start from logged data: the pseudo partial derivative estimate that the
+logged increments of a plant suggest, for a rig where only recorded samples exist.
+
+    initial_phi_from_data(u, y, form="pfdl", l_u=None, l_y=None, ridge=1e-4) -> ndarray
+
+`u[k]` is the input applied after `y[k]` was measured, so y[k+1] is its first response (the
+layout of a `Run`'s member, or of any log taken once per sample). The estimate solves the
+regularised least-squares problem
+
+    min over φ   Σ_k (Δy(k+1) − φᵀ ΔH(k))²  +  α ‖φ‖²
+
+with Δy(k+1) = y[k+1] − y[k] and ΔH(k) the controller's increment vector:
+    cfdl:  [Δu(k)]
+    pfdl:  [Δu(k), …, Δu(k−l_u+1)]
+    ffdl:  [Δy(k), …, Δy(k−l_y+1), Δu(k), …, Δu(k−l_u+1)]
+and α = ridge · trace(ΔHᵀΔH) / (number of entries), which keeps the problem well posed when
+the input was seldom moved, whatever the data's scale.
+
+The entry of the newest input increment (index 0; l_y in the full form) is the one the
+controllers' reset rule checks for its sign, so it must carry the plant's sign. Behind a
+dead time that entry is close to zero and the fit may give it either sign; it is then set to
+a tenth of the summed input entries (the input's effect over the window, which has the
+plant's sign).
+"""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+
+FORMS = ("cfdl", "pfdl", "ffdl")
+# The newest input entry is kept when it is at least this fraction of the summed input entries.
+KEEP = 0.1
+
+
+def _series(name: str, values: Any) -> np.ndarray:
+    array = np.asarray(values, dtype=float)
+    if array.ndim != 1:
+        raise ValueError(f"{name} must be a 1-D sequence of samples, not shape {array.shape}")
+    if not np.isfinite(array).all():
+        raise ValueError(f"{name} must be finite")
+    return array
+
+
+def _orders(form: str, l_u: int | None, l_y: int | None) -> tuple[int, int]:
+    if form not in FORMS:
+        raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
+    defaults = {"cfdl": (0, 1), "pfdl": (0, 2), "ffdl": (1, 2)}[form]
+    l_y = defaults[0] if l_y is None else l_y
+    l_u = defaults[1] if l_u is None else l_u
+    for name, value in (("l_y", l_y), ("l_u", l_u)):
+        if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 0:
+            raise ValueError(f"{name} must be a whole number >= 0, not {value!r}")
+    if l_u < 1:
+        raise ValueError("l_u must be at least 1")
+    if form == "cfdl" and (l_y, l_u) != (0, 1):
+        raise ValueError("cfdl takes l_y = 0 and l_u = 1")
+    if form == "pfdl" and l_y != 0:
+        raise ValueError("pfdl takes l_y = 0")
+    return int(l_y), int(l_u)
+
+
+def increments(u: np.ndarray, y: np.ndarray, l_y: int, l_u: int) -> tuple[np.ndarray, np.ndarray]:
+    """(ΔH, Δy): one row of the increment vector per sample k that has a full history, and
+    the output increment that followed it."""
+    du = np.diff(u)  # du[j] = Δu(j+1) = u[j+1] − u[j]
+    dy = np.diff(y)  # dy[j] = Δy(j+1)
+    first = max(l_u, l_y)  # the first k with Δu(k−l_u+1) and Δy(k−l_y+1) both logged
+    rows = []
+    for k in range(first, len(y) - 1):
+        past_y = [dy[k - 1 - i] for i in range(l_y)]
+        past_u = [du[k - 1 - j] for j in range(l_u)]
+        rows.append(past_y + past_u)
+    targets = dy[first:len(y) - 1]
+    return np.array(rows, dtype=float).reshape(len(targets), l_y + l_u), targets
+
+
+def initial_phi_from_data(u: Any, y: Any, form: str = "pfdl", l_u: int | None = None,
+                          l_y: int | None = None, ridge: float = 1e-4) -> np.ndarray:
+    """The estimate vector (length l_u, or l_y + l_u for ffdl, 1 for cfdl) that the logged
+    increments suggest; see the module's docstring."""
+    l_y, l_u = _orders(form, l_u, l_y)
+    u = _series("u", u)
+    y = _series("y", y)
+    if len(u) != len(y):
+        raise ValueError(f"u and y must have one entry per sample: {len(u)} and {len(y)}")
+    ridge = float(ridge)
+    if not (ridge > 0.0 and np.isfinite(ridge)):
+        raise ValueError(f"ridge must be positive and finite, not {ridge!r}")
+    width = l_y + l_u
+    H, d = increments(u, y, l_y, l_u)
+    if len(d) < width + 1:
+        raise ValueError(f"{len(u)} samples are too few to estimate {width} entries; log at least "
+                         f"{width + max(l_u, l_y) + 2}")
+    if not np.any(H[:, l_y:]):
+        raise ValueError("the logged input never changes: its effect on the output cannot be estimated")
+    gram = H.T @ H
+    alpha = ridge * np.trace(gram) / width
+    phi = np.linalg.solve(gram + alpha * np.eye(width), H.T @ d)
+    total = float(np.sum(phi[l_y:]))
+    newest = float(phi[l_y])
+    if total != 0.0 and (newest * total <= 0.0 or abs(newest) < KEEP * abs(total)):
+        phi[l_y] = KEEP * total
+    return phi

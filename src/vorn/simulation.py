@@ -1,0 +1,263 @@
+"""simulation.py: closing a loop between any controller and any plant.
+
+    simulate(controller, plant, setpoint, *, noise=0.0, disturbance=None, seed=None,
+             spread=0.0, limit=1e6) -> vorn.run.Run
+    schedule(plant, steps) -> ndarray       a built-in plant's square-wave set point
+
+`controller`: one of the six controller classes, a fleet (anything with `len()` whose
+`update(y, yd)` takes and returns arrays of `len()` values, such as `vorn.PID(..., n=…)`), or
+any object with `update(y, yd)`. `plant`: an object following `vorn.plants.Plant`, or a
+built-in plant's name. `setpoint`: an array whose length is the number of steps, of shape
+(steps,), (steps, n) for a fleet or (steps, dim) for a MIMO plant; or a number of steps, for
+the built-in plant's own square wave (levels lasting 120 samples).
+
+The loop: y = plant.reset(n); for each k, u = controller.update(y, yd[k]); y = plant.step(u).
+A fleet advances the whole batch with one controller call and one plant call per sample; when
+its `update` takes `out=`, it writes the inputs straight into the run's record.
+
+`noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
+load step added to the plant's input from that sample on) and `spread` (coefficient spread
+across copies, built-in plants only) are drawn from `numpy.random.default_rng(seed)`, so a run
+with a seed repeats exactly. A member whose output leaves [-limit, limit] or becomes infinite
+has diverged: it is flagged, its measures stop there, and the run stops when every member
+has diverged, keeping what it computed.
+
+Refused with a clear error: a set point of the wrong length or shape, a plant output of the
+wrong shape, a NaN output for a finite input; an exception raised by the plant or the
+controller propagates with a note naming the sample.
+"""
+
+from __future__ import annotations
+
+import inspect
+import math
+from typing import Any
+
+import numpy as np
+
+from vorn import _vorn_core as core
+from vorn import plants as builtin
+from vorn.pid import PID
+from vorn.run import Run
+
+HOLD = 120  # samples per level of the built-in square waves
+MIMO_CLASSES = (core.MimoCfdlController, core.MimoPfdlController, core.MimoFfdlController)
+
+
+def schedule(plant: Any, steps: int) -> np.ndarray:
+    """The square wave of a built-in plant (an instance or a name): its levels in turn, each
+    held for 120 samples; shape (steps,), or (steps, dim) with channel c starting at level c."""
+    cls = builtin.plant_class(plant) if isinstance(plant, str) else plant
+    levels = getattr(cls, "levels", None)
+    if levels is None:
+        raise TypeError("a number of steps as set point needs a built-in plant; give an array of set points")
+    index = (np.arange(steps) // HOLD) % len(levels)
+    dim = getattr(cls, "dim", 1)
+    if dim == 1:
+        return np.asarray(levels, dtype=float)[index]
+    return np.stack([np.roll(np.asarray(levels, dtype=float), -c)[index] for c in range(dim)], axis=1)
+
+
+def _steps(value: Any) -> int:
+    if isinstance(value, bool) or value < 1:
+        raise ValueError(f"the number of steps must be at least 1, not {value!r}")
+    return int(value)
+
+
+def _kind(controller: Any) -> tuple[str, int]:
+    """('mimo' | 'single' | 'batch', members)."""
+    if isinstance(controller, MIMO_CLASSES):
+        return "mimo", 1
+    if not callable(getattr(controller, "update", None)):
+        raise TypeError(f"{type(controller).__name__} has no update(y, yd) method")
+    if isinstance(controller, PID) and controller._scalar:
+        return "single", 1
+    if hasattr(controller, "__len__"):
+        n = len(controller)
+        if n < 1:
+            raise ValueError("the fleet has no members")
+        return "batch", n
+    return "single", 1
+
+
+def _setpoint(setpoint: np.ndarray, steps: int, n: int, dim: int | None) -> np.ndarray:
+    """The set point as (steps,) or (steps, width), checked against the run's shape."""
+    if setpoint.ndim == 1:
+        out = setpoint
+    elif setpoint.ndim == 2:
+        width = dim if dim is not None else n
+        if setpoint.shape[1] != width:
+            what = f"the plant's dimension {dim}" if dim is not None else f"the {n} members"
+            raise ValueError(f"the set point has {setpoint.shape[1]} columns; expected {what}")
+        out = setpoint[:, 0] if dim is None and n == 1 else setpoint
+    else:
+        raise ValueError(f"the set point must have shape (steps,) or (steps, n|dim), not {setpoint.shape}")
+    if dim is not None and out.ndim == 1:
+        out = np.repeat(out[:, None], dim, axis=1)
+    if not np.isfinite(out).all():
+        raise ValueError("the set point must be finite")
+    return np.ascontiguousarray(out, dtype=float)
+
+
+def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
+             disturbance: tuple[float, int] | None = None, seed: Any = None,
+             spread: float = 0.0, limit: float = 1e6) -> Run:
+    """Runs `controller` against `plant` along `setpoint`; see the module's docstring."""
+    limit = float(limit)
+    if not limit > 0.0:
+        raise ValueError(f"limit must be a positive number, not {limit}")
+    rng = np.random.default_rng(seed)
+    if isinstance(setpoint, (int, np.integer)) and not isinstance(setpoint, bool):
+        steps = _steps(setpoint)
+        target = plant if isinstance(plant, (str, builtin.BenchmarkPlant)) else None
+        if target is None:
+            raise TypeError("a number of steps as set point needs a built-in plant; give an array of set points")
+        yd = schedule(target if isinstance(target, str) else type(target), steps)
+    else:
+        yd = np.asarray(setpoint, dtype=float)
+        if yd.ndim == 0 or len(yd) == 0:
+            raise ValueError("the set point must be an array with one entry per step (or a number of steps)")
+        steps = len(yd)
+    if isinstance(plant, str):
+        plant = builtin.make(plant, steps, noise=noise, disturbance=disturbance, spread=spread, rng=rng)
+    elif noise or disturbance is not None or spread:
+        if spread:
+            raise ValueError("spread varies the coefficients of a built-in plant: give the plant by name")
+        plant = builtin.Perturbed(plant, noise=noise, disturbance=disturbance, rng=rng)
+    kind, n = _kind(controller)
+    dim = getattr(plant, "dim", None) if kind == "mimo" else None
+    label = type(controller).__name__
+    plant_name = getattr(plant, "name", type(plant).__name__)
+    if kind == "single" and isinstance(plant, builtin.BenchmarkPlant) and plant.dim == 1:
+        yd = _setpoint(yd, steps, 1, None)
+        return _run_floats(controller, plant, yd, limit, label, plant_name)
+    if kind == "mimo" and dim is None:
+        dim = int(np.shape(plant.reset(1))[-1])  # a user's MIMO plant without a `dim`
+    yd = _setpoint(yd, steps, n, dim)
+    return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name)
+
+
+def _diverged(y: float, u: float, k: int) -> None:
+    """Raises for a NaN output after a finite input: the plant's fault, not the loop's."""
+    if math.isnan(y) and math.isfinite(u):
+        raise ValueError(f"the plant returned NaN at sample {k} for the finite input {u!r}")
+
+
+def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, limit: float,
+                label: str, plant_name: str) -> Run:
+    """One SISO controller on a built-in plant in its scalar mode: plain floats throughout."""
+    steps = len(yd)
+    update, step = controller.update, plant.step
+    first = isinstance(controller, core.CFDLController)  # its update returns a 5-tuple
+    targets = yd.tolist()
+    ys = [0.0] * steps
+    us = [0.0] * steps
+    y = plant.reset()
+    k = 0
+    diverged = False
+    try:
+        for k in range(steps):
+            u = update(y, targets[k])
+            if first:
+                u = u[0]
+            ys[k] = y
+            us[k] = u
+            y = step(u)
+            if not -limit <= y <= limit:
+                _diverged(y, u, k)
+                diverged = True
+                break
+    except Exception as error:
+        error.add_note(f"while simulating sample {k} of {label} on the {plant_name} plant")
+        raise
+    seen = k + 1 if steps else 0
+    return Run(label, plant_name, yd[:seen, None].copy(), np.array(ys[:seen])[:, None],
+               np.array(us[:seen], dtype=float)[:, None], np.array([seen]),
+               np.array([diverged]), HOLD)
+
+
+def _takes_out(update: Any) -> bool:
+    """Whether a batch's update writes into a given array (`out=`), as the fleets do."""
+    try:
+        return "out" in inspect.signature(update).parameters
+    except (TypeError, ValueError):
+        return False
+
+
+def _checked(y: Any, shape: tuple[int, ...], k: int) -> np.ndarray:
+    try:
+        out = np.asarray(y, dtype=float)
+    except (TypeError, ValueError) as error:
+        raise TypeError(f"the plant returned {type(y).__name__} at sample {k}; expected an array "
+                        f"of shape {shape}") from error
+    if out.shape != shape:
+        raise ValueError(f"the plant returned shape {out.shape} at sample {k}; expected {shape}")
+    return out
+
+
+def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any, yd: np.ndarray,
+                limit: float, label: str, plant_name: str) -> Run:
+    """The protocol's loop over arrays: (steps, n) records, or (steps, 1, dim) for MIMO."""
+    steps = len(yd)
+    shape = (n,) if dim is None else (n, dim)
+    Y = np.zeros((steps, *shape))
+    U = np.zeros((steps, *shape))
+    samples = np.full(n, steps)
+    diverged = np.zeros(n, dtype=bool)
+    update = controller.update
+    takes_out = kind == "batch" and _takes_out(update)
+    first = isinstance(controller, core.CFDLController)
+    per_step = yd.ndim == 1
+    targets = yd.tolist() if per_step else yd
+    magnitude = np.empty(shape)
+    inside = np.empty(shape, dtype=bool)
+    k = 0
+    stop = steps
+    try:
+        with np.errstate(all="ignore"):
+            Y[0] = _checked(plant.reset(n), shape, 0)
+            for k in range(steps):
+                r = targets[k]
+                if kind == "batch":
+                    if takes_out:
+                        update(Y[k], r, out=U[k])
+                    else:
+                        U[k] = update(Y[k], r)
+                elif kind == "mimo":
+                    U[k, 0] = update(Y[k, 0], r)
+                else:
+                    u = update(float(Y[k, 0]), r if per_step else float(r[0]))
+                    U[k, 0] = u[0] if first else u
+                y = _checked(plant.step(U[k]), shape, k)
+                np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
+                if not inside.all():
+                    if _diverge(y, inside, U[k], diverged, samples, k):
+                        stop = k + 1
+                        break
+                if k + 1 < steps:
+                    Y[k + 1] = y
+    except Exception as error:
+        error.add_note(f"while simulating sample {k} of {label} on the {plant_name} plant")
+        raise
+    # The set point is recorded as a read-only view, broadcast over the members.
+    records = yd[:stop, None] if per_step or dim is not None else yd[:stop]
+    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], Y[:stop].shape)
+    return Run(label, plant_name, records, Y[:stop].copy() if stop < steps else Y,
+               U[:stop].copy() if stop < steps else U, np.minimum(samples, stop), diverged, HOLD)
+
+
+def _diverge(y: np.ndarray, inside: np.ndarray, u: np.ndarray, diverged: np.ndarray,
+             samples: np.ndarray, k: int) -> bool:
+    """Flags the members that left the band at sample k; True when none is left running."""
+    bad = ~inside if inside.ndim == 1 else ~inside.all(axis=1)
+    fresh = bad & ~diverged
+    nan_for_finite = np.isnan(y) & np.isfinite(u)
+    if nan_for_finite.ndim > 1:
+        nan_for_finite = nan_for_finite.any(axis=1)
+    culprit = np.flatnonzero(fresh & nan_for_finite)
+    if culprit.size:
+        i = int(culprit[0])
+        raise ValueError(f"the plant returned NaN at sample {k} for a finite input (copy {i})")
+    samples[fresh] = k + 1
+    diverged |= fresh
+    return bool(diverged.all())

@@ -1,0 +1,129 @@
+"""command.py: `vorn tune`, the tuner on the command line: searches a form's parameters on a
+built-in plant, shows its progress, prints the winner beside the class defaults and a tuned
+PID, and writes the configuration file that `vorn run --config` replays.
+
+Ctrl-C stops the search: the best parameters found so far are printed, and written to --out
+only with --save-interrupted (a complete file in either case, never half of one).
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from typing import Any
+
+from vorn.plants import PLANTS
+from vorn.tuner.cost import DIVERGED_COST, OBJECTIVES
+from vorn.tuner.space import FORMS
+
+DEFAULT_STEPS = 600
+INTERRUPTED = 130
+
+
+def _positive(kind: type, what: str) -> Any:
+    def convert(text: str) -> Any:
+        try:
+            value = kind(text)
+        except ValueError:
+            value = None
+        if value is None or not value > 0 or value != value or value == float("inf"):
+            raise argparse.ArgumentTypeError(f"invalid {what} '{text}': a positive number")
+        return value
+    return convert
+
+
+def register(commands: Any) -> None:
+    """Adds the `tune` subcommand to the subparsers `commands`."""
+    siso = [name for name, cls in PLANTS.items() if cls.dim == 1]
+    p = commands.add_parser("tune", help="search a controller's parameters on a plant",
+                            description="Searches a controller's parameters on a built-in plant with "
+                            "CMA-ES, beside a PID tuned on the same runs, and writes them as a YAML "
+                            "configuration file that `vorn run --config` replays.")
+    p.add_argument("--form", required=True, choices=FORMS, help="controller form")
+    p.add_argument("--plant", required=True, choices=siso, help="built-in SISO plant")
+    p.add_argument("--budget", type=_positive(float, "budget"), default=30.0, metavar="SECONDS",
+                   help="wall-clock seconds for the whole search, shared with the PID (default 30)")
+    p.add_argument("--scenarios", type=_positive(int, "number of scenarios"), default=1, metavar="N",
+                   help="runs per candidate: the nominal plant, then noise and ±10%% coefficient "
+                   "spread (default 1)")
+    p.add_argument("--noise", type=float, default=0.0, metavar="SD",
+                   help="standard deviation of Gaussian noise on the measured output")
+    p.add_argument("--seed", type=int, default=0, metavar="N", help="seed of the search and the noise")
+    p.add_argument("--steps", type=_positive(int, "number of steps"), default=DEFAULT_STEPS, metavar="N",
+                   help=f"samples per run, along the plant's square wave (default {DEFAULT_STEPS})")
+    p.add_argument("--objective", choices=OBJECTIVES, default="iae", help="tracking objective (default iae)")
+    p.add_argument("--worst", action="store_true", help="cost the worst scenario instead of the mean")
+    p.add_argument("--l-u", type=int, default=None, metavar="N", help="fix the input pseudo-order")
+    p.add_argument("--l-y", type=int, default=None, metavar="N", help="fix the output pseudo-order")
+    p.add_argument("--u-min", type=float, default=None, metavar="U", help="lower input limit")
+    p.add_argument("--u-max", type=float, default=None, metavar="U", help="upper input limit")
+    p.add_argument("--workers", type=_positive(int, "number of workers"), default=None, metavar="N",
+                   help="spread each generation over N processes")
+    p.add_argument("--no-pid", action="store_true", help="skip the PID baseline")
+    p.add_argument("--out", metavar="FILE.yaml", help="write the winner's configuration file")
+    p.add_argument("--save-interrupted", action="store_true",
+                   help="on Ctrl-C, still write --out with the best parameters so far")
+    p.add_argument("--plot", metavar="FILE.png", help="draw the winner against the PID and the defaults")
+
+
+def _cost(value: float) -> str:
+    return "diverged" if value >= DIVERGED_COST else f"{value:.6g}"
+
+
+def _describe(params: dict[str, Any]) -> str:
+    return ", ".join(f"{k}={v!r}" for k, v in params.items())
+
+
+def run(args: argparse.Namespace) -> int:
+    """Runs `vorn tune` with parsed `args`; returns the exit status."""
+    from vorn.cli import PROG, UsageError
+    from vorn.tuner.progress import ProgressReport
+    from vorn.tuner.tune import tune
+
+    executor = None
+    if args.workers and args.workers > 1:
+        from concurrent.futures import ProcessPoolExecutor
+
+        executor = ProcessPoolExecutor(args.workers)
+    report = ProgressReport()
+    try:
+        result = tune(args.form, args.plant, args.steps, budget=args.budget, seed=args.seed,
+                      scenarios=args.scenarios, noise=args.noise,
+                      objective=(args.objective, "worst" if args.worst else "mean"),
+                      l_u=args.l_u, l_y=args.l_y, u_min=args.u_min, u_max=args.u_max,
+                      executor=executor, pid=not args.no_pid, progress=report, on_interrupt="return")
+    except ImportError as error:
+        report.close()
+        print(f"{PROG}: {error}", file=sys.stderr)
+        return 1
+    except (ValueError, TypeError) as error:
+        report.close()
+        raise UsageError(str(error)) from None
+    finally:
+        if executor is not None:
+            executor.shutdown(cancel_futures=True)
+    report.close()
+    name = result.objective[0].upper()
+    print(f"{args.form} on {args.plant}: {_describe(result.params)}")
+    print(f"{name} {_cost(result.cost)} tuned, {_cost(result.default_cost)} with the class defaults"
+          + (f", {_cost(result.pid.cost)} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
+    print(f"{result.generations} generations, {result.evaluations} candidates in {result.elapsed:.1f} s")
+    if result.interrupted:
+        print(f"{PROG}: interrupted; the best parameters so far are shown above", file=sys.stderr)
+    if args.out and (not result.interrupted or args.save_interrupted):
+        try:
+            result.save(args.out)
+        except OSError as error:
+            raise UsageError(f"cannot write {args.out}: {error.strerror or error}") from None
+        print(f"wrote {args.out}; replay it with: vorn run --form {args.form} --plant {args.plant} "
+              f"--config {args.out}")
+    if args.plot:
+        try:
+            result.plot(args.plot)
+        except ImportError as error:
+            print(f"{PROG}: {error}", file=sys.stderr)
+            return 1
+        except (OSError, ValueError) as error:
+            reason = error.strerror if isinstance(error, OSError) and error.strerror else str(error)
+            raise UsageError(f"cannot write {args.plot}: {reason}") from None
+    return INTERRUPTED if result.interrupted else 0

@@ -1,0 +1,143 @@
+"""evaluate.py: the cost of a generation of candidates: the controllers built for candidates ×
+scenarios members, one closed loop for them all (or one per worker of an executor), and the
+cost of every candidate over its scenarios.
+
+Members are laid out candidate by candidate, scenarios within: member c·S + s is candidate c
+on scenario s. A scenario is the same for every candidate (same noise, same plant
+coefficients), so candidates are compared on equal terms, and the split across workers
+does not change any cost.
+"""
+
+from __future__ import annotations
+
+import copy
+import importlib
+import math
+from concurrent.futures import Executor
+from dataclasses import dataclass
+from types import SimpleNamespace
+from typing import Any, Mapping, Sequence
+
+import numpy as np
+
+from vorn import _vorn_core as core
+from vorn.pid import PID
+from vorn.tuner.cost import aggregate, member_costs
+from vorn.tuner.loop import Singles, closed_loop
+
+SINGLE_CLASSES: dict[str, Any] = {"cfdl": core.CFDLController, "pfdl": core.PFDLController, "ffdl": core.FFDLController}
+FLEET_CLASSES = {"cfdl": "CFDLFleet", "pfdl": "PFDLFleet", "ffdl": "FFDLFleet"}
+# Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
+REAL_KEYS = ("eta", "mu", "rho", "lambda_", "eps", "initial_phi", "u0", "u_min", "u_max")
+ORDER_KEYS = ("l_y", "l_u")
+
+
+def fleet_class(form: str) -> Any | None:
+    """The fleet class of `form`, or None when the fleet module is not built."""
+    try:
+        module = importlib.import_module("vorn._vorn_fleet")
+    except ImportError:
+        return None
+    return getattr(module, FLEET_CLASSES[form], None)
+
+
+class ScenarioPlant:
+    """A built-in plant whose copies take per-copy coefficients (one set per scenario, tiled
+    over the candidates) at every reset, instead of the plant's own draws."""
+
+    def __init__(self, plant: Any, coefficients: Mapping[str, np.ndarray]) -> None:
+        self.plant = plant
+        self.coefficients = coefficients
+
+    def reset(self, n: int) -> Any:
+        y = self.plant.reset(n)
+        repeat = n // len(next(iter(self.coefficients.values())))
+        self.plant.c = SimpleNamespace(**{k: np.tile(v, repeat) for k, v in self.coefficients.items()})
+        return y
+
+    def step(self, u: Any) -> Any:
+        return self.plant.step(u)
+
+
+@dataclass
+class Problem:
+    """Everything a worker needs to cost candidates: picklable, plain data and the plant."""
+
+    form: str  # "cfdl", "pfdl", "ffdl" or "pid"
+    plant: Any  # a plant object, or a built-in plant's name
+    steps: int
+    yd: np.ndarray  # (steps,)
+    noise: np.ndarray | None  # (steps, scenarios) added to the measurements, or None
+    coefficients: dict[str, np.ndarray] | None  # per scenario, for a built-in plant
+    scenarios: int
+    objective: str
+    how: str
+    u0: float = 0.0
+
+    def make_plant(self) -> Any:
+        if isinstance(self.plant, str):
+            from vorn import plants
+
+            plant = plants.make(self.plant, self.steps, rng=np.random.default_rng(0))
+            return ScenarioPlant(plant, self.coefficients) if self.coefficients else plant
+        return self.plant
+
+
+def _banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
+    """Batched controllers for every candidate repeated `repeat` times, in candidate order."""
+    if form == "pid":
+        keys = ("kp", "ki", "kd")
+        gains = {k: np.repeat([c[k] for c in candidates], repeat) for k in keys}
+        first = candidates[0]
+        return [PID(**gains, u_min=first.get("u_min"), u_max=first.get("u_max"), n=len(candidates) * repeat)]
+    fleet = fleet_class(form)
+    if fleet is None:
+        return [Singles([SINGLE_CLASSES[form](**c) for c in candidates for _ in range(repeat)])]
+    banks = []
+    start = 0
+    # Consecutive candidates with the same orders share a fleet (the caller sorts them).
+    while start < len(candidates):
+        orders = _orders(candidates[start])
+        end = start + 1
+        while end < len(candidates) and _orders(candidates[end]) == orders:
+            end += 1
+        group = candidates[start:end]
+        kwargs: dict[str, Any] = {k: v for k, v in zip(ORDER_KEYS, orders) if v is not None}
+        for key in REAL_KEYS:
+            values = [c.get(key) for c in group]
+            if any(v is not None for v in values):
+                kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(np.array(values, dtype=float), repeat)
+        banks.append(fleet(len(group) * repeat, **kwargs))
+        start = end
+    return banks
+
+
+def _orders(candidate: Mapping[str, Any]) -> tuple[Any, ...]:
+    return tuple(candidate.get(k) for k in ORDER_KEYS)
+
+
+def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> np.ndarray:
+    """(candidates, scenarios) costs of one closed loop of all their members."""
+    # Candidates sorted by their orders, so that each fleet holds all those of one pair.
+    order = sorted(range(len(candidates)), key=lambda i: tuple(-1 if v is None else v
+                                                                for v in _orders(candidates[i])))
+    candidates = [candidates[i] for i in order]
+    count = len(candidates) * problem.scenarios
+    yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
+    noise = None if problem.noise is None else np.tile(problem.noise, (1, len(candidates)))
+    run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise)
+    costs = member_costs(problem.objective, run.yd, run.y, run.u, run.diverged_at, problem.u0)
+    out = np.empty((len(candidates), problem.scenarios))
+    out[order] = costs.reshape(len(candidates), problem.scenarios)
+    return out
+
+
+def costs(problem: Problem, candidates: Sequence[Mapping[str, Any]], executor: Executor | None = None,
+          workers: int = 1) -> np.ndarray:
+    """The cost of every candidate: its members' costs, averaged over scenarios (or the worst)."""
+    if executor is None or workers <= 1 or len(candidates) < 2:
+        return aggregate(member_cost_matrix(problem, candidates), problem.how)
+    size = math.ceil(len(candidates) / min(workers, len(candidates)))
+    chunks = [list(candidates[i:i + size]) for i in range(0, len(candidates), size)]
+    futures = [executor.submit(member_cost_matrix, copy.deepcopy(problem), chunk) for chunk in chunks]
+    return aggregate(np.concatenate([f.result() for f in futures]), problem.how)

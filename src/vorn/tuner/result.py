@@ -1,0 +1,105 @@
+"""result.py: `Tuning`, what `vorn.tune` returns: the winning parameters and their cost beside
+the class defaults' and a tuned PID's, and the ways to use them (a controller, a fleet, a
+run, a figure, a configuration file)."""
+
+from __future__ import annotations
+
+import os
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+
+from vorn.tuner.evaluate import SINGLE_CLASSES, fleet_class
+from vorn.tuner.save import config_text, config_values, save_config
+
+
+@dataclass
+class PIDTuning:
+    """The PID baseline tuned on the same runs: its keyword arguments and cost."""
+
+    params: dict[str, Any]
+    cost: float
+
+    def controller(self, n: int = 1) -> Any:
+        from vorn.pid import PID
+
+        return PID(**self.params, n=n)
+
+
+@dataclass
+class Tuning:
+    """The result of `vorn.tune`.
+
+    params        the constructor's keyword arguments of the winner
+    cost          its cost (the objective over the scenarios, penalties included)
+    default_cost  the class defaults' cost on the same runs (with the same input limits)
+    pid           a PID tuned on the same runs with the same budget (`PIDTuning`), or None
+    history       the best cost so far after every generation
+    """
+
+    form: str
+    params: dict[str, Any]
+    cost: float
+    default_cost: float
+    pid: PIDTuning | None
+    history: list[float]
+    evaluations: int
+    generations: int
+    elapsed: float
+    interrupted: bool
+    objective: tuple[str, str]
+    plant: Any = field(repr=False)
+    setpoint: np.ndarray = field(repr=False)
+    noise: float = 0.0
+    seed: int = 0
+
+    def controller(self) -> Any:
+        """A new single controller with the winning parameters."""
+        return SINGLE_CLASSES[self.form](**self.params)
+
+    def fleet(self, n: int) -> Any:
+        """A new fleet of `n` controllers with the winning parameters."""
+        cls = fleet_class(self.form)
+        if cls is None:
+            raise ImportError("controller fleets are not built into this installation of vorn")
+        return cls(n, **self.params)
+
+    def run(self, controller: Any = None) -> Any:
+        """A `Run` of the winner (or of `controller`) on the tuning's plant and set point,
+        with its measurement noise (seeded as the tuning was)."""
+        from vorn.simulation import simulate
+
+        return simulate(self.controller() if controller is None else controller,
+                        self.plant, self.setpoint, noise=self.noise, seed=self.seed)
+
+    def plot(self, path: str | os.PathLike[str] | None = None) -> Any:
+        """The winner against the tuned PID and the class defaults on the tuning's run: one
+        output panel above one input panel; saved to `path`, else the Figure returned."""
+        from vorn.tuner.figure import plot_tuning
+
+        return plot_tuning(self, path)
+
+    def config(self) -> tuple[Any, ...]:
+        """The parameters as the 11-tuple that `load_config_from_yaml` returns."""
+        defaults = SINGLE_CLASSES[self.form]().__getnewargs__()
+        return config_values(self.params, defaults)
+
+    def yaml(self) -> str:
+        """The configuration file's text."""
+        return config_text(self.config(), self._header())
+
+    def save(self, path: str | os.PathLike[str]) -> None:
+        """Writes the parameters as a YAML configuration file that `load_config_from_yaml`
+        reads back to exactly `params` (atomically: never half a file)."""
+        save_config(path, self.config(), self._header())
+
+    def _header(self) -> str:
+        name = self.objective[0].upper()
+        plant = self.plant if isinstance(self.plant, str) else type(self.plant).__name__
+        lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g} "
+                 f"(class defaults {self.default_cost:.6g}"
+                 + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
+        if self.interrupted:
+            lines.append("interrupted: the best parameters found before the search was stopped")
+        return "\n".join(lines)

@@ -1,0 +1,77 @@
+"""save.py: a controller's keyword arguments written as the YAML configuration file that
+`load_config_from_yaml` reads, so that it reads back to exactly the same values.
+
+Doubles are written as their shortest round-trip text (repr), infinities and NaN in YAML's
+spelling; the file is written to a temporary file beside the target, read back and compared,
+and only then renamed over the target, so a reader never sees half a file.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import tempfile
+from typing import Any, Mapping
+
+from vorn import _vorn_core as core
+
+# The configuration file's keys, in the loader's order, with the keyword each one holds.
+KEYS = (("eta", "eta"), ("mu", "mu"), ("rho", "rho"), ("lambda_", "lambda_"), ("eps", "eps"),
+        ("L_y", "l_y"), ("L_u", "l_u"), ("initial_phi", "initial_phi"), ("u0", "u0"),
+        ("u_min", "u_min"), ("u_max", "u_max"))
+
+
+def _number(value: float) -> str:
+    if math.isnan(value):
+        return ".nan"
+    if math.isinf(value):
+        return ".inf" if value > 0 else "-.inf"
+    return repr(float(value))
+
+
+def config_values(params: Mapping[str, Any], defaults: tuple[Any, ...]) -> tuple[Any, ...]:
+    """The loader's 11-tuple for `params`, with `defaults` (the class's) for what is missing."""
+    return tuple(params.get(keyword, default) for (_, keyword), default in zip(KEYS, defaults))
+
+
+def config_text(values: tuple[Any, ...], header: str = "") -> str:
+    """The YAML text of the loader's 11-tuple `values`."""
+    lines = [f"# {line}" for line in header.splitlines()]
+    for (key, _), value in zip(KEYS, values):
+        if value is None:
+            lines.append(f"{key}: null")
+        elif key in ("L_y", "L_u"):
+            lines.append(f"{key}: {int(value)}")
+        else:
+            lines.append(f"{key}: {_number(float(value))}")
+    return "\n".join(lines) + "\n"
+
+
+def _same(a: tuple[Any, ...], b: tuple[Any, ...]) -> bool:
+    # NaN equals NaN here; -0.0 and 0.0 differ.
+    return all(repr(float(x)) == repr(float(y)) if isinstance(x, float) or isinstance(y, float)
+               else x == y for x, y in zip(a, b))
+
+
+def save_config(path: str | os.PathLike[str], values: tuple[Any, ...], header: str = "") -> None:
+    """Writes `values` (the loader's 11-tuple) to `path` atomically, after checking that the
+    loader reads the new file back to exactly `values`."""
+    path = os.fspath(path)
+    directory = os.path.dirname(os.path.abspath(path))
+    fd, temporary = tempfile.mkstemp(prefix=".vorn-", suffix=".yaml", dir=directory)
+    try:
+        with os.fdopen(fd, "w", encoding="utf-8") as stream:
+            stream.write(config_text(values, header))
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.chmod(temporary, 0o644)
+        back = core.load_config_from_yaml(True, temporary)
+        if not _same(tuple(back), values):
+            raise ValueError(f"the configuration file would not read back to the same values: {back!r}")
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise

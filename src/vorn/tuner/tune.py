@@ -1,0 +1,266 @@
+"""tune.py: `vorn.tune`, the search for a controller's parameters on a plant.
+
+    tune(form, plant, setpoint, *, budget=30.0, seed=0, scenarios=1, noise=0.0,
+         objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
+         executor=None, start=None, spread=0.1, pid=True, max_generations=None,
+         max_evaluations=None, progress=None, on_interrupt="raise") -> Tuning
+
+Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
+members (or one per worker of `executor`). Every scenario draws its own measurement noise
+(standard deviation `noise`); on a built-in plant the scenarios after the first, the
+nominal plant, also spread its coefficients by up to ±`spread`. With
+`pid` the budget is shared evenly between the adaptive controller and a PID tuned on the
+same runs, so both searches get the same time and the whole call takes about `budget`
+seconds.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import time
+from concurrent.futures import Executor
+from typing import Any, Callable, Mapping, Sequence
+
+import numpy as np
+
+from vorn import plants as builtin
+from vorn.simulation import schedule
+from vorn.tuner import evaluate
+from vorn.tuner.cost import DIVERGED_COST, parse_objective
+from vorn.tuner.loop import PlantError
+from vorn.tuner.result import PIDTuning, Tuning
+from vorn.tuner.save import KEYS
+from vorn.tuner.search import Progress, SearchResult, cma_search, import_cma
+from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
+
+# A candidate whose run raised inside the plant costs more than any that diverged.
+RAISED_COST = 4.0 * DIVERGED_COST
+# The PID's default gain bounds (per sample, positive plant gain; flipped for a negative one).
+PID_BOUNDS = {"kp": (1e-3, 10.0), "ki": (1e-4, 10.0), "kd": (1e-4, 10.0)}
+
+
+def _check_budget(budget: Any) -> float:
+    try:
+        value = float(budget)
+    except (TypeError, ValueError):
+        raise TypeError(f"budget must be a number of seconds, not {budget!r}") from None
+    if not (value > 0.0 and math.isfinite(value)):
+        raise ValueError(f"budget must be a positive, finite number of seconds, not {budget!r}")
+    return value
+
+
+def _check_count(name: str, value: Any, low: int = 1) -> int:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < low:
+        raise ValueError(f"{name} must be a whole number of at least {low}, not {value!r}")
+    return int(value)
+
+
+def _setpoint(setpoint: Any, plant: Any) -> np.ndarray:
+    if isinstance(setpoint, (int, np.integer)) and not isinstance(setpoint, bool):
+        steps = _check_count("the number of steps", setpoint, 2)
+        target = plant if isinstance(plant, str) else type(plant)
+        return schedule(target, steps)
+    yd = np.array(setpoint, dtype=float)
+    if yd.ndim != 1 or len(yd) < 2:
+        raise ValueError(f"the set point must be a 1-D array of at least 2 samples (or a number of "
+                         f"steps for a built-in plant), not shape {yd.shape}")
+    if not np.isfinite(yd).all():
+        raise ValueError("the set point must be finite")
+    return yd
+
+
+def _plant(plant: Any) -> Any:
+    if isinstance(plant, str):
+        if plant not in builtin.PLANTS:
+            raise ValueError(f"unknown plant {plant!r}; the built-in plants are {', '.join(builtin.PLANTS)}")
+        if builtin.PLANTS[plant].dim != 1:
+            raise ValueError(f"the {plant} plant is MIMO; vorn.tune tunes SISO controllers")
+        return plant
+    if not (callable(getattr(plant, "reset", None)) and callable(getattr(plant, "step", None))):
+        raise TypeError(f"the plant must be a built-in plant's name or an object with reset(n) and "
+                        f"step(u), not {type(plant).__name__}")
+    return plant
+
+
+def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
+    """Constructor keywords to start from: a mapping of them, a number (initial_phi), or an
+    estimate vector from `initial_phi_from_data` (its entry of the newest input increment)."""
+    if start is None:
+        return {}
+    if isinstance(start, Mapping):
+        return dict(start)
+    phi = np.atleast_1d(np.asarray(start, dtype=float))
+    if phi.ndim != 1 or len(phi) == 0 or not np.isfinite(phi).all():
+        raise ValueError("start must be a mapping of parameters, a number or a finite estimate vector")
+    if form == "ffdl" and len(phi) > 1 and l_y is None:
+        raise ValueError("an FFDL estimate vector as start needs l_y, to find its input entries")
+    s = int(l_y or 0) if form == "ffdl" and len(phi) > 1 else 0
+    if s >= len(phi):
+        raise ValueError(f"the estimate vector has {len(phi)} entries; l_y = {l_y} leaves no input entry")
+    return {"initial_phi": float(phi[s])}
+
+
+def _class_defaults(form: str, space: SearchSpace) -> dict[str, Any]:
+    """The class defaults as a point of `space`, initial_phi with the space's sign."""
+    values = evaluate.SINGLE_CLASSES[form]().__getnewargs__()
+    params = {keyword: value for (_, keyword), value in zip(KEYS, values)}
+    params["initial_phi"] = _sign(space) * abs(params["initial_phi"])
+    return params
+
+
+def _sign(space: SearchSpace) -> float:
+    for d in space.dimensions:
+        if d.name == "initial_phi":
+            return -1.0 if d.high <= 0.0 else 1.0
+    return -1.0 if space.fixed.get("initial_phi", 1.0) < 0.0 else 1.0
+
+
+def _pid_space(sign: float, u_min: float | None, u_max: float | None) -> SearchSpace:
+    dims = []
+    for name, (low, high) in PID_BOUNDS.items():
+        if sign < 0.0:
+            low, high = -high, -low
+        dims.append(Dimension(name, low, high, log=True))
+    fixed = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
+    return SearchSpace("pid", tuple(dims), fixed)
+
+
+def _workers(executor: Executor | None) -> int:
+    if executor is None:
+        return 1
+    count = getattr(executor, "_max_workers", None)
+    client = getattr(executor, "_client", None)
+    if count is None and client is not None:
+        count = sum(client.nthreads().values())
+    return int(count or os.cpu_count() or 1)
+
+
+class _Coster:
+    """The cost function the search calls: one generation in, costs out. A generation whose
+    closed loop raised inside the plant is costed candidate by candidate, so that only the
+    candidates that make the plant raise are penalised; a tuning where every candidate of
+    the first generation raised, or diverged, stops with an error."""
+
+    def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int) -> None:
+        self.problem = problem
+        self.executor = executor
+        self.workers = workers
+        self.generations = 0
+
+    def __call__(self, candidates: Sequence[dict[str, Any]]) -> np.ndarray:
+        error: Exception | None = None
+        try:
+            values = evaluate.costs(self.problem, candidates, self.executor, self.workers)
+        except (PlantError, KeyboardInterrupt):
+            raise
+        except Exception as first:
+            error = first
+            values = np.empty(len(candidates))
+            for i, c in enumerate(candidates):
+                try:
+                    values[i] = evaluate.costs(self.problem, [c])[0]
+                except PlantError:
+                    raise
+                except Exception as each:
+                    error = each
+                    values[i] = RAISED_COST
+        self.generations += 1
+        if self.generations == 1:
+            self._check_first(values, error)
+        return values
+
+    def _check_first(self, values: np.ndarray, error: Exception | None) -> None:
+        if (values >= RAISED_COST).all() and error is not None:
+            raise ValueError(f"the plant raised on every candidate: {type(error).__name__}: {error}") from error
+        if (values >= DIVERGED_COST).all():
+            raise ValueError("every candidate of the first generation diverged (an output beyond 1e6 "
+                             "or not finite): check the plant, the set point and the sign of "
+                             "initial_phi's bounds")
+
+
+def _coefficients(plant: Any, scenarios: int, spread: float, rng: np.random.Generator) -> dict[str, np.ndarray] | None:
+    if not isinstance(plant, str) or scenarios == 1 or spread == 0.0:
+        return None
+    nominal = builtin.PLANTS[plant].coefficients
+    out = {}
+    for key, value in nominal.items():
+        r = rng.uniform(-1.0, 1.0, scenarios)
+        r[0] = 0.0  # scenario 0: the nominal plant
+        out[key] = value * (1.0 + spread * r)
+    return out
+
+
+def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: int = 0,
+         scenarios: int = 1, noise: float = 0.0, objective: Any = "iae",
+         bounds: Mapping[str, Any] | None = None, l_u: int | None = None, l_y: int | None = None,
+         u_min: float | None = None, u_max: float | None = None, executor: Executor | None = None,
+         start: Any = None, spread: float = 0.1, pid: bool = True,
+         max_generations: int | None = None, max_evaluations: int | None = None,
+         progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise") -> Tuning:
+    """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
+    the tracking objective on `plant` along `setpoint`; see the module's docstring."""
+    if form not in FORMS:
+        raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
+    objective_name, how = parse_objective(objective)
+    budget = _check_budget(budget)
+    seed = _check_count("seed", seed, 0)
+    scenarios = _check_count("scenarios", scenarios)
+    noise = builtin.check_noise(noise)
+    spread = float(spread)
+    if not 0.0 <= spread < 1.0:
+        raise ValueError(f"spread must be at least 0 and below 1, not {spread}")
+    if on_interrupt not in ("raise", "return"):
+        raise ValueError(f"on_interrupt must be 'raise' or 'return', not {on_interrupt!r}")
+    for name, limit in (("max_generations", max_generations), ("max_evaluations", max_evaluations)):
+        if limit is not None:
+            _check_count(name, limit)
+    if executor is not None and not callable(getattr(executor, "submit", None)):
+        raise TypeError(f"executor must be a concurrent.futures.Executor, not {type(executor).__name__}")
+    plant = _plant(plant)
+    yd = _setpoint(setpoint, plant)
+    begin = _start(form, start, l_y)
+    space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
+                        initial_phi_sign=float(np.sign(begin.get("initial_phi", 1.0)) or 1.0))
+    x0 = space.encode(begin) if begin else None
+    rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E]))
+    problem = evaluate.Problem(form, plant, len(yd), yd,
+                               noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
+                               _coefficients(plant, scenarios, spread, rng), scenarios,
+                               objective_name, how, float(space.fixed.get("u0", 0.0)))
+    coster = _Coster(problem, executor, _workers(executor))
+    limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
+    import_cma()
+    # The clock runs from here (after the optimiser's import, which can take a second): the
+    # adaptive controller's search ends at its share of the budget, the PID's at the whole.
+    began = time.monotonic()
+    share = budget / 2.0 if pid else budget
+    common: dict[str, Any] = dict(seed=seed, max_generations=max_generations,
+                                  max_evaluations=max_evaluations, progress=progress,
+                                  on_interrupt=on_interrupt)
+    found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
+                       inject=[_class_defaults(form, space)], **common)
+    try:
+        default_cost = float(coster([dict(limits)])[0])
+    except KeyboardInterrupt:
+        if on_interrupt != "return":
+            raise
+        default_cost, found.interrupted = math.nan, True
+    pid_result: PIDTuning | None = None
+    if pid and not found.interrupted:
+        pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
+        pid_found = _search_pid(pid_problem, executor, _sign(space), u_min, u_max,
+                                began + budget - time.monotonic(), common)
+        pid_result = PIDTuning(pid_found.params, pid_found.cost)
+        found.interrupted = pid_found.interrupted
+    return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
+                  found.evaluations, found.generations, time.monotonic() - began, found.interrupted,
+                  (objective_name, how), plant, yd, noise, seed)
+
+
+def _search_pid(problem: evaluate.Problem, executor: Executor | None, sign: float,
+                u_min: float | None, u_max: float | None, budget: float,
+                common: dict[str, Any]) -> SearchResult:
+    coster = _Coster(problem, executor, _workers(executor))
+    coster.generations = 1  # a PID that diverges everywhere is a result, not an error
+    return cma_search(_pid_space(sign, u_min, u_max), coster, budget=budget, stage="pid", **common)

@@ -1,0 +1,269 @@
+"""vorn.tune: seeded searches that repeat exactly, costs that agree with simulate, executors
+that split a generation without changing a cost, penalties, Ctrl-C, and every refusal."""
+
+import importlib.util
+import re
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import vorn
+from vorn.tuner import cost as costs
+from vorn.tuner import evaluate
+from vorn.tuner.space import build_space
+
+STEPS = 240
+# A short search that ends on its generation limit, never on the clock.
+SMALL = dict(budget=60.0, max_generations=3, pid=False)
+
+
+class Lag:
+    """A user plant: first order, y(k+1) = 0.7·y(k) + gain·u(k)."""
+
+    def __init__(self, gain=0.3):
+        self.gain = gain
+
+    def reset(self, n):
+        self.y = np.zeros(n)
+        return self.y.copy()
+
+    def step(self, u):
+        self.y = 0.7 * self.y + self.gain * u
+        return self.y.copy()
+
+
+class Raising(Lag):
+    """Raises once an input exceeds `limit` in magnitude (every input when limit < 0)."""
+
+    def __init__(self, limit):
+        super().__init__()
+        self.limit = limit
+        self.raised = 0
+
+    def step(self, u):
+        if self.limit < 0 or np.any(np.abs(u) > self.limit):
+            self.raised += 1
+            raise RuntimeError("actuator fault")
+        return super().step(u)
+
+
+class Interrupting(Lag):
+    """Raises KeyboardInterrupt at its `after`-th step call, as a Ctrl-C would."""
+
+    def __init__(self, after):
+        super().__init__()
+        self.calls = 0
+        self.after = after
+
+    def step(self, u):
+        self.calls += 1
+        if self.calls == self.after:
+            raise KeyboardInterrupt
+        return super().step(u)
+
+
+def square(steps=STEPS, levels=(1.0, 2.0), hold=60):
+    return np.asarray(levels)[(np.arange(steps) // hold) % len(levels)]
+
+
+def summary(t):
+    return (t.params, t.cost, t.history, t.default_cost, t.evaluations)
+
+
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+def test_a_seeded_search_repeats_exactly_and_leaves_numpy_alone(form):
+    state = np.random.get_state()
+    first = vorn.tune(form, "dead-time", STEPS, seed=3, **SMALL)
+    again = vorn.tune(form, "dead-time", STEPS, seed=3, **SMALL)
+    assert summary(first) == summary(again)
+    assert first.generations == 3 and len(first.history) == 3
+    assert first.history == sorted(first.history, reverse=True)
+    after = np.random.get_state()
+    assert after[0] == state[0] and np.array_equal(after[1], state[1]) and after[2:] == state[2:]
+    other = vorn.tune(form, "dead-time", STEPS, seed=4, **SMALL)
+    assert other.params != first.params
+
+
+def test_the_winner_beats_the_defaults_and_its_cost_is_the_runs_iae():
+    t = vorn.tune("pfdl", Lag(), square(), budget=60.0, max_generations=6, seed=1, pid=True)
+    assert t.cost < t.default_cost
+    run = t.run()
+    assert t.cost == pytest.approx(float(run.metrics.iae[0]), rel=1e-12)
+    assert not run.diverged[0]
+    assert t.pid is not None and np.isfinite(t.pid.cost)
+    pid_run = t.run(t.pid.controller())
+    assert t.pid.cost == pytest.approx(float(pid_run.metrics.iae[0]), rel=1e-12)
+    assert type(t.controller()) is vorn.PFDLController
+
+
+@pytest.mark.parametrize("objective", ["ise", "itae", ("iae", "worst")])
+def test_objectives_and_scenarios(objective):
+    t = vorn.tune("cfdl", "dead-time", STEPS, objective=objective, scenarios=3, noise=0.01, seed=2, **SMALL)
+    assert t.objective == ((objective, "mean") if isinstance(objective, str) else objective)
+    assert np.isfinite(t.cost) and t.cost < costs.DIVERGED_COST
+
+
+def test_a_negative_plant_is_tuned_from_a_warm_start_with_its_sign():
+    plant = Lag(gain=-0.3)
+    rng = np.random.default_rng(0)
+    u = rng.standard_normal(300)
+    y = np.zeros(300)
+    for k in range(299):
+        y[k + 1] = 0.7 * y[k] - 0.3 * u[k]
+    phi = vorn.initial_phi_from_data(u, y, form="pfdl", l_u=2)
+    assert phi[0] < 0
+    t = vorn.tune("pfdl", plant, square(), start=phi, l_u=2, seed=0, **SMALL)
+    assert t.params["initial_phi"] < 0 and t.params["l_u"] == 2
+    assert t.cost < costs.DIVERGED_COST
+
+
+def test_an_executor_splits_generations_without_changing_any_cost():
+    alone = vorn.tune("pfdl", "nonlinear", STEPS, seed=5, scenarios=2, noise=0.01, **SMALL)
+    with ThreadPoolExecutor(2) as pool:
+        split = vorn.tune("pfdl", "nonlinear", STEPS, seed=5, scenarios=2, noise=0.01, executor=pool, **SMALL)
+    assert summary(split) == summary(alone)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("distributed") is None, reason="dask.distributed not installed")
+def test_a_dask_cluster_runs_the_generations():
+    from distributed import Client, LocalCluster
+
+    alone = vorn.tune("cfdl", "dead-time", STEPS, seed=6, **SMALL)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=False, dashboard_address=None) as cluster:
+        with Client(cluster) as client:
+            spread = vorn.tune("cfdl", "dead-time", STEPS, seed=6, executor=client.get_executor(), **SMALL)
+    assert summary(spread) == summary(alone)
+
+
+def test_a_plant_that_raises_for_some_inputs_only_penalises_those_candidates():
+    plant = Raising(limit=2.5)
+    t = vorn.tune("pfdl", plant, square(), seed=0, **SMALL)
+    assert plant.raised > 0
+    assert t.cost < costs.DIVERGED_COST
+    assert np.abs(t.run().u).max() <= 2.5
+
+
+def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
+    with pytest.raises(KeyboardInterrupt):
+        vorn.tune("cfdl", Interrupting(after=3 * STEPS), square(), seed=0, **SMALL)
+    t = vorn.tune("cfdl", Interrupting(after=2 * STEPS + 5), square(), seed=0, on_interrupt="return",
+                  budget=60.0, max_generations=10)
+    assert t.interrupted and t.generations == 2 and t.pid is None
+
+
+@pytest.mark.parametrize("call, message", [
+    (dict(form="pid"), "unknown form"),
+    (dict(objective="mse"), "unknown objective"),
+    (dict(objective=("iae", "median")), "unknown aggregate"),
+    (dict(budget=0), "budget must be a positive"),
+    (dict(budget=-1.0), "budget must be a positive"),
+    (dict(budget=float("nan")), "budget must be a positive"),
+    (dict(scenarios=0), "scenarios must be"),
+    (dict(bounds={"rho": (0.5, 0.1)}), "inverted"),
+    (dict(bounds={"eta": (3.0, 4.0)}), "eta must meet"),
+    (dict(bounds={"lambda_": (-2.0, -1.0)}), "lambda_ must include positive"),
+    (dict(bounds={"gain": (1.0, 2.0)}), "cannot search gain"),
+    (dict(bounds={"l_u": (3, 1)}), "bounds of l_u"),
+    (dict(l_y=1), "pfdl takes l_y = 0"),
+    (dict(u_min=2.0, u_max=1.0), "u_min"),
+    (dict(plant="coupled"), "MIMO"),
+    (dict(plant="no-such-plant"), "unknown plant"),
+    (dict(setpoint=[1.0, np.nan, 1.0]), "finite"),
+    (dict(noise=-0.1), "noise"),
+])
+def test_bad_input_is_refused_with_a_clear_error(call, message):
+    kwargs = dict(form="pfdl", plant="dead-time", setpoint=STEPS, **SMALL)
+    kwargs.update(call)
+    with pytest.raises(ValueError, match=message):
+        vorn.tune(kwargs.pop("form"), kwargs.pop("plant"), kwargs.pop("setpoint"), **kwargs)
+
+
+class WrongShape(Lag):
+    def step(self, u):
+        return np.zeros(len(u) + 1)
+
+
+class NotANumber(Lag):
+    def step(self, u):
+        return np.full(len(u), np.nan)
+
+
+@pytest.mark.parametrize("plant, message", [
+    (Raising(limit=-1.0), "raised on every candidate"),
+    (WrongShape(), r"shape \(\d+,\)"),
+    (NotANumber(), "every candidate of the first generation diverged"),
+])
+def test_a_broken_plant_stops_the_tuning_with_a_clear_error(plant, message):
+    with pytest.raises(ValueError, match=message):
+        vorn.tune("cfdl", plant, square(), seed=0, **SMALL)
+
+
+def test_a_plant_without_the_protocol_is_refused():
+    with pytest.raises(TypeError, match="reset"):
+        vorn.tune("cfdl", object(), square(), **SMALL)
+
+
+def test_the_search_space_keeps_every_candidate_valid():
+    space = build_space("ffdl", {"initial_phi": (-5.0, -0.05), "mu": 0.5}, u_min=-1.0)
+    names = [d.name for d in space.dimensions]
+    assert names == ["eta", "rho", "lambda_", "initial_phi", "l_y", "l_u"]
+    assert space.fixed == {"mu": 0.5, "u_min": -1.0}
+    for corner in (np.zeros(space.size), np.ones(space.size), np.full(space.size, 0.5)):
+        params = space.decode(corner)
+        vorn.FFDLController(**params)  # validation and the form's rule pass
+        assert params["initial_phi"] < 0
+    log_dim = space.dimensions[names.index("lambda_")]
+    assert log_dim.log and log_dim.decode(0.5) == pytest.approx(np.sqrt(0.001 * 100.0))
+    point = space.decode(np.full(space.size, 0.3))
+    assert space.decode(space.encode(point)) == pytest.approx(point, rel=1e-12)
+
+
+def test_penalties_rank_a_chattering_or_diverged_loop_behind_a_smooth_one():
+    steps = 100
+    yd = np.ones((steps, 3))
+    y = np.ones((steps, 3))
+    y[:5] = 0.0
+    u = np.ones((steps, 3))
+    u[:, 1] += 0.5 * (-1.0) ** np.arange(steps)  # chatters around the same level
+    diverged_at = np.array([steps, steps, 40])
+    c = costs.member_costs("iae", yd, y, u, diverged_at)
+    assert c[0] == pytest.approx(5.0)
+    assert c[1] > 2 * c[0]
+    assert c[2] >= costs.DIVERGED_COST
+    itae = costs.member_costs("itae", yd, y, u, np.full(3, steps))
+    assert itae[0] == pytest.approx(0 + 1 + 2 + 3 + 4)
+
+
+def test_the_readme_example_prints_what_it_claims(tmp_path, monkeypatch, capsys):
+    text = (Path(__file__).resolve().parents[1] / "README.md").read_text(encoding="utf-8")
+    section = text.split("## Tuning a loop", 1)[1]
+    code, claimed = re.findall(r"```(?:python)?\n(.*?)```", section, re.S)[:2]
+    monkeypatch.chdir(tmp_path)
+    exec(compile(code, "README.md", "exec"), {})
+    assert capsys.readouterr().out == claimed
+    assert vorn.load_config_from_yaml(True, str(tmp_path / "heater.yaml"))[6] == 5
+
+
+@pytest.mark.skipif(not hasattr(vorn, "FFDLFleet"), reason="controller fleets are not built")
+@pytest.mark.parametrize("form", ["cfdl", "ffdl"])
+def test_fleets_cost_every_candidate_as_single_controllers_do(monkeypatch, form):
+    kwargs = dict(seed=7, scenarios=2, noise=0.02, u_min=-1.5, u_max=1.5, **SMALL)
+    batched = vorn.tune(form, "nonlinear", STEPS, **kwargs)
+    monkeypatch.setattr(evaluate, "fleet_class", lambda form: None)
+    singles = vorn.tune(form, "nonlinear", STEPS, **kwargs)
+    assert summary(batched) == summary(singles)
+    fleet = batched.fleet(3)
+    assert len(fleet) == 3 and fleet[1].__getnewargs__() == batched.controller().__getnewargs__()
+
+
+@pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None, reason="matplotlib not installed")
+def test_plot_draws_the_winner_the_pid_and_the_defaults(tmp_path):
+    t = vorn.tune("cfdl", "dead-time", STEPS, seed=0, budget=60.0, max_generations=2)
+    t.plot(tmp_path / "t.png")
+    assert (tmp_path / "t.png").read_bytes()[:4] == b"\x89PNG"
+    figure = t.plot()
+    labels = [line.get_label() for line in figure.axes[0].lines]
+    assert labels[0] == "set point" and [x.split(" (")[0] for x in labels[1:]] == [
+        "tuned CFDL", "tuned PID", "class defaults"]

@@ -1,0 +1,76 @@
+"""`vorn tune` through subprocess: the written file replays with `vorn run` to the same IAE,
+progress lines when not on a terminal, Ctrl-C, and one-line errors."""
+
+import os
+import re
+import signal
+import subprocess
+import sys
+
+import pytest
+
+import vorn
+from vorn.cli import main
+
+
+def command(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "vorn", *args], capture_output=True, text=True,
+                          encoding="utf-8", cwd=cwd, timeout=120)
+
+
+def test_the_written_file_replays_with_run_to_the_same_iae(tmp_path):
+    done = command("tune", "--form", "cfdl", "--plant", "dead-time", "--budget", "1.5", "--steps", "240",
+                   "--out", "t.yaml", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    tuned = float(re.search(r"IAE (\S+) tuned", done.stdout).group(1))
+    assert "with the tuned PID (kp=" in done.stdout
+    assert re.search(r"^pid: generation \d+", done.stderr, re.M)  # plain progress lines off a terminal
+    params = vorn.load_config_from_yaml(True, str(tmp_path / "t.yaml"))
+    replay = command("run", "--form", "cfdl", "--plant", "dead-time", "--config", "t.yaml", "--steps", "240",
+                     cwd=tmp_path)
+    assert replay.returncode == 0, replay.stderr
+    row = next(line.split() for line in replay.stdout.splitlines() if line.startswith("CFDLController"))
+    assert float(row[3]) == pytest.approx(tuned, abs=6e-4)
+    assert params[5:7] == (0, 1)
+
+
+@pytest.mark.parametrize("save", [False, True])
+def test_ctrl_c_prints_the_best_so_far_and_writes_only_when_asked(tmp_path, save):
+    args = [sys.executable, "-m", "vorn", "tune", "--form", "pfdl", "--plant", "tank", "--budget", "60",
+            "--out", "t.yaml", *(["--save-interrupted"] if save else [])]
+    with subprocess.Popen(args, cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as p:
+        first = p.stderr.readline()  # the first generation is done
+        assert first.startswith("pfdl: generation"), first
+        for _ in range(10):  # a signal that lands inside a finaliser is lost: press again
+            p.send_signal(signal.SIGINT)
+            try:
+                out, err = p.communicate(timeout=3)
+                break
+            except subprocess.TimeoutExpired:
+                continue
+    assert p.returncode == 130, err
+    assert "interrupted" in err and "tuned" in out
+    assert (tmp_path / "t.yaml").exists() == save
+    if save:
+        assert "interrupted" in (tmp_path / "t.yaml").read_text(encoding="utf-8")
+    assert [name for name in os.listdir(tmp_path) if name.startswith(".vorn-")] == []
+
+
+@pytest.mark.parametrize("args, expected", [
+    (["--budget", "0"], "invalid budget '0'"),
+    (["--budget", "nan"], "invalid budget"),
+    (["--noise", "-1"], "noise must be"),
+    (["--scenarios", "0"], "invalid number of scenarios"),
+    (["--plant", "coupled"], "invalid choice"),
+    (["--l-u", "0"], "l_u must be at least 1"),
+    (["--u-min", "2", "--u-max", "1"], "u_min"),
+])
+def test_bad_arguments_end_in_one_line(tmp_path, capsys, args, expected):
+    base = {"--form": "pfdl", "--plant": "dead-time", "--budget": "1"}
+    for flag, value in zip(args[::2], args[1::2]):
+        base[flag] = value
+    out = str(tmp_path / "t.yaml")
+    assert main(["tune", *[x for pair in base.items() for x in pair], "--out", out]) == 2
+    err = capsys.readouterr().err
+    assert expected in err and len(err.strip().splitlines()) == 1
+    assert not (tmp_path / "t.yaml").exists()

@@ -1,0 +1,61 @@
+"""vorn.initial_phi_from_data: the estimate of synthetic plants with known gains, the plant's
+sign behind a dead time, and the refusals."""
+
+import numpy as np
+import pytest
+
+import vorn
+
+
+def log(plant, samples=400, seed=0):
+    """A random input and the plant's response: y[k+1] = plant(y history, u history)."""
+    u = np.random.default_rng(seed).standard_normal(samples)
+    y = np.zeros(samples)
+    for k in range(samples - 1):
+        y[k + 1] = plant(y, u, k)
+    return u, y
+
+
+@pytest.mark.parametrize("form, orders, plant, expected", [
+    ("cfdl", {}, lambda y, u, k: 0.5 * u[k], [0.5]),
+    ("pfdl", {"l_u": 2}, lambda y, u, k: -2.0 * u[k], [-2.0, 0.0]),
+    ("pfdl", {"l_u": 2}, lambda y, u, k: 0.7 * u[k] + 0.2 * u[k - 1], [0.7, 0.2]),
+    ("ffdl", {"l_y": 1, "l_u": 1}, lambda y, u, k: 0.8 * y[k] + 0.4 * u[k], [0.8, 0.4]),
+])
+def test_known_gains_are_recovered(form, orders, plant, expected):
+    u, y = log(plant)
+    phi = vorn.initial_phi_from_data(u, y, form=form, **orders)
+    assert phi == pytest.approx(expected, abs=2e-3)
+
+
+@pytest.mark.parametrize("gain", [2.0, -2.0])
+def test_behind_a_dead_time_the_newest_entry_carries_the_plants_sign(gain):
+    u, y = log(lambda y, u, k: 0.8 * y[k] + 0.2 * gain * u[k - 3])
+    phi = vorn.initial_phi_from_data(u, y, form="pfdl", l_u=5)
+    assert np.sign(phi[0]) == np.sign(gain)
+    assert np.argmax(np.abs(phi)) == 3 and phi[3] * gain > 0  # the delayed input's effect
+    controller = vorn.PFDLController(l_u=5, initial_phi=float(phi[0]))
+    controller.set_phi_hat(phi)
+    assert controller.get_phi() == phi.tolist()
+
+
+def test_noise_is_tolerated():
+    u, y = log(lambda y, u, k: 0.5 * u[k], samples=2000)
+    y = y + 0.01 * np.random.default_rng(1).standard_normal(len(y))
+    assert vorn.initial_phi_from_data(u, y, form="cfdl")[0] == pytest.approx(0.5, rel=0.05)
+
+
+@pytest.mark.parametrize("u, y, kwargs, message", [
+    (np.ones(50), np.arange(50.0), {}, "never changes"),
+    (np.arange(50.0), np.arange(49.0), {}, "one entry per sample"),
+    (np.arange(4.0), np.arange(4.0), {}, "too few"),
+    (np.array([0.0, np.nan, 1.0, 2.0, 3.0, 4.0]), np.arange(6.0), {}, "finite"),
+    (np.zeros((5, 2)), np.zeros((5, 2)), {}, "1-D"),
+    (np.arange(50.0), np.arange(50.0), {"form": "mimo"}, "unknown form"),
+    (np.arange(50.0), np.arange(50.0), {"form": "pfdl", "l_y": 1}, "l_y = 0"),
+    (np.arange(50.0), np.arange(50.0), {"l_u": 0}, "at least 1"),
+    (np.arange(50.0), np.arange(50.0), {"ridge": 0.0}, "ridge"),
+])
+def test_bad_logs_are_refused(u, y, kwargs, message):
+    with pytest.raises(ValueError, match=message):
+        vorn.initial_phi_from_data(u, y, **kwargs)
