@@ -727,6 +727,7 @@ def test_mimo_huge_orders_dim_zero(make):
     update must still return [] at once rather than visit every empty layer."""
     code = f"from vorn._vorn_core import *\nc = {make}\nassert c.update([], []) == []"
     try:
-        subprocess.run([sys.executable, "-c", code], timeout=3, check=True)
+        # A sanitized interpreter on a loaded machine may take seconds just to start.
+        subprocess.run([sys.executable, "-c", code], timeout=30 if SANITIZED else 3, check=True)
     except subprocess.TimeoutExpired:
-        pytest.fail(f"{make}.update([], []) did not finish within 3 s")
+        pytest.fail(f"{make}.update([], []) did not finish in time")
