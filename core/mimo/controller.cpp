@@ -46,7 +46,8 @@ Size MimoCore<F>::storage_bytes(const MimoParams& p) {
 }
 
 template <MimoForm F>
-MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std::size_t n_u)
+MimoCore<F>::MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y,
+                      std::size_t n_u)
     : dim_(dim),
       dim2_(dim * dim),
       n_y_(n_y),
@@ -64,7 +65,7 @@ MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std
       det0_(1.0),
       initial_n2_(0.0),
       lead_n2_(0.0),
-      kernels_(linalg::select_kernels()),
+      kernels_(kernels),
       layers_((n_y + n_u) * dim2_),
       initial_(dim2_),
       hist_((n_y + n_u) * dim),
@@ -82,12 +83,12 @@ MimoCore<F>::MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std
 }
 
 template <MimoForm F>
-Expected<MimoCore<F>, MimoParamError> MimoCore<F>::create(const MimoParams& p) {
+Expected<MimoCore<F>, MimoParamError> MimoCore<F>::create(const MimoParams& p, linalg::Kernels kernels) {
     if (auto err = validate(p, F)) return *err;
     const Counts c = layer_counts<F>(p);
     const Size dim = to_size(p.dim);
     if (!storage_bytes(p) || !c.n_y || !c.n_u || !dim) throw std::length_error("MIMO core too large");
-    return MimoCore(p, *dim, *c.n_y, *c.n_u);
+    return MimoCore(p, kernels, *dim, *c.n_y, *c.n_u);
 }
 
 template <MimoForm F>

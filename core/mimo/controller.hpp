@@ -24,9 +24,11 @@ public:
     // Bytes taken by the state and scratch of a core for `params`; empty on overflow.
     static Size storage_bytes(const MimoParams& params);
 
-    // Validates and builds. Sizes are the caller's to check with storage_bytes first: a
-    // count that overflows throws std::length_error, and a failed allocation std::bad_alloc.
-    static Expected<MimoCore, MimoParamError> create(const MimoParams& params);
+    // Validates and builds, computing with `kernels` (the processor's widest variant unless
+    // given). Sizes are the caller's to check with storage_bytes first: a count that
+    // overflows throws std::length_error, and a failed allocation std::bad_alloc.
+    static Expected<MimoCore, MimoParamError> create(
+        const MimoParams& params, linalg::Kernels kernels = linalg::kernels_of(linalg::widest_variant()));
 
     // One sample; y and yd have dim() entries. Returns the new input u(k), which stays
     // valid until the next call. With other lengths nothing changes and u(k−1) is returned.
@@ -59,7 +61,7 @@ public:
     void set_u0(double v) { u0_ = v; }
 
 private:
-    MimoCore(const MimoParams& p, std::size_t dim, std::size_t n_y, std::size_t n_u);
+    MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y, std::size_t n_u);
 
     double* layer_ptr(std::size_t m) { return layers_.data() + m * dim2_; }
     std::span<const double> hist(std::size_t m) const { return {hist_.data() + m * dim_, dim_}; }

@@ -1,9 +1,6 @@
-// kernels.cpp — the instruction-set variants of the matrix passes and the choice among them,
-// made once per process from the processor and the environment.
+// kernels.cpp — the instruction-set variants of the matrix passes and the processor's
+// choice among them.
 #include "core/mimo/kernels.hpp"
-
-#include <cstdlib>
-#include <string_view>
 
 #include "core/mimo/kernels_impl.hpp"
 
@@ -47,55 +44,41 @@ VORN_KERNEL_VARIANT(avx512, __attribute__((target("avx512f"))), 8, 4, 2)
 
 #undef VORN_KERNEL_VARIANT
 
-// Instruction sets in order of width.
-enum class Isa { Portable, Avx2, Avx512 };
+}  // namespace
 
-bool supported(Isa isa) {
-    switch (isa) {
-        case Isa::Portable: return true;
-#if defined(__x86_64__)
-        case Isa::Avx2: return __builtin_cpu_supports("avx2");
-        case Isa::Avx512: return __builtin_cpu_supports("avx512f");
-#else
-        case Isa::Avx2:
-        case Isa::Avx512: return false;
-#endif
+const char* variant_name(KernelVariant v) {
+    switch (v) {
+        case KernelVariant::Avx2: return "avx2";
+        case KernelVariant::Avx512: return "avx512";
+        case KernelVariant::Portable: break;
     }
-    return false;
+    return "portable";
 }
 
-// The widest instruction set that the processor supports and that is no wider than `limit`.
-Isa widest_supported(Isa limit) {
-    for (Isa isa : {Isa::Avx512, Isa::Avx2}) {
-        if (isa <= limit && supported(isa)) return isa;
-    }
-    return Isa::Portable;
-}
-
-// The widest instruction set that `name` allows; a null, empty or unknown name allows every one.
-Isa requested(const char* name) {
-    const std::string_view v = name ? name : "";
-    if (v == "portable") return Isa::Portable;
-    if (v == "avx2") return Isa::Avx2;
-    return Isa::Avx512;
-}
-
-// The table of a supported instruction set.
-Kernels table_for(Isa isa) {
+bool runs_here(KernelVariant v) {
+    switch (v) {
 #if defined(__x86_64__)
-    if (isa == Isa::Avx512) return avx512::table();
-    if (isa == Isa::Avx2) return avx2::table();
+        case KernelVariant::Avx2: return __builtin_cpu_supports("avx2");
+        case KernelVariant::Avx512: return __builtin_cpu_supports("avx512f");
 #endif
-    (void)isa;
+        case KernelVariant::Portable: return true;
+        default: return false;
+    }
+}
+
+Kernels kernels_of(KernelVariant v) {
+    if (!runs_here(v)) return portable::table();
+#if defined(__x86_64__)
+    if (v == KernelVariant::Avx512) return avx512::table();
+    if (v == KernelVariant::Avx2) return avx2::table();
+#endif
     return portable::table();
 }
 
-}  // namespace
-
-Kernels select_kernels() {
-    // The environment is read once: every core of the process computes with the same passes.
-    static const Kernels chosen = table_for(widest_supported(requested(std::getenv(kKernelsVariable))));
-    return chosen;
+KernelVariant widest_variant() {
+    using enum KernelVariant;
+    static const KernelVariant widest = runs_here(Avx512) ? Avx512 : runs_here(Avx2) ? Avx2 : Portable;
+    return widest;
 }
 
 }  // namespace vorn::linalg

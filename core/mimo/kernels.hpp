@@ -1,6 +1,6 @@
-// kernels.hpp — the matrix passes of the MIMO update cycle, picked once per process for the
-// processor it runs on. Every variant gives each entry the same operations in the same
-// order (no fused multiply–add), so all of them return the same bits.
+// kernels.hpp — the matrix passes of the MIMO update cycle in one variant per instruction
+// set, and the processor's choice among them. Every variant gives each entry the same
+// operations in the same order (no fused multiply–add), so all of them return the same bits.
 #pragma once
 
 #include <cstddef>
@@ -28,13 +28,20 @@ struct Kernels {
     double (*lu_determinant)(double* m, std::size_t n, double* panel);
 };
 
-// The environment variable that picks a variant: "portable", "avx2" or "avx512"; unset,
-// empty, "auto" or any other value leaves the choice to the processor. A variant that the
-// processor lacks gives way to the widest one below it that it has.
-constexpr const char* kKernelsVariable = "VORN_MIMO_KERNELS";
+// The variants, in order of width.
+enum class KernelVariant { Portable, Avx2, Avx512 };
+inline constexpr KernelVariant kKernelVariants[] = {KernelVariant::Portable, KernelVariant::Avx2,
+                                                    KernelVariant::Avx512};
 
-// The variant every MIMO core uses: the widest that the processor supports, or the one
-// kKernelsVariable asks for. Chosen on the first call and kept for the whole process.
-Kernels select_kernels();
+// "portable", "avx2" or "avx512".
+const char* variant_name(KernelVariant v);
+// Whether this build carries the variant and the processor can run it.
+bool runs_here(KernelVariant v);
+// The passes of a variant that runs_here; the portable ones for any other.
+Kernels kernels_of(KernelVariant v);
+
+// The widest variant that runs here, whose passes every MIMO core takes unless it is given
+// others: a property of the machine, decided on the first call.
+KernelVariant widest_variant();
 
 }  // namespace vorn::linalg
