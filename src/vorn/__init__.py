@@ -1,6 +1,5 @@
 """vorn: model-free adaptive controllers with a C++ core."""
 
-from vorn import _kernel_choice
 from vorn._vorn_core import (
     CFDLController,
     FFDLController,
@@ -26,9 +25,6 @@ from vorn.run import Run, plot_runs, table
 from vorn.simulation import simulate
 from vorn.identify import initial_phi_from_data
 from vorn.tuner import Tuning, tune
-
-# A misspelt kernel variant fails here, before any MIMO controller is built.
-_kernel_choice.check_environment()
 
 __version__ = "0.1.0"
 
