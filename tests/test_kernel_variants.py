@@ -20,10 +20,12 @@ SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 
 
 def tool(name):
-    """The project environment's copy of a build tool first (scripts/setup installs cmake
-    and ninja there), then the one on PATH."""
-    own = Path(sys.executable).parent / name
-    return str(own) if own.exists() else shutil.which(name)
+    """A build tool: this interpreter's environment's, then the project environment's
+    (scripts/setup installs cmake and ninja there), then the one on PATH."""
+    for own in (Path(sys.executable).parent / name, ROOT / ".venv" / "bin" / name):
+        if own.exists():
+            return str(own)
+    return shutil.which(name)
 
 
 def configure_arguments(build):
