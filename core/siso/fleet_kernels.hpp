@@ -6,11 +6,13 @@
 
 #include <cstddef>
 
+#include "core/siso/fleet_params.hpp"
+
 namespace vorn::fleet_kernels {
 
 // The compact-form fleet's arrays, member i at index i; an absent limit is NaN.
 struct CfdlView {
-    const double *eta, *mu, *rho, *lambda, *eps, *u_min, *u_max;
+    ParamColumns params;
     double* phi_hat;
     const double* phi_reset;
     double *y_prev, *u_prev, *u_prev2;
@@ -25,7 +27,7 @@ struct CfdlLog {
 // vectors component-major (component k of member i at k·n + i).
 struct VectorView {
     std::size_t n, l_y, l_u, m, s;  // members, pseudo-orders, components, sign component
-    const double *eta, *mu, *rho, *lambda, *eps, *u_min, *u_max;
+    ParamColumns params;
     double* phi_hat;
     const double* phi_reset;
     const double* rho_vector;            // full form
