@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "core/checked_size.hpp"
@@ -17,20 +16,17 @@ namespace vorn {
 
 inline constexpr std::size_t kSisoRows = kSisoFields.size();
 
-// The row of `member` in kSisoFields, found while compiling.
-template <class T>
-consteval std::size_t siso_row(T SisoParams::*member) {
-    for (std::size_t r = 0; r < kSisoRows; ++r) {
-        const SisoField& f = kSisoFields[r];
-        if constexpr (std::is_same_v<T, double>) {
-            if (f.real == member) return r;
-        } else if constexpr (std::is_same_v<T, std::uint64_t>) {
-            if (f.count == member) return r;
-        } else {
-            if (f.limit == member) return r;
-        }
-    }
-    throw "not a field of the SISO table";  // not a constant: the call does not compile
+// Whether `f` describes `member`.
+constexpr bool is_field(const SisoField& f, double SisoParams::*m) { return f.real == m; }
+constexpr bool is_field(const SisoField& f, std::uint64_t SisoParams::*m) { return f.count == m; }
+constexpr bool is_field(const SisoField& f, std::optional<double> SisoParams::*m) { return f.limit == m; }
+
+// The row of `member` in kSisoFields, found while compiling (for a member the table lacks,
+// at() runs past its end, which does not compile).
+consteval std::size_t siso_row(auto SisoParams::*member) {
+    std::size_t r = 0;
+    while (!is_field(kSisoFields.at(r), member)) ++r;
+    return r;
 }
 
 // A fleet's columns as the block steps read them, row by row (null for the pseudo-orders).

@@ -21,15 +21,6 @@ namespace vorn::py::fleet {
 // From this many members on, a step runs without the interpreter lock.
 inline constexpr std::size_t kReleaseLockFrom = 1 << 14;
 
-// Writes per-member values (scalar or n) into dst.
-inline void fill_members(std::vector<double>& dst, const Doubles& v) {
-    if (v.scalar) {
-        std::fill(dst.begin(), dst.end(), v.data[0]);
-    } else {
-        std::copy(v.data, v.data + dst.size(), dst.begin());
-    }
-}
-
 // Writes an n×rows member-major matrix (or one row for everyone) into the rows×n
 // component-major array dst.
 inline void fill_rows(std::vector<double>& dst, std::size_t n, std::size_t rows, const Doubles& v) {
@@ -39,7 +30,7 @@ inline void fill_rows(std::vector<double>& dst, std::size_t n, std::size_t rows,
 }
 
 // A new (n, rows) array (or (n,) when rows is 0) from a rows×n component-major array.
-inline Ref rows_to_array(const std::vector<double>& src, std::size_t n, std::size_t rows) {
+inline Ref to_array(const std::vector<double>& src, std::size_t n, std::size_t rows) {
     double* out = nullptr;
     Ref arr = new_array(n, rows, out);
     if (!arr) return arr;
@@ -50,17 +41,25 @@ inline Ref rows_to_array(const std::vector<double>& src, std::size_t n, std::siz
     return arr;
 }
 
-inline Ref flags_to_array(const std::vector<unsigned char>& src) {
+// A new bool array of the flags of n members.
+inline Ref to_array(const std::vector<unsigned char>& src, std::size_t n, std::size_t) {
     unsigned char* out = nullptr;
-    Ref arr = new_flags(src.size(), out);
-    if (arr && !src.empty()) std::memcpy(out, src.data(), src.size());  // an empty vector's data may be null
+    Ref arr = new_flags(n, out);
+    if (arr && n) std::memcpy(out, src.data(), n);  // an empty vector's data may be null
     return arr;
 }
 
-inline bool read_flags(PyObject* o, const char* name, std::vector<unsigned char>& dst) {
+// The reverse of to_array: exactly (n, rows), or (n,) when rows is 0.
+inline bool read_array(PyObject* o, const char* name, std::size_t n, std::size_t rows, std::vector<double>& dst) {
+    Doubles values;
+    if (!read_doubles(o, name, Shape{n, rows}, values)) return false;
+    fill_rows(dst, n, rows ? rows : 1, values);
+    return true;
+}
+inline bool read_array(PyObject* o, const char* name, std::size_t n, std::size_t, std::vector<unsigned char>& dst) {
     Doubles v;
-    if (!read_doubles(o, name, Shape{dst.size()}, v)) return false;
-    for (std::size_t i = 0; i < dst.size(); ++i) dst[i] = v.data[i] != 0.0;
+    if (!read_doubles(o, name, Shape{n}, v)) return false;
+    for (std::size_t i = 0; i < n; ++i) dst[i] = v.data[i] != 0.0;
     return true;
 }
 
@@ -72,7 +71,7 @@ inline bool store_column(PyObject* o, std::size_t r, FleetParams& p) {
     if (limit && o == Py_None) {
         std::fill(p.values[r].begin(), p.values[r].end(), formula::kNoLimit);
     } else if (read_doubles(o, kSisoFields[r].arg, Shape{p.size(), 0, true}, v)) {
-        fill_members(p.values[r], v);
+        fill_rows(p.values[r], p.size(), 1, v);
     } else {
         return false;
     }
@@ -246,7 +245,7 @@ struct FleetClass {
             SharedCall<Core> call(self);
             if (!call) return nullptr;
             Core& core = call.core();
-            return rows_to_array(core.phi_hat(), core.size(), Kind::components(core)).release();
+            return to_array(core.phi_hat(), core.size(), Kind::components(core)).release();
         });
     }
 
@@ -368,36 +367,44 @@ struct FleetClass {
         return Py_BuildValue("(n)", static_cast<Py_ssize_t>(call.core().size()));
     }
 
-    // The whole state of every member, reset values included: the pseudo-orders, the
-    // parameter columns, the limits' flags (keyed as in the table) and the kind's arrays.
+    // fn(key, array, rows) for every array of the pickle state, in order: the parameter
+    // columns, the limits' flags (keyed as in the table), the kind's arrays; `array` is a
+    // std::vector<double>& (rows as in StateArray) or a std::vector<unsigned char>& of flags.
+    template <class F>
+    static bool each_array(Core& core, F&& fn) {
+        FleetParams& p = core.params();
+        for (std::size_t r = 0; r < kSisoRows; ++r) {
+            if (kSisoFields[r].kind != FieldKind::Count && !fn(kSisoFields[r].key, p.values[r], 0)) return false;
+        }
+        for (std::size_t r = 0; r < kSisoRows; ++r) {
+            if (kSisoFields[r].kind == FieldKind::Limit && !fn(flags_key(kSisoFields[r]).c_str(), p.present[r], 0)) {
+                return false;
+            }
+        }
+        for (const auto& s : Kind::state) {
+            if (s.rows && !fn(s.key, s.get(core), s.rows(core))) return false;
+        }
+        if constexpr (Kind::has_rho_vector) return fn("has_rho_vector", core.has_rho_vector(), 0);
+        return true;
+    }
+
+    // The whole state of every member, reset values included: the pseudo-orders, then every
+    // array of each_array.
     static PyObject* getstate(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {
             SharedCall<Core> call(self);
             if (!call) return nullptr;
             Core& core = call.core();
-            FleetParams& p = core.params();
-            const std::size_t n = core.size();
             Ref d(PyDict_New());
             if (!d) return nullptr;
-            bool ok = true;
             for (const SisoField& f : kSisoFields) {
-                if (f.kind == FieldKind::Count) ok = ok && set_state_item(d.get(), f.key, to_py(p.shared.*f.count));
+                if (f.kind == FieldKind::Count && !set_state_item(d.get(), f.key, to_py(core.params().shared.*f.count))) {
+                    return nullptr;
+                }
             }
-            for (std::size_t r = 0; r < kSisoRows; ++r) {
-                if (kSisoFields[r].kind == FieldKind::Count) continue;
-                ok = ok && set_state_item(d.get(), kSisoFields[r].key, rows_to_array(p.values[r], n, 0).release());
-            }
-            for (std::size_t r = 0; r < kSisoRows; ++r) {
-                if (kSisoFields[r].kind != FieldKind::Limit) continue;
-                ok = ok && set_state_item(d.get(), flags_key(kSisoFields[r]).c_str(), flags_to_array(p.present[r]).release());
-            }
-            for (const auto& s : Kind::state) {
-                if (!s.rows) continue;
-                ok = ok && set_state_item(d.get(), s.key, rows_to_array(s.get(core), n, s.rows(core)).release());
-            }
-            if constexpr (std::is_same_v<Kind, FfdlKind>) {
-                ok = ok && set_state_item(d.get(), "has_rho_vector", flags_to_array(core.has_rho_vector()).release());
-            }
+            const bool ok = each_array(core, [&](const char* key, const auto& a, std::size_t rows) {
+                return set_state_item(d.get(), key, to_array(a, core.size(), rows).release());
+            });
             return ok ? d.release() : nullptr;
         });
     }
@@ -419,26 +426,13 @@ struct FleetClass {
             const Py_ssize_t n = first ? PyObject_Length(first.get()) : -1;
             if (n < 0) return nullptr;
             if (!check_size(static_cast<std::uint64_t>(n), base.l_y, base.l_u)) return nullptr;
-            const auto count = static_cast<std::size_t>(n);
-            Core core = Kind::make(FleetParams(count, base));
-            FleetParams& p = core.params();
-            for (std::size_t r = 0; r < kSisoRows; ++r) {
-                const SisoField& f = kSisoFields[r];
-                if (f.kind != FieldKind::Count && !read_state_rows(state, f.key, count, 0, p.values[r])) return nullptr;
-            }
-            for (std::size_t r = 0; r < kSisoRows; ++r) {
-                const SisoField& f = kSisoFields[r];
-                if (f.kind == FieldKind::Limit && !read_state_flags(state, flags_key(f).c_str(), p.present[r])) {
-                    return nullptr;
-                }
-            }
-            for (const auto& s : Kind::state) {
-                if (s.rows && !read_state_rows(state, s.key, count, s.rows(core), s.get(core))) return nullptr;
-            }
-            if constexpr (std::is_same_v<Kind, FfdlKind>) {
-                if (!read_state_flags(state, "has_rho_vector", core.has_rho_vector())) return nullptr;
-            }
-            p.normalise_limits();
+            Core core = Kind::make(FleetParams(static_cast<std::size_t>(n), base));
+            const bool ok = each_array(core, [&](const char* key, auto& a, std::size_t rows) {
+                PyObject* v = state_value(state, key);
+                return v && read_array(v, key, core.size(), rows, a);
+            });
+            if (!ok) return nullptr;
+            core.params().normalise_limits();
             call.core() = std::move(core);
             return none();
         });
@@ -448,18 +442,6 @@ struct FleetClass {
         PyObject* v = PyDict_GetItemString(state, key);
         if (!v) PyErr_SetString(PyExc_KeyError, key);
         return v;
-    }
-    static bool read_state_rows(PyObject* state, const char* key, std::size_t n, std::size_t rows,
-                                std::vector<double>& dst) {
-        PyObject* v = state_value(state, key);
-        Doubles values;
-        if (!v || !read_doubles(v, key, Shape{n, rows}, values)) return false;
-        fill_rows(dst, n, rows ? rows : 1, values);
-        return true;
-    }
-    static bool read_state_flags(PyObject* state, const char* key, std::vector<unsigned char>& dst) {
-        PyObject* v = state_value(state, key);
-        return v && read_flags(v, key, dst);
     }
 };
 

@@ -89,10 +89,19 @@ ClassDef& class_def() {
         {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
         {0, nullptr},
     };
+    auto number = [](std::uint64_t v) { return std::to_string(v); };
+    static const std::string qualified_name = std::string("vorn._vorn_fleet.") + Kind::name,
+                             doc = std::string(Kind::name) +
+                                   "(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=" + number(Kind::default_l_y) +
+                                   ", l_u=" + number(Kind::default_l_u) +
+                                   ", initial_phi=0.5, u0=0.0, u_min=None, u_max=None)\n--\n\nn " + Kind::form_name +
+                                   " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
+                                   "\nbuilt from member i's parameters. Each real parameter is a scalar or one value per "
+                                   "member.";
     static ClassDef d{
-        .qualified_name = Kind::qualified_name,
+        .qualified_name = qualified_name.c_str(),
         .basic_size = instance_size<typename Kind::Core>(),
-        .doc = Kind::doc,
+        .doc = doc.c_str(),
         .new_fn = C::new_fn,
         .repr_fn = C::repr,
         .dealloc_fn = dealloc_instance<typename Kind::Core>,

@@ -1,5 +1,5 @@
-// fleet_kinds.hpp — what differs between CFDLFleet, PFDLFleet and FFDLFleet: names,
-// docstrings and defaults, the form test, the fleet core and the single controller it stands
+// fleet_kinds.hpp — what differs between CFDLFleet, PFDLFleet and FFDLFleet: names and
+// defaults, the form test, the fleet core and the single controller it stands
 // for, the shape of an estimate, and the arrays that make up a member's state (for pickling).
 #pragma once
 
@@ -27,13 +27,8 @@ struct CfdlKind {
     using Single = CfdlController;
     using Log = CfdlFleetLog;
     static constexpr const char* name = "CFDLFleet";
-    static constexpr const char* qualified_name = "vorn._vorn_fleet.CFDLFleet";
     static constexpr const char* single_name = "CFDLController";
-    static constexpr const char* doc =
-        "CFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, u0=0.0, "
-        "u_min=None, u_max=None)\n--\n\n"
-        "n compact-form controllers stepped by one call; member i is bit for bit the CFDLController\n"
-        "built from member i's parameters. Each real parameter is a scalar or one value per member.";
+    static constexpr const char* form_name = "compact-form";
     static constexpr bool has_rho_vector = false;
     static constexpr std::uint64_t default_l_y = 0, default_l_u = 1;
     static constexpr const char* form_message = "CFDL 要求 l_y == 0 且 l_u == 1";
@@ -67,17 +62,8 @@ struct VectorKind {
     using Single = std::conditional_t<Full, FfdlController, PfdlController>;
     using Log = VectorFleetLog;
     static constexpr const char* name = Full ? "FFDLFleet" : "PFDLFleet";
-    static constexpr const char* qualified_name = Full ? "vorn._vorn_fleet.FFDLFleet" : "vorn._vorn_fleet.PFDLFleet";
     static constexpr const char* single_name = Full ? "FFDLController" : "PFDLController";
-    static constexpr const char* doc =
-        Full ? "FFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, u0=0.0, "
-               "u_min=None, u_max=None)\n--\n\n"
-               "n full-form controllers stepped by one call; member i is bit for bit the FFDLController\n"
-               "built from member i's parameters. Each real parameter is a scalar or one value per member."
-             : "PFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, u0=0.0, "
-               "u_min=None, u_max=None)\n--\n\n"
-               "n partial-form controllers stepped by one call; member i is bit for bit the PFDLController\n"
-               "built from member i's parameters. Each real parameter is a scalar or one value per member.";
+    static constexpr const char* form_name = Full ? "full-form" : "partial-form";
     static constexpr bool has_rho_vector = Full;
     static constexpr std::uint64_t default_l_y = Full ? 1 : 0, default_l_u = 2;
     static constexpr const char* form_message = Full ? "FFDL 要求 l_u >= 1" : "PFDL 要求 l_y == 0 且 l_u >= 1";
