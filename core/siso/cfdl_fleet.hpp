@@ -27,6 +27,8 @@ public:
     void update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log = nullptr);
     void reset();
 
+    // Components of each estimate.
+    std::size_t components() const { return 1; }
     std::vector<double>& y_prev() { return y_prev_; }
     std::vector<double>& u_prev() { return u_prev_; }
     std::vector<double>& u_prev2() { return u_prev2_; }

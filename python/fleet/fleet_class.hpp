@@ -219,7 +219,7 @@ struct FleetClass {
     static PyObject* update_logged(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return step_call(self, update_logged_sig, args, nargs, kwnames, [](auto& call, Doubles& y, Doubles& yd) {
             Core& core = call.core();
-            const std::size_t n = core.size(), m = Kind::components(core);
+            const std::size_t n = core.size(), m = core.components();
             double *u, *dy, *dh, *e, *phi;
             Ref ru = new_array(n, 0, u), rdy = new_array(n, 0, dy), rdh = new_array(n, m, dh), re = new_array(n, 0, e),
                 rphi = new_array(n, m, phi);
@@ -245,7 +245,7 @@ struct FleetClass {
             SharedCall<Core> call(self);
             if (!call) return nullptr;
             Core& core = call.core();
-            return to_array(core.phi_hat(), core.size(), Kind::components(core)).release();
+            return to_array(core.phi_hat(), core.size(), core.components()).release();
         });
     }
 
@@ -263,7 +263,7 @@ struct FleetClass {
 
     // set_phi_hat(phi): estimate and reset value of every member, (n, m) or one (m,) row.
     static bool store_phi_hat(Core& core, PyObject* o, const char* name) {
-        const std::size_t n = core.size(), m = Kind::components(core);
+        const std::size_t n = core.size(), m = core.components();
         Doubles v;
         if (!read_doubles(o, name, Shape{n, m, true}, v)) return false;
         fill_rows(core.phi_hat(), n, m, v);
@@ -368,7 +368,8 @@ struct FleetClass {
     }
 
     // fn(key, array, rows) for every array of the pickle state, in order: the parameter
-    // columns, the limits' flags (keyed as in the table), the kind's arrays; `array` is a
+    // columns, the limits' flags (keyed as in the table), the estimates and their reset
+    // values, the kind's arrays; `array` is a
     // std::vector<double>& (rows as in StateArray) or a std::vector<unsigned char>& of flags.
     template <class F>
     static bool each_array(Core& core, F&& fn) {
@@ -381,8 +382,10 @@ struct FleetClass {
                 return false;
             }
         }
+        const std::size_t rows = Kind::estimate_rows(core);
+        if (!fn("phi_hat", core.phi_hat(), rows) || !fn("phi_reset", core.phi_reset(), rows)) return false;
         for (const auto& s : Kind::state) {
-            if (s.rows && !fn(s.key, s.get(core), s.rows(core))) return false;
+            if (s.rows && !fn(s.key, (core.*s.get)(), s.rows(core))) return false;
         }
         if constexpr (Kind::has_rho_vector) return fn("has_rho_vector", core.has_rho_vector(), 0);
         return true;

@@ -13,12 +13,12 @@
 
 namespace vorn::py::fleet {
 
-// An array of the dynamic state, kept rows×n in the core and shown (n, rows) to Python;
-// rows 0 means one value per member, shown (n,).
+// An array of the dynamic state besides the estimates, kept rows×n in the core and shown
+// (n, rows) to Python; rows 0 means one value per member, shown (n,).
 template <class Core>
 struct StateArray {
     const char* key;
-    std::vector<double>& (*get)(Core&);
+    std::vector<double>& (Core::*get)();
     std::size_t (*rows)(const Core&);
 };
 
@@ -36,7 +36,6 @@ struct CfdlKind {
 
     static Size storage_bytes(std::size_t n, std::uint64_t, std::uint64_t) { return Core::storage_bytes(n); }
     static Core make(FleetParams p) { return Core(std::move(p)); }
-    static std::size_t components(const Core&) { return 1; }
     // Rows of an estimate, and of every state array of this form, as Python shows them: 0,
     // one value per member, shape (n,).
     static std::size_t estimate_rows(const Core&) { return 0; }
@@ -47,11 +46,9 @@ struct CfdlKind {
     }
 
     static inline const StateArray<Core> state[] = {
-        {"phi_hat", [](Core& c) -> std::vector<double>& { return c.phi_hat(); }, estimate_rows},
-        {"phi_reset", [](Core& c) -> std::vector<double>& { return c.phi_reset(); }, estimate_rows},
-        {"y_prev", [](Core& c) -> std::vector<double>& { return c.y_prev(); }, estimate_rows},
-        {"u_prev", [](Core& c) -> std::vector<double>& { return c.u_prev(); }, estimate_rows},
-        {"u_prev2", [](Core& c) -> std::vector<double>& { return c.u_prev2(); }, estimate_rows},
+        {"y_prev", &Core::y_prev, estimate_rows},
+        {"u_prev", &Core::u_prev, estimate_rows},
+        {"u_prev2", &Core::u_prev2, estimate_rows},
     };
 };
 
@@ -74,7 +71,6 @@ struct VectorKind {
         return Core::storage_bytes(form, n, l_y, l_u);
     }
     static Core make(FleetParams p) { return Core(form, std::move(p)); }
-    static std::size_t components(const Core& c) { return c.components(); }
     // Rows of an estimate as Python shows it: m, shape (n, m).
     static std::size_t estimate_rows(const Core& c) { return c.components(); }
     static Single member(const Core& c, std::size_t i) {
@@ -89,12 +85,10 @@ struct VectorKind {
     static std::size_t u_rows(const Core& c) { return c.l_u() + 1; }
     static std::size_t y_rows(const Core& c) { return Full ? c.l_y() + 1 : 0; }
     static inline const StateArray<Core> state[] = {
-        {"phi_hat", [](Core& c) -> std::vector<double>& { return c.phi_hat(); }, estimate_rows},
-        {"phi_reset", [](Core& c) -> std::vector<double>& { return c.phi_reset(); }, estimate_rows},
-        {"u_hist", [](Core& c) -> std::vector<double>& { return c.u_hist(); }, u_rows},
-        {Full ? "y_hist" : "y_prev", [](Core& c) -> std::vector<double>& { return c.y_hist(); }, y_rows},
-        // Only the full form has step weights; the partial form's entry reads zero rows.
-        {"rho_vector", [](Core& c) -> std::vector<double>& { return c.rho_vector(); }, Full ? estimate_rows : nullptr},
+        {"u_hist", &Core::u_hist, u_rows},
+        {Full ? "y_hist" : "y_prev", &Core::y_hist, y_rows},
+        // Only the full form has step weights; the partial form leaves them out.
+        {"rho_vector", &Core::rho_vector, Full ? estimate_rows : nullptr},
     };
 };
 
