@@ -16,8 +16,8 @@ Size CfdlFleet::storage_bytes(std::size_t n) {
 CfdlFleet::CfdlFleet(FleetParams params) : FleetBase(std::move(params), 1) { reset(); }
 
 void CfdlFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log) {
-    const fleet_kernels::CfdlView view{params_.columns(), phi_hat_.data(), phi_reset_.data(),
-                                       y_prev_.data(),    u_prev_.data(),  u_prev2_.data()};
+    const fleet_kernels::CfdlView view{
+        step_params(), phi_hat_.data(), phi_reset_.data(), y_prev_.data(), u_prev_.data(), u_prev2_.data()};
     for_each_block(size(), yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
         kernels_->cfdl(view, b, e, y, ydb, u, log);
     });

@@ -33,6 +33,15 @@ protected:
         phi_hat_ = phi_reset_;
     }
 
+    // The parameter columns the block steps read.
+    fleet_kernels::StepParams step_params() {
+        FleetParams& p = params_;
+        return {p.column<&SisoParams::eta>().data(),    p.column<&SisoParams::mu>().data(),
+                p.column<&SisoParams::rho>().data(),    p.column<&SisoParams::lambda>().data(),
+                p.column<&SisoParams::eps>().data(),    p.column<&SisoParams::u_min>().data(),
+                p.column<&SisoParams::u_max>().data()};
+    }
+
     FleetParams params_;
     std::vector<double> phi_hat_, phi_reset_;
     const fleet_kernels::Table* kernels_ = &fleet_kernels::selected();

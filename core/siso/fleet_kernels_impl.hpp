@@ -18,24 +18,7 @@
 // members carry no dependence, which the compiler cannot prove once the bodies are inlined.
 #define VORN_MEMBERS_INDEPENDENT _Pragma("GCC ivdep")
 
-// The parameters a step reads, each from member `begin` of its column on: eta, mu, rho,
-// lambda, eps, and the limits lo and hi (NaN where absent).
-#define VORN_FLEET_PARAMS(view, begin)                                                                           \
-    const double *__restrict eta = body::param<&SisoParams::eta>(view, begin),                                   \
-                             *__restrict mu = body::param<&SisoParams::mu>(view, begin),                         \
-                             *__restrict rho = body::param<&SisoParams::rho>(view, begin),                       \
-                             *__restrict lambda = body::param<&SisoParams::lambda>(view, begin),                 \
-                             *__restrict eps = body::param<&SisoParams::eps>(view, begin),                       \
-                             *__restrict lo = body::param<&SisoParams::u_min>(view, begin),                      \
-                             *__restrict hi = body::param<&SisoParams::u_max>(view, begin)
-
 namespace vorn::fleet_kernels::body {
-
-// Member `begin`'s entry in the column of one parameter.
-template <auto Field, class View>
-VORN_FLEET_KERNEL const double* param(const View& v, std::size_t begin) {
-    return v.params[siso_row(Field)] + begin;
-}
 
 // `pick ? a : b` on the bits, without a branch the vectoriser might not turn into a select.
 VORN_FLEET_KERNEL double select(bool pick, double a, double b) {
@@ -49,8 +32,10 @@ VORN_FLEET_KERNEL void cfdl(const CfdlView& v, std::size_t begin, std::size_t en
     const std::size_t len = end - begin;
     y += begin;
     u += begin;
-    VORN_FLEET_PARAMS(v, begin);
-    const double* __restrict phi_reset = v.phi_reset + begin;
+    const double *__restrict eta = v.eta + begin, *__restrict mu = v.mu + begin, *__restrict rho = v.rho + begin,
+                             *__restrict lambda = v.lambda + begin, *__restrict eps = v.eps + begin,
+                             *__restrict lo = v.u_min + begin, *__restrict hi = v.u_max + begin,
+                             *__restrict phi_reset = v.phi_reset + begin;
     double *__restrict phi_hat = v.phi_hat + begin, *__restrict y_prev = v.y_prev + begin,
                        *__restrict u_prev = v.u_prev + begin, *__restrict u_prev2 = v.u_prev2 + begin;
     VORN_MEMBERS_INDEPENDENT
@@ -82,7 +67,9 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
     const std::size_t n = v.n, m = v.m, l_y = v.l_y, l_u = v.l_u, s = v.s, len = end - begin;
     y += begin;
     u += begin;
-    VORN_FLEET_PARAMS(v, begin);
+    const double *__restrict eta = v.eta + begin, *__restrict mu = v.mu + begin, *__restrict rho = v.rho + begin,
+                             *__restrict lambda = v.lambda + begin, *__restrict eps = v.eps + begin,
+                             *__restrict lo = v.u_min + begin, *__restrict hi = v.u_max + begin;
     // Row k of a component-major array, from this block's first member.
     double* const phi = v.phi_hat + begin;
     const double* const reset_value = v.phi_reset + begin;
@@ -228,7 +215,9 @@ VORN_FLEET_KERNEL void vector_fixed(const VectorView& v, std::size_t begin, std:
     const std::size_t n = v.n, len = end - begin;
     y += begin;
     u += begin;
-    VORN_FLEET_PARAMS(v, begin);
+    const double *__restrict eta = v.eta + begin, *__restrict mu = v.mu + begin, *__restrict rho = v.rho + begin,
+                             *__restrict lambda = v.lambda + begin, *__restrict eps = v.eps + begin,
+                             *__restrict lo = v.u_min + begin, *__restrict hi = v.u_max + begin;
     double* const phi = v.phi_hat + begin;
     const double* const reset_value = v.phi_reset + begin;
     const double* const rv = Full ? v.rho_vector + begin : nullptr;

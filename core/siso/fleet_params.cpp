@@ -50,12 +50,6 @@ SisoParams FleetParams::member(std::size_t i) const {
     return p;
 }
 
-ParamColumns FleetParams::columns() const {
-    ParamColumns c{};
-    for (std::size_t r = 0; r < kSisoRows; ++r) c[r] = values[r].empty() ? nullptr : values[r].data();
-    return c;
-}
-
 void FleetParams::normalise_limits() {
     for (std::size_t r = 0; r < kSisoRows; ++r) {
         for (std::size_t i = 0; i < present[r].size(); ++i) {

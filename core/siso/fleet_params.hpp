@@ -29,9 +29,6 @@ consteval std::size_t siso_row(auto SisoParams::*member) {
     return r;
 }
 
-// A fleet's columns as the block steps read them, row by row (null for the pseudo-orders).
-using ParamColumns = std::array<const double*, kSisoRows>;
-
 struct FleetParams {
     // values[r]: field r of every member, for the fields of kind Real and Limit; a Count
     // field's column stays empty (its value is in `shared`).
@@ -52,7 +49,6 @@ struct FleetParams {
     std::vector<double>& column() {
         return values[siso_row(Field)];
     }
-    ParamColumns columns() const;
     SisoParams member(std::size_t i) const;
     // Member i takes p's per-member fields; the pseudo-orders stay the fleet's.
     void set_member(std::size_t i, const SisoParams& p) { store(p, i, i + 1); }

@@ -45,7 +45,7 @@ VectorFleet::VectorFleet(Form form, FleetParams params)
 }
 
 void VectorFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log) {
-    const fleet_kernels::VectorView view{n_, l_y_, l_u_, m_, s_, params_.columns(), phi_hat_.data(), phi_reset_.data(),
+    const fleet_kernels::VectorView view{step_params(),      n_, l_y_, l_u_, m_, s_, phi_hat_.data(), phi_reset_.data(),
                                          rho_vector_.data(), has_rho_vector_.data(), u_hist_.data(), y_hist_.data()};
     const auto step = form_ == Form::Full ? kernels_->ffdl : kernels_->pfdl;
     for_each_block(n_, yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
