@@ -37,7 +37,7 @@ public:
     void update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log = nullptr);
     void reset();
 
-    // Component-major m×n arrays.
+    // Full form: the step weights, component-major m×n, read where the member's flag is set.
     std::vector<double>& rho_vector() { return rho_vector_; }
     std::vector<unsigned char>& has_rho_vector() { return has_rho_vector_; }
     // (l_u + 1)×n and (l_y + 1)×n; the partial form keeps y_prev as the one row of y_hist.
