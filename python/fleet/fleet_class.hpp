@@ -231,15 +231,6 @@ struct FleetClass {
         });
     }
 
-    static PyObject* reset(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core> call(self);
-            if (!call) return nullptr;
-            call.core().reset();
-            return none();
-        });
-    }
-
     static PyObject* get_phi(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {
             SharedCall<Core> call(self);

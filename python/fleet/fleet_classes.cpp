@@ -70,7 +70,7 @@ PyMethodDef* methods() {
     from.ml_flags |= METH_CLASS;
     return method_table(
         method("update", C::update, kUpdateDoc), method("update_logged", C::update_logged, kUpdateLoggedDoc),
-        method("reset", C::reset, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
+        method("reset", mutator_method<typename Kind::Core, &Kind::Core::reset>, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
         method("get_phi", C::get_phi, kGetPhiDoc),
         one_arg_method<&C::template setter<&C::store_phi_hat>>(
             Kind::name, "set_phi_hat", "phi", "Sets estimate and reset value of every member: shape (n, m), or (m,) for all."),
