@@ -3,6 +3,7 @@
 #include "core/siso/vector_fleet.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "core/siso/fleet_block.hpp"
@@ -89,40 +90,34 @@ FfdlController VectorFleet::ffdl_member(std::size_t i) const {
     return c;
 }
 
-Status<FleetMismatch> VectorFleet::check_member(const SisoParams& p, const std::vector<double>& phi,
-                                                const std::vector<double>& reset,
-                                                const std::vector<double>& u_hist) const {
-    if (auto e = require_exact("l_y", l_y_, static_cast<std::size_t>(p.l_y))) return e;
-    if (auto e = require_exact("l_u", l_u_, static_cast<std::size_t>(p.l_u))) return e;
-    if (auto e = require_exact("phi_hat", m_, phi.size())) return e;
-    if (auto e = require_exact("initial_phi", m_, reset.size())) return e;
-    return require_exact("u_hist", l_u_ + 1, u_hist.size());
-}
-
-Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const PfdlController& c) {
-    if (auto e = check_member(c.params(), c.phi_hat(), c.initial_phi_vector(), c.u_hist())) return e;
-    params_.set_member(i, c.params());
-    set_column(phi_hat_, c.phi_hat(), i);
-    set_column(phi_reset_, c.initial_phi_vector(), i);
-    set_column(u_hist_, c.u_hist(), i);
-    y_hist_[i] = c.y_prev();
-    return std::nullopt;
-}
-
-Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const FfdlController& c) {
-    if (auto e = check_member(c.params(), c.phi_hat(), c.initial_phi_vector(), c.u_hist())) return e;
-    if (auto e = require_exact("y_hist", l_y_ + 1, c.y_hist().size())) return e;
-    if (c.rho_vector()) {
-        if (auto e = require_exact("rho_vector", m_, c.rho_vector()->size())) return e;
+template <class Controller>
+Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const Controller& c) {
+    constexpr bool full = std::is_same_v<Controller, FfdlController>;
+    if (auto e = require_exact("l_y", l_y_, static_cast<std::size_t>(c.params().l_y))) return e;
+    if (auto e = require_exact("l_u", l_u_, static_cast<std::size_t>(c.params().l_u))) return e;
+    if (auto e = require_exact("phi_hat", m_, c.phi_hat().size())) return e;
+    if (auto e = require_exact("initial_phi", m_, c.initial_phi_vector().size())) return e;
+    if (auto e = require_exact("u_hist", l_u_ + 1, c.u_hist().size())) return e;
+    if constexpr (full) {
+        if (auto e = require_exact("y_hist", l_y_ + 1, c.y_hist().size())) return e;
+        if (c.rho_vector()) {
+            if (auto e = require_exact("rho_vector", m_, c.rho_vector()->size())) return e;
+        }
     }
     params_.set_member(i, c.params());
     set_column(phi_hat_, c.phi_hat(), i);
     set_column(phi_reset_, c.initial_phi_vector(), i);
     set_column(u_hist_, c.u_hist(), i);
-    set_column(y_hist_, c.y_hist(), i);
-    has_rho_vector_[i] = c.rho_vector().has_value();
-    if (c.rho_vector()) set_column(rho_vector_, *c.rho_vector(), i);
+    if constexpr (full) {
+        set_column(y_hist_, c.y_hist(), i);
+        has_rho_vector_[i] = c.rho_vector().has_value();
+        if (c.rho_vector()) set_column(rho_vector_, *c.rho_vector(), i);
+    } else {
+        y_hist_[i] = c.y_prev();
+    }
     return std::nullopt;
 }
+template Status<FleetMismatch> VectorFleet::set_member(std::size_t, const PfdlController&);
+template Status<FleetMismatch> VectorFleet::set_member(std::size_t, const FfdlController&);
 
 }  // namespace vorn

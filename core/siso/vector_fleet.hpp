@@ -48,14 +48,12 @@ public:
     // pseudo-orders differ from the fleet's layout is refused, the fleet unchanged.
     PfdlController pfdl_member(std::size_t i) const;
     FfdlController ffdl_member(std::size_t i) const;
-    Status<FleetMismatch> set_member(std::size_t i, const PfdlController& c);
-    Status<FleetMismatch> set_member(std::size_t i, const FfdlController& c);
+    template <class Controller>  // PfdlController or FfdlController
+    Status<FleetMismatch> set_member(std::size_t i, const Controller& c);
 
 private:
     std::vector<double> column(const std::vector<double>& a, std::size_t rows, std::size_t i) const;
     void set_column(std::vector<double>& a, const std::vector<double>& v, std::size_t i);
-    Status<FleetMismatch> check_member(const SisoParams& p, const std::vector<double>& phi,
-                                       const std::vector<double>& reset, const std::vector<double>& u_hist) const;
 
     Form form_;
     std::size_t n_, l_y_, l_u_, m_;
