@@ -49,12 +49,13 @@ template <class Kind, std::size_t... Row>
 std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>) {
     using C = FleetClass<Kind>;
     std::vector<PyMethodDef> table;
-    auto add = [&](std::size_t row, PyMethodDef d) {
-        if (kSisoFields[row].kind != FieldKind::Count) table.push_back(d);
+    auto add = [&]<std::size_t R>(std::integral_constant<std::size_t, R>) {
+        if constexpr (kSisoFields[R].kind != FieldKind::Count) {  // the pseudo-orders have no setter
+            table.push_back(one_arg_method<&C::template setter<&C::template store_field<R>>>(
+                Kind::name, setter_name(R), kSisoFields[R].arg));
+        }
     };
-    (add(Row, one_arg_method<&C::template setter<&C::template store_field<Row>>>(Kind::name, setter_name(Row),
-                                                                                  kSisoFields[Row].arg)),
-     ...);
+    (add(std::integral_constant<std::size_t, Row>()), ...);
     return table;
 }
 
