@@ -7,7 +7,6 @@
 //   apply_pfdl_initial_guess, ffdl_zn_tuning, apply_ffdl_zn_tuning,
 //   ffdl_critical_tuning, apply_ffdl_critical_tuning           tuning helpers
 //   load_config_from_yaml                                      configuration loader
-#include "python/binding/errors.hpp"
 #include "python/binding/module_def.hpp"
 #include "python/registry.hpp"
 
@@ -15,25 +14,16 @@ namespace vorn::py {
 namespace {
 
 int exec_module(PyObject* module) {
-    return guard([&] {
-        if (add_cfdl_class(module) < 0) return -1;
-        if (add_vector_classes(module) < 0) return -1;
-        if (add_mimo_classes(module) < 0) return -1;
-        return add_functions(module);
-    });
+    if (add_cfdl_class(module) < 0) return -1;
+    if (add_vector_classes(module) < 0) return -1;
+    if (add_mimo_classes(module) < 0) return -1;
+    return add_functions(module);
 }
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = module_definition(
-    "_vorn_core",
-    "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。",
-    module_slots);
 
 }  // namespace
 }  // namespace vorn::py
 
-PyMODINIT_FUNC PyInit__vorn_core() { return PyModuleDef_Init(&vorn::py::module_def); }
+PyMODINIT_FUNC PyInit__vorn_core() {
+    return vorn::py::init_module<vorn::py::exec_module>(
+        "_vorn_core", "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。");
+}

@@ -160,6 +160,37 @@ def test_setters_take_a_scalar_row_or_one_value_per_member(method, value):
     assert np.array_equal(fleet.update(y, 1.0), [s.update(float(v), 1.0) for s, v in zip(singles, y)])
 
 
+PAIRS = [(vorn.CFDLFleet, vorn.CFDLController), (vorn.PFDLFleet, vorn.PFDLController),
+         (vorn.FFDLFleet, vorn.FFDLController)]
+
+
+@pytest.mark.parametrize("fleet_cls, single_cls", PAIRS)
+def test_a_fleet_has_the_setters_of_its_class(fleet_cls, single_cls):
+    def setters(cls):
+        return {name for name in dir(cls) if name.startswith("set_")}
+    assert setters(fleet_cls) == setters(single_cls)
+
+
+@pytest.mark.parametrize("fleet_cls, single_cls", PAIRS)
+@pytest.mark.parametrize("setter", ["set_eta", "set_mu", "set_rho", "set_lambda", "set_eps", "set_u0", "set_u_min",
+                                    "set_u_max"])
+def test_each_setter_changes_its_own_field_of_every_member_as_the_class_does(fleet_cls, single_cls, setter):
+    values = [0.25, 3.0, -1.5]
+    fleet = fleet_cls(3)
+    getattr(fleet, setter)(np.array(values))
+    fleet.reset()
+    singles = [single_cls() for _ in values]
+    for single, value in zip(singles, values):
+        getattr(single, setter)(value)
+        single.reset()
+    assert [fleet[i].__getstate__() for i in range(3)] == [s.__getstate__() for s in singles]
+    y = np.array([0.1, -0.2, 0.3])
+    for _ in range(3):
+        results = [s.update(float(v), 1.0) for s, v in zip(singles, y)]
+        expected = [u[0] if isinstance(u, tuple) else u for u in results]  # the compact form returns its record
+        assert np.array_equal(fleet.update(y, 1.0), expected, equal_nan=True)
+
+
 @pytest.mark.parametrize("method, value", [
     ("set_eta", np.ones(2)), ("set_phi_hat", np.ones((3, 2))), ("set_rho_vector", "abc"),
     ("set_initial_phi", np.ones((2, 3))), ("set_u_min", np.array(["x"] * 3)),

@@ -13,19 +13,11 @@ Size CfdlFleet::storage_bytes(std::size_t n) {
     return checked_add(FleetParams::storage_bytes(n), doubles_bytes(checked_mul(n, 5)));
 }
 
-CfdlFleet::CfdlFleet(FleetParams params)
-    : params_(std::move(params)),
-      phi_hat_(params_.initial_phi),
-      phi_reset_(params_.initial_phi),
-      y_prev_(params_.size(), 0.0),
-      u_prev_(params_.u0),
-      u_prev2_(params_.u0) {}
+CfdlFleet::CfdlFleet(FleetParams params) : FleetBase(std::move(params), 1) { reset(); }
 
 void CfdlFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log) {
-    const FleetParams& p = params_;
-    const fleet_kernels::CfdlView view{p.eta.data(),     p.mu.data(),       p.rho.data(),    p.lambda.data(),
-                                       p.eps.data(),     p.u_min.data(),    p.u_max.data(),  phi_hat_.data(),
-                                       phi_reset_.data(), y_prev_.data(),   u_prev_.data(),  u_prev2_.data()};
+    const fleet_kernels::CfdlView view{
+        step_params(), phi_hat_.data(), phi_reset_.data(), y_prev_.data(), u_prev_.data(), u_prev2_.data()};
     for_each_block(size(), yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
         kernels_->cfdl(view, b, e, y, ydb, u, log);
     });
@@ -34,8 +26,8 @@ void CfdlFleet::update(const double* y, const double* yd, bool yd_shared, double
 void CfdlFleet::reset() {
     phi_hat_ = phi_reset_;
     y_prev_.assign(size(), 0.0);
-    u_prev_ = params_.u0;
-    u_prev2_ = params_.u0;
+    u_prev_ = params_.column<&SisoParams::u0>();
+    u_prev2_ = u_prev_;
 }
 
 CfdlController CfdlFleet::member(std::size_t i) const {

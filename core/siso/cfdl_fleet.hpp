@@ -7,15 +7,14 @@
 #include <vector>
 
 #include "core/siso/cfdl_controller.hpp"
-#include "core/siso/fleet_kernels.hpp"
-#include "core/siso/fleet_params.hpp"
+#include "core/siso/fleet_base.hpp"
 
 namespace vorn {
 
 // Where a logged step writes its record; each array has one entry per member.
 using CfdlFleetLog = fleet_kernels::CfdlLog;
 
-class CfdlFleet {
+class CfdlFleet : public FleetBase {
 public:
     // Bytes a fleet of n members holds; empty when the count overflows.
     static Size storage_bytes(std::size_t n);
@@ -23,20 +22,13 @@ public:
     // in the state its controller has after construction.
     explicit CfdlFleet(FleetParams params);
 
-    std::size_t size() const { return params_.size(); }
-
     // One step of every member: y[i], yd[i] (or yd[0] for all when yd_shared) in, u[i] out.
     // `log`, when given, receives the rest of each member's step.
     void update(const double* y, const double* yd, bool yd_shared, double* u, const CfdlFleetLog* log = nullptr);
-    // The block steps this fleet runs (the processor's widest by default).
-    void use_kernels(const fleet_kernels::Table& kernels) { kernels_ = &kernels; }
     void reset();
 
-    FleetParams& params() { return params_; }
-    const FleetParams& params() const { return params_; }
-    std::vector<double>& phi_hat() { return phi_hat_; }
-    std::vector<double>& phi_reset() { return phi_reset_; }
-    const std::vector<double>& phi_hat() const { return phi_hat_; }
+    // Components of each estimate.
+    std::size_t components() const { return 1; }
     std::vector<double>& y_prev() { return y_prev_; }
     std::vector<double>& u_prev() { return u_prev_; }
     std::vector<double>& u_prev2() { return u_prev2_; }
@@ -46,10 +38,7 @@ public:
     void set_member(std::size_t i, const CfdlController& c);
 
 private:
-    FleetParams params_;
-    std::vector<double> phi_hat_, phi_reset_;
     std::vector<double> y_prev_, u_prev_, u_prev2_;
-    const fleet_kernels::Table* kernels_ = &fleet_kernels::selected();
 };
 
 }  // namespace vorn

@@ -8,9 +8,13 @@
 
 namespace vorn::fleet_kernels {
 
-// The compact-form fleet's arrays, member i at index i; an absent limit is NaN.
-struct CfdlView {
+// The parameters the steps read, member i at index i; an absent limit is NaN.
+struct StepParams {
     const double *eta, *mu, *rho, *lambda, *eps, *u_min, *u_max;
+};
+
+// The compact-form fleet's arrays, member i at index i.
+struct CfdlView : StepParams {
     double* phi_hat;
     const double* phi_reset;
     double *y_prev, *u_prev, *u_prev2;
@@ -21,11 +25,9 @@ struct CfdlLog {
     double *delta_y, *delta_u, *e, *phi;
 };
 
-// The vector fleets' arrays: per-member parameters at index i (an absent limit is NaN),
-// vectors component-major (component k of member i at k·n + i).
-struct VectorView {
+// The vector fleets' arrays: vectors component-major (component k of member i at k·n + i).
+struct VectorView : StepParams {
     std::size_t n, l_y, l_u, m, s;  // members, pseudo-orders, components, sign component
-    const double *eta, *mu, *rho, *lambda, *eps, *u_min, *u_max;
     double* phi_hat;
     const double* phi_reset;
     const double* rho_vector;            // full form

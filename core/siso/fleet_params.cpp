@@ -1,63 +1,71 @@
-// fleet_params.cpp — member records in and out of the parameter arrays of a fleet.
+// fleet_params.cpp — member records in and out of the parameter columns of a fleet, each
+// field handled by its kind in the SISO table.
 #include "core/siso/fleet_params.hpp"
+
+#include <algorithm>
 
 namespace vorn {
 
-FleetParams::FleetParams(std::size_t n, const SisoParams& p)
-    : eta(n, p.eta),
-      mu(n, p.mu),
-      rho(n, p.rho),
-      lambda(n, p.lambda),
-      eps(n, p.eps),
-      initial_phi(n, p.initial_phi),
-      u0(n, p.u0),
-      u_min(n, p.u_min.value_or(formula::kNoLimit)),
-      u_max(n, p.u_max.value_or(formula::kNoLimit)),
-      has_u_min(n, p.u_min.has_value()),
-      has_u_max(n, p.u_max.has_value()),
-      l_y(p.l_y),
-      l_u(p.l_u) {}
+namespace {
+
+// One call operator per field kind.
+template <class... Fs>
+struct ByKind : Fs... {
+    using Fs::operator()...;
+};
+
+}  // namespace
+
+FleetParams::FleetParams(std::size_t n, const SisoParams& p) : shared(p), n_(n) {
+    for (std::size_t r = 0; r < kSisoRows; ++r) {
+        if (kSisoFields[r].kind != FieldKind::Count) values[r].resize(n);
+        if (kSisoFields[r].kind == FieldKind::Limit) present[r].resize(n);
+    }
+    store(p, 0, n);
+}
+
+void FleetParams::store(const SisoParams& p, std::size_t begin, std::size_t end) {
+    for (std::size_t r = 0; r < kSisoRows; ++r) {
+        auto fill = [&](auto& column, auto value) { std::fill(column.begin() + begin, column.begin() + end, value); };
+        with_field(kSisoFields[r], p, ByKind{
+            [&](double v) { fill(values[r], v); },
+            [&](const std::optional<double>& v) {
+                fill(values[r], v.value_or(formula::kNoLimit));
+                fill(present[r], static_cast<unsigned char>(v.has_value()));
+            },
+            [](std::uint64_t) {},
+        });
+    }
+}
 
 SisoParams FleetParams::member(std::size_t i) const {
-    SisoParams p;
-    p.eta = eta[i];
-    p.mu = mu[i];
-    p.rho = rho[i];
-    p.lambda = lambda[i];
-    p.eps = eps[i];
-    p.l_y = l_y;
-    p.l_u = l_u;
-    p.initial_phi = initial_phi[i];
-    p.u0 = u0[i];
-    if (has_u_min[i]) p.u_min = u_min[i];
-    if (has_u_max[i]) p.u_max = u_max[i];
+    SisoParams p = shared;
+    for (std::size_t r = 0; r < kSisoRows; ++r) {
+        with_field(kSisoFields[r], p, ByKind{
+            [&](double& v) { v = values[r][i]; },
+            [&](std::optional<double>& v) { v = present[r][i] ? std::optional(values[r][i]) : std::nullopt; },
+            [](std::uint64_t&) {},
+        });
+    }
     return p;
 }
 
-void FleetParams::set_member(std::size_t i, const SisoParams& p) {
-    eta[i] = p.eta;
-    mu[i] = p.mu;
-    rho[i] = p.rho;
-    lambda[i] = p.lambda;
-    eps[i] = p.eps;
-    initial_phi[i] = p.initial_phi;
-    u0[i] = p.u0;
-    u_min[i] = p.u_min.value_or(formula::kNoLimit);
-    u_max[i] = p.u_max.value_or(formula::kNoLimit);
-    has_u_min[i] = p.u_min.has_value();
-    has_u_max[i] = p.u_max.has_value();
-}
-
 void FleetParams::normalise_limits() {
-    for (std::size_t i = 0; i < size(); ++i) {
-        if (!has_u_min[i]) u_min[i] = formula::kNoLimit;
-        if (!has_u_max[i]) u_max[i] = formula::kNoLimit;
+    for (std::size_t r = 0; r < kSisoRows; ++r) {
+        for (std::size_t i = 0; i < present[r].size(); ++i) {
+            if (!present[r][i]) values[r][i] = formula::kNoLimit;
+        }
     }
 }
 
 Size FleetParams::storage_bytes(std::size_t n) {
-    // Nine doubles and two flags per member.
-    return checked_add(doubles_bytes(checked_mul(n, 9)), checked_mul(n, 2));
+    // A double per member for each Real and Limit field, and a flag for each Limit field.
+    std::size_t doubles = 0, flags = 0;
+    for (const SisoField& f : kSisoFields) {
+        doubles += f.kind != FieldKind::Count;
+        flags += f.kind == FieldKind::Limit;
+    }
+    return checked_add(doubles_bytes(checked_mul(n, doubles)), checked_mul(n, flags));
 }
 
 std::string FleetMismatch::message() const {

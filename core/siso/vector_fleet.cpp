@@ -3,6 +3,7 @@
 #include "core/siso/vector_fleet.hpp"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "core/siso/fleet_block.hpp"
@@ -30,31 +31,23 @@ Size VectorFleet::storage_bytes(Form form, std::size_t n, std::uint64_t l_y, std
 }
 
 VectorFleet::VectorFleet(Form form, FleetParams params)
-    : form_(form),
-      n_(params.size()),
-      l_y_(static_cast<std::size_t>(params.l_y)),
-      l_u_(static_cast<std::size_t>(params.l_u)),
+    : FleetBase(std::move(params), components_of(form, params.shared.l_y, params.shared.l_u)),
+      form_(form),
+      n_(params_.size()),
+      l_y_(static_cast<std::size_t>(params_.shared.l_y)),
+      l_u_(static_cast<std::size_t>(params_.shared.l_u)),
       m_(components_of(form, l_y_, l_u_)),
       s_(form == Form::Full ? l_y_ : 0),
-      params_(std::move(params)),
-      phi_reset_(m_ * n_),
       rho_vector_(form == Form::Full ? m_ * n_ : 0, 0.0),
       has_rho_vector_(form == Form::Full ? n_ : 0, 0),
       u_hist_((l_u_ + 1) * n_),
       y_hist_((form == Form::Full ? l_y_ + 1 : 1) * n_, 0.0) {
-    for (std::size_t k = 0; k < m_; ++k) {
-        std::copy(params_.initial_phi.begin(), params_.initial_phi.end(), phi_reset_.begin() + k * n_);
-    }
     reset();
 }
 
 void VectorFleet::update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log) {
-    const FleetParams& p = params_;
-    const fleet_kernels::VectorView view{
-        n_,           l_y_,          l_u_,         m_,          s_,
-        p.eta.data(), p.mu.data(),   p.rho.data(), p.lambda.data(), p.eps.data(),
-        p.u_min.data(), p.u_max.data(), phi_hat_.data(),
-        phi_reset_.data(), rho_vector_.data(), has_rho_vector_.data(), u_hist_.data(), y_hist_.data()};
+    const fleet_kernels::VectorView view{step_params(),      n_, l_y_, l_u_, m_, s_, phi_hat_.data(), phi_reset_.data(),
+                                         rho_vector_.data(), has_rho_vector_.data(), u_hist_.data(), y_hist_.data()};
     const auto step = form_ == Form::Full ? kernels_->ffdl : kernels_->pfdl;
     for_each_block(n_, yd, yd_shared, [&](std::size_t b, std::size_t e, const double* ydb) {
         step(view, b, e, y, ydb, u, log);
@@ -63,7 +56,8 @@ void VectorFleet::update(const double* y, const double* yd, bool yd_shared, doub
 
 void VectorFleet::reset() {
     phi_hat_ = phi_reset_;
-    for (std::size_t j = 0; j <= l_u_; ++j) std::copy(params_.u0.begin(), params_.u0.end(), u_hist_.begin() + j * n_);
+    const std::vector<double>& u0 = params_.column<&SisoParams::u0>();
+    for (std::size_t j = 0; j <= l_u_; ++j) std::copy(u0.begin(), u0.end(), u_hist_.begin() + j * n_);
     std::fill(y_hist_.begin(), y_hist_.end(), 0.0);
 }
 
@@ -96,40 +90,34 @@ FfdlController VectorFleet::ffdl_member(std::size_t i) const {
     return c;
 }
 
-Status<FleetMismatch> VectorFleet::check_member(const SisoParams& p, const std::vector<double>& phi,
-                                                const std::vector<double>& reset,
-                                                const std::vector<double>& u_hist) const {
-    if (auto e = require_exact("l_y", l_y_, static_cast<std::size_t>(p.l_y))) return e;
-    if (auto e = require_exact("l_u", l_u_, static_cast<std::size_t>(p.l_u))) return e;
-    if (auto e = require_exact("phi_hat", m_, phi.size())) return e;
-    if (auto e = require_exact("initial_phi", m_, reset.size())) return e;
-    return require_exact("u_hist", l_u_ + 1, u_hist.size());
-}
-
-Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const PfdlController& c) {
-    if (auto e = check_member(c.params(), c.phi_hat(), c.initial_phi_vector(), c.u_hist())) return e;
-    params_.set_member(i, c.params());
-    set_column(phi_hat_, c.phi_hat(), i);
-    set_column(phi_reset_, c.initial_phi_vector(), i);
-    set_column(u_hist_, c.u_hist(), i);
-    y_hist_[i] = c.y_prev();
-    return std::nullopt;
-}
-
-Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const FfdlController& c) {
-    if (auto e = check_member(c.params(), c.phi_hat(), c.initial_phi_vector(), c.u_hist())) return e;
-    if (auto e = require_exact("y_hist", l_y_ + 1, c.y_hist().size())) return e;
-    if (c.rho_vector()) {
-        if (auto e = require_exact("rho_vector", m_, c.rho_vector()->size())) return e;
+template <class Controller>
+Status<FleetMismatch> VectorFleet::set_member(std::size_t i, const Controller& c) {
+    constexpr bool full = std::is_same_v<Controller, FfdlController>;
+    if (auto e = require_exact("l_y", l_y_, static_cast<std::size_t>(c.params().l_y))) return e;
+    if (auto e = require_exact("l_u", l_u_, static_cast<std::size_t>(c.params().l_u))) return e;
+    if (auto e = require_exact("phi_hat", m_, c.phi_hat().size())) return e;
+    if (auto e = require_exact("initial_phi", m_, c.initial_phi_vector().size())) return e;
+    if (auto e = require_exact("u_hist", l_u_ + 1, c.u_hist().size())) return e;
+    if constexpr (full) {
+        if (auto e = require_exact("y_hist", l_y_ + 1, c.y_hist().size())) return e;
+        if (c.rho_vector()) {
+            if (auto e = require_exact("rho_vector", m_, c.rho_vector()->size())) return e;
+        }
     }
     params_.set_member(i, c.params());
     set_column(phi_hat_, c.phi_hat(), i);
     set_column(phi_reset_, c.initial_phi_vector(), i);
     set_column(u_hist_, c.u_hist(), i);
-    set_column(y_hist_, c.y_hist(), i);
-    has_rho_vector_[i] = c.rho_vector().has_value();
-    if (c.rho_vector()) set_column(rho_vector_, *c.rho_vector(), i);
+    if constexpr (full) {
+        set_column(y_hist_, c.y_hist(), i);
+        has_rho_vector_[i] = c.rho_vector().has_value();
+        if (c.rho_vector()) set_column(rho_vector_, *c.rho_vector(), i);
+    } else {
+        y_hist_[i] = c.y_prev();
+    }
     return std::nullopt;
 }
+template Status<FleetMismatch> VectorFleet::set_member(std::size_t, const PfdlController&);
+template Status<FleetMismatch> VectorFleet::set_member(std::size_t, const FfdlController&);
 
 }  // namespace vorn

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "core/siso/ffdl_controller.hpp"
-#include "core/siso/fleet_kernels.hpp"
-#include "core/siso/fleet_params.hpp"
+#include "core/siso/fleet_base.hpp"
 #include "core/siso/pfdl_controller.hpp"
 
 namespace vorn {
@@ -18,7 +17,7 @@ namespace vorn {
 // (member i's vector at [i·m, i·m + m)).
 using VectorFleetLog = fleet_kernels::VectorLog;
 
-class VectorFleet {
+class VectorFleet : public FleetBase {
 public:
     enum class Form { Partial, Full };
 
@@ -29,7 +28,6 @@ public:
     VectorFleet(Form form, FleetParams params);
 
     Form form() const { return form_; }
-    std::size_t size() const { return n_; }
     // Components of each estimate: l_u (partial form) or l_y + l_u (full form).
     std::size_t components() const { return m_; }
     std::size_t l_y() const { return l_y_; }
@@ -37,16 +35,9 @@ public:
 
     // One step of every member: y[i], yd[i] (or yd[0] for all when yd_shared) in, u[i] out.
     void update(const double* y, const double* yd, bool yd_shared, double* u, const VectorFleetLog* log = nullptr);
-    // The block steps this fleet runs (the processor's widest by default).
-    void use_kernels(const fleet_kernels::Table& kernels) { kernels_ = &kernels; }
     void reset();
 
-    FleetParams& params() { return params_; }
-    const FleetParams& params() const { return params_; }
-    // Component-major m×n arrays.
-    std::vector<double>& phi_hat() { return phi_hat_; }
-    const std::vector<double>& phi_hat() const { return phi_hat_; }
-    std::vector<double>& phi_reset() { return phi_reset_; }
+    // Full form: the step weights, component-major m×n, read where the member's flag is set.
     std::vector<double>& rho_vector() { return rho_vector_; }
     std::vector<unsigned char>& has_rho_vector() { return has_rho_vector_; }
     // (l_u + 1)×n and (l_y + 1)×n; the partial form keeps y_prev as the one row of y_hist.
@@ -57,25 +48,20 @@ public:
     // pseudo-orders differ from the fleet's layout is refused, the fleet unchanged.
     PfdlController pfdl_member(std::size_t i) const;
     FfdlController ffdl_member(std::size_t i) const;
-    Status<FleetMismatch> set_member(std::size_t i, const PfdlController& c);
-    Status<FleetMismatch> set_member(std::size_t i, const FfdlController& c);
+    template <class Controller>  // PfdlController or FfdlController
+    Status<FleetMismatch> set_member(std::size_t i, const Controller& c);
 
 private:
     std::vector<double> column(const std::vector<double>& a, std::size_t rows, std::size_t i) const;
     void set_column(std::vector<double>& a, const std::vector<double>& v, std::size_t i);
-    Status<FleetMismatch> check_member(const SisoParams& p, const std::vector<double>& phi,
-                                       const std::vector<double>& reset, const std::vector<double>& u_hist) const;
 
     Form form_;
     std::size_t n_, l_y_, l_u_, m_;
     std::size_t s_;  // sign component: 0, or l_y in the full form
-    FleetParams params_;
-    std::vector<double> phi_hat_, phi_reset_;
     std::vector<double> rho_vector_;             // full form: m×n, read where the flag is set
     std::vector<unsigned char> has_rho_vector_;  // full form
     std::vector<double> u_hist_;                 // (l_u + 1)×n
     std::vector<double> y_hist_;                 // (l_y + 1)×n; the partial form keeps y_prev as its one row
-    const fleet_kernels::Table* kernels_ = &fleet_kernels::selected();
 };
 
 }  // namespace vorn

@@ -55,16 +55,10 @@ PyMethodDef functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyModuleDef_Slot module_slots[] = {
-    {0, nullptr},
-};
-
-PyModuleDef module_def = module_definition(
-    "_vorn_config",
-    "The configuration file's keys as the loader of vorn._vorn_core reads them.",
-    module_slots, functions);
-
 }  // namespace
 }  // namespace vorn::py
 
-PyMODINIT_FUNC PyInit__vorn_config() { return PyModuleDef_Init(&vorn::py::module_def); }
+PyMODINIT_FUNC PyInit__vorn_config() {
+    return vorn::py::init_module("_vorn_config", "The configuration file's keys as the loader of vorn._vorn_core reads them.",
+                                 vorn::py::functions);
+}

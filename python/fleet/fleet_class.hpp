@@ -21,15 +21,6 @@ namespace vorn::py::fleet {
 // From this many members on, a step runs without the interpreter lock.
 inline constexpr std::size_t kReleaseLockFrom = 1 << 14;
 
-// Writes per-member values (scalar or n) into dst.
-inline void fill_members(std::vector<double>& dst, const Doubles& v) {
-    if (v.scalar) {
-        std::fill(dst.begin(), dst.end(), v.data[0]);
-    } else {
-        std::copy(v.data, v.data + dst.size(), dst.begin());
-    }
-}
-
 // Writes an n×rows member-major matrix (or one row for everyone) into the rows×n
 // component-major array dst.
 inline void fill_rows(std::vector<double>& dst, std::size_t n, std::size_t rows, const Doubles& v) {
@@ -39,7 +30,7 @@ inline void fill_rows(std::vector<double>& dst, std::size_t n, std::size_t rows,
 }
 
 // A new (n, rows) array (or (n,) when rows is 0) from a rows×n component-major array.
-inline Ref rows_to_array(const std::vector<double>& src, std::size_t n, std::size_t rows) {
+inline Ref to_array(const std::vector<double>& src, std::size_t n, std::size_t rows) {
     double* out = nullptr;
     Ref arr = new_array(n, rows, out);
     if (!arr) return arr;
@@ -50,81 +41,73 @@ inline Ref rows_to_array(const std::vector<double>& src, std::size_t n, std::siz
     return arr;
 }
 
-inline Ref flags_to_array(const std::vector<unsigned char>& src) {
+// A new bool array of the flags of n members.
+inline Ref to_array(const std::vector<unsigned char>& src, std::size_t n, std::size_t) {
     unsigned char* out = nullptr;
-    Ref arr = new_flags(src.size(), out);
-    if (arr && !src.empty()) std::memcpy(out, src.data(), src.size());  // an empty vector's data may be null
+    Ref arr = new_flags(n, out);
+    if (arr && n) std::memcpy(out, src.data(), n);  // an empty vector's data may be null
     return arr;
 }
 
-inline bool read_flags(PyObject* o, const char* name, std::vector<unsigned char>& dst) {
+// The reverse of to_array: exactly (n, rows), or (n,) when rows is 0.
+inline bool read_array(PyObject* o, const char* name, std::size_t n, std::size_t rows, std::vector<double>& dst) {
+    Doubles values;
+    if (!read_doubles(o, name, Shape{n, rows}, values)) return false;
+    fill_rows(dst, n, rows ? rows : 1, values);
+    return true;
+}
+inline bool read_array(PyObject* o, const char* name, std::size_t n, std::size_t, std::vector<unsigned char>& dst) {
     Doubles v;
-    if (!read_doubles(o, name, Shape{dst.size()}, v)) return false;
-    for (std::size_t i = 0; i < dst.size(); ++i) dst[i] = v.data[i] != 0.0;
+    if (!read_doubles(o, name, Shape{n}, v)) return false;
+    for (std::size_t i = 0; i < n; ++i) dst[i] = v.data[i] != 0.0;
     return true;
 }
 
-// A real-valued parameter: its constructor argument, its array, its default's field.
-struct RealParam {
-    std::size_t index;
-    const char* name;
-    std::vector<double> FleetParams::*field;
-    double SisoParams::*value;
-};
-inline constexpr RealParam kRealParams[] = {
-    {1, "eta", &FleetParams::eta, &SisoParams::eta},
-    {2, "mu", &FleetParams::mu, &SisoParams::mu},
-    {3, "rho", &FleetParams::rho, &SisoParams::rho},
-    {4, "lambda_", &FleetParams::lambda, &SisoParams::lambda},
-    {5, "eps", &FleetParams::eps, &SisoParams::eps},
-    {8, "initial_phi", &FleetParams::initial_phi, &SisoParams::initial_phi},
-    {9, "u0", &FleetParams::u0, &SisoParams::u0},
-};
-// The pickle keys of the parameter arrays, "lambda" as in the classes' state.
-inline constexpr std::pair<const char*, std::vector<double> FleetParams::*> kParamKeys[] = {
-    {"eta", &FleetParams::eta}, {"mu", &FleetParams::mu}, {"rho", &FleetParams::rho},
-    {"lambda", &FleetParams::lambda}, {"eps", &FleetParams::eps}, {"initial_phi", &FleetParams::initial_phi},
-    {"u0", &FleetParams::u0}, {"u_min", &FleetParams::u_min}, {"u_max", &FleetParams::u_max},
-};
-
-// An optional limit: None (absent for all), or a scalar or n values (present for all).
-struct Limit {
-    bool given = false;
-    Doubles values;
-};
-
-inline bool read_limit(PyObject* o, const char* name, std::size_t n, Limit& out) {
-    out.given = o && o != Py_None;
-    return !out.given || read_doubles(o, name, Shape{n, 0, true}, out.values);
-}
-
-inline void store_limit(const Limit& l, std::vector<double>& values, std::vector<unsigned char>& flags) {
-    std::fill(flags.begin(), flags.end(), l.given);
-    if (l.given) {
-        fill_members(values, l.values);
+// Field r of every member from `o`, a scalar or n values; a limit's None removes it.
+// Stored unvalidated.
+inline bool store_column(PyObject* o, std::size_t r, FleetParams& p) {
+    const bool limit = kSisoFields[r].kind == FieldKind::Limit;
+    Doubles v;
+    if (limit && o == Py_None) {
+        std::fill(p.values[r].begin(), p.values[r].end(), formula::kNoLimit);
+    } else if (read_doubles(o, kSisoFields[r].arg, Shape{p.size(), 0, true}, v)) {
+        fill_rows(p.values[r], p.size(), 1, v);
     } else {
-        std::fill(values.begin(), values.end(), formula::kNoLimit);
+        return false;
     }
+    if (limit) std::fill(p.present[r].begin(), p.present[r].end(), o != Py_None);
+    return true;
 }
 
-inline double at(const Doubles& v, std::size_t i) { return v.scalar ? v.data[0] : v.data[i]; }
+// The row of the first per-member field.
+inline constexpr std::size_t kFirstColumn = [] {
+    std::size_t r = 0;
+    while (kSisoFields[r].kind == FieldKind::Count) ++r;
+    return r;
+}();
+
+// The key of a limit's flags in the pickle state, e.g. "has_u_min".
+inline std::string flags_key(const SisoField& f) { return std::string("has_") + f.key; }
+
+// The record a fleet of this kind starts from: the defaults, with the kind's pseudo-orders.
+template <class Kind>
+SisoParams kind_defaults() {
+    SisoParams p;
+    p.l_y = Kind::default_l_y;
+    p.l_u = Kind::default_l_u;
+    return p;
+}
 
 template <class Kind>
 struct FleetClass {
     using Core = typename Kind::Core;
     using Single = typename Kind::Single;
-    using Object = Instance<Core>;
 
     static std::string callable(const char* method) { return callable_name(Kind::name, method); }
 
     static inline const Signature new_sig{std::string(Kind::name) + ".__new__()", arg_names(kSisoFields, "n"), 1};
     static inline const Signature update_sig{callable("update"), {"y", "yd", "out"}, 2};
     static inline const Signature update_logged_sig{callable("update_logged"), {"y", "yd"}, 2};
-    static inline const Signature phi_sig{callable("set_phi_hat"), {"phi"}, 1};
-    static inline const Signature initial_phi_sig{callable("set_initial_phi"), {"initial_phi"}, 1};
-    static inline const Signature rho_vector_sig{callable("set_rho_vector"), {"rho"}, 1};
-    static inline const Signature u_min_sig{callable("set_u_min"), {"u_min"}, 1};
-    static inline const Signature u_max_sig{callable("set_u_max"), {"u_max"}, 1};
     static inline const Signature from_sig{callable("from_controllers"), {"controllers"}, 1};
     static inline const Signature setstate_sig{callable("__setstate__"), {"state"}, 1};
 
@@ -134,62 +117,39 @@ struct FleetClass {
         return check_storage(count ? Kind::storage_bytes(*count, l_y, l_u) : Size());
     }
 
+    // Arguments in table order after n: the pseudo-orders first, then every per-member
+    // field; each member is then judged as its class's constructor would, in member order.
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
-            PyObject* a[12];
+            PyObject* a[1 + kSisoRows];
             if (!bind(new_sig, args, kwargs, a)) return nullptr;
+            PyObject* const* fields = a + 1;
             std::uint64_t n64 = 0;
-            SisoParams base;
-            base.l_y = Kind::default_l_y;
-            base.l_u = Kind::default_l_u;
-            if (!arg(a[0], "n", n64) || !arg(a[6], "l_y", base.l_y) || !arg(a[7], "l_u", base.l_u)) return nullptr;
-            if (!check_size(n64, base.l_y, base.l_u)) return nullptr;
-            const auto n = static_cast<std::size_t>(n64);
-
-            Doubles reals[std::size(kRealParams)];
-            for (std::size_t r = 0; r < std::size(kRealParams); ++r) {
-                const RealParam& rp = kRealParams[r];
-                if (a[rp.index]) {
-                    if (!read_doubles(a[rp.index], rp.name, Shape{n, 0, true}, reals[r])) return nullptr;
-                } else {
-                    reals[r].copy.assign(1, base.*rp.value);
-                    reals[r].data = reals[r].copy.data();
-                    reals[r].scalar = true;
+            SisoParams base = kind_defaults<Kind>();
+            if (!arg(a[0], "n", n64)) return nullptr;
+            for (const SisoField& f : kSisoFields) {
+                if (f.kind == FieldKind::Count && !arg(fields[&f - kSisoFields.data()], f.arg, base.*f.count)) {
+                    return nullptr;
                 }
             }
-            Limit lo, hi;
-            if (!read_limit(a[10], "u_min", n, lo) || !read_limit(a[11], "u_max", n, hi)) return nullptr;
-
-            // Every member as its class's constructor would judge it, in member order.
-            auto member = [&](std::size_t i) {
-                SisoParams p = base;
-                for (std::size_t r = 0; r < std::size(kRealParams); ++r) p.*kRealParams[r].value = at(reals[r], i);
-                if (lo.given) p.u_min = at(lo.values, i);
-                if (hi.given) p.u_max = at(hi.values, i);
-                return p;
-            };
+            if (!check_size(n64, base.l_y, base.l_u)) return nullptr;
+            const auto n = static_cast<std::size_t>(n64);
+            FleetParams params(n, base);
+            for (std::size_t r = 0; r < kSisoRows; ++r) {
+                if (kSisoFields[r].kind != FieldKind::Count && fields[r] && !store_column(fields[r], r, params)) {
+                    return nullptr;
+                }
+            }
             for (std::size_t i = 0; i < n; ++i) {
-                if (auto error = validate(member(i))) {
+                if (auto error = validate(params.member(i))) {
                     raise_error(*error);
                     return add_note_text(("member " + std::to_string(i)).c_str()), nullptr;
                 }
                 if (i == 0 && !Kind::form_ok(base)) break;
             }
             if (!Kind::form_ok(base)) return raise_value_error(Kind::form_message);
-
-            FleetParams params(n, base);
-            for (std::size_t r = 0; r < std::size(kRealParams); ++r) {
-                fill_members(params.*kRealParams[r].field, reals[r]);
-            }
-            store_limit(lo, params.u_min, params.has_u_min);
-            store_limit(hi, params.u_max, params.has_u_max);
             return new_instance(type, Kind::make(std::move(params)));
         });
-    }
-
-    // The inputs of a step: y of n values, yd a scalar or n values, pinned or copied.
-    static bool read_inputs(const ExclusiveCall<Core, 3>& call, std::size_t n, Doubles& y, Doubles& yd) {
-        return read_doubles(call.raw(0), "y", Shape{n}, y) && read_doubles(call.raw(1), "yd", Shape{n, 0, true}, yd);
     }
 
     template <class Step>
@@ -203,14 +163,28 @@ struct FleetClass {
         }
     }
 
-    static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    // A step's call under exclusive access: y of n values and yd a scalar or n values (pinned
+    // or copied), then body(call, y, yd).
+    template <class Body>
+    static PyObject* step_call(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames, Body&& body) {
         return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 3> call(self, update_sig, args, nargs, kwnames);
+            ExclusiveCall<Core, 3> call(self, sig, args, nargs, kwnames);
             if (!call) return nullptr;
+            const std::size_t n = call.core().size();
+            Doubles y, yd;
+            if (!read_doubles(call.raw(0), "y", Shape{n}, y) || !read_doubles(call.raw(1), "yd", Shape{n, 0, true}, yd)) {
+                return nullptr;
+            }
+            return body(call, y, yd);
+        });
+    }
+
+    static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return step_call(self, update_sig, args, nargs, kwnames, [](auto& call, Doubles& y, Doubles& yd) -> PyObject* {
             Core& core = call.core();
             const std::size_t n = core.size();
-            Doubles y, yd, pinned_out;
-            if (!read_inputs(call, n, y, yd)) return nullptr;
+            Doubles pinned_out;
             PyObject* out_arg = call.raw(2);
             Ref result;
             double* out = nullptr;
@@ -243,31 +217,17 @@ struct FleetClass {
     }
 
     static PyObject* update_logged(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 3> call(self, update_logged_sig, args, nargs, kwnames);
-            if (!call) return nullptr;
+        return step_call(self, update_logged_sig, args, nargs, kwnames, [](auto& call, Doubles& y, Doubles& yd) {
             Core& core = call.core();
-            const std::size_t n = core.size(), m = Kind::components(core);
-            Doubles y, yd;
-            if (!read_inputs(call, n, y, yd)) return nullptr;
+            const std::size_t n = core.size(), m = core.components();
             double *u, *dy, *dh, *e, *phi;
             Ref ru = new_array(n, 0, u), rdy = new_array(n, 0, dy), rdh = new_array(n, m, dh), re = new_array(n, 0, e),
                 rphi = new_array(n, m, phi);
-            if (!ru || !rdy || !rdh || !re || !rphi) return nullptr;
+            if (!ru || !rdy || !rdh || !re || !rphi) return static_cast<PyObject*>(nullptr);
             // A CFDL member's increment vector and estimate have one entry: (n, 1) is laid out as (n,).
-            const typename std::conditional_t<std::is_same_v<Core, CfdlFleet>, CfdlFleetLog, VectorFleetLog> log{
-                dy, dh, e, phi};
+            const typename Kind::Log log{dy, dh, e, phi};
             run(n, [&] { core.update(y.data, yd.data, yd.scalar, u, &log); });
             return PyTuple_Pack(5, ru.get(), rdy.get(), rdh.get(), re.get(), rphi.get());
-        });
-    }
-
-    static PyObject* reset(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core> call(self);
-            if (!call) return nullptr;
-            call.core().reset();
-            return none();
         });
     }
 
@@ -276,94 +236,48 @@ struct FleetClass {
             SharedCall<Core> call(self);
             if (!call) return nullptr;
             Core& core = call.core();
-            return rows_to_array(core.phi_hat(), core.size(), Kind::components(core)).release();
+            return to_array(core.phi_hat(), core.size(), core.components()).release();
+        });
+    }
+
+    // A method of one argument that changes the fleet, `Store(core, value, name)`, under
+    // exclusive access; its signature is made with its table entry (one_arg_method).
+    template <auto Store>
+    static PyObject* setter(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return guard([&]() -> PyObject* {
+            const Signature& sig = *MethodText<&setter<Store>>::sig;
+            ExclusiveCall<Core, 1> call(self, sig, args, nargs, kwnames);
+            if (!call || !Store(call.core(), call.raw(0), sig.name(0))) return nullptr;
+            return none();
         });
     }
 
     // set_phi_hat(phi): estimate and reset value of every member, (n, m) or one (m,) row.
-    static PyObject* set_phi_hat(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 1> call(self, phi_sig, args, nargs, kwnames);
-            if (!call) return nullptr;
-            Core& core = call.core();
-            const std::size_t n = core.size(), m = Kind::components(core);
-            Doubles v;
-            if (!read_doubles(call.raw(0), "phi", Shape{n, m, true}, v)) return nullptr;
-            fill_rows(core.phi_hat(), n, m, v);
-            fill_rows(core.phi_reset(), n, m, v);
-            return none();
-        });
+    static bool store_phi_hat(Core& core, PyObject* o, const char* name) {
+        const std::size_t n = core.size(), m = core.components();
+        Doubles v;
+        if (!read_doubles(o, name, Shape{n, m, true}, v)) return false;
+        fill_rows(core.phi_hat(), n, m, v);
+        fill_rows(core.phi_reset(), n, m, v);
+        return true;
     }
 
-    // set_initial_phi: the parameter initial_phi and the estimate's reset value. A scalar or
-    // n values in the compact form; (n, m) or one (m,) row in the vector forms, whose first
-    // entry becomes the parameter, as in the classes.
-    static PyObject* set_initial_phi(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 1> call(self, initial_phi_sig, args, nargs, kwnames);
-            if (!call) return nullptr;
-            Core& core = call.core();
-            const std::size_t n = core.size();
-            Doubles v;
-            if constexpr (std::is_same_v<Core, CfdlFleet>) {
-                if (!read_doubles(call.raw(0), "initial_phi", Shape{n, 0, true}, v)) return nullptr;
-                fill_members(core.params().initial_phi, v);
-                fill_members(core.phi_reset(), v);
-            } else {
-                const std::size_t m = core.components();
-                if (!read_doubles(call.raw(0), "initial_phi", Shape{n, m, true}, v)) return nullptr;
-                for (std::size_t i = 0; i < n; ++i) core.params().initial_phi[i] = v.scalar ? v.data[0] : v.data[i * m];
-                fill_rows(core.phi_reset(), n, m, v);
-            }
-            return none();
-        });
-    }
-
-    // set_<param>(value): a scalar or n values, stored unvalidated.
-    template <std::vector<double> FleetParams::*Field>
-    static PyObject* set_param(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return guard([&]() -> PyObject* {
-            const Signature& sig = *MethodText<&set_param<Field>>::sig;
-            ExclusiveCall<Core, 1> call(self, sig, args, nargs, kwnames);
-            if (!call) return nullptr;
-            Doubles v;
-            if (!read_doubles(call.raw(0), sig.name(0), Shape{call.core().size(), 0, true}, v)) return nullptr;
-            fill_members(call.core().params().*Field, v);
-            return none();
-        });
-    }
-
-    // set_u_min / set_u_max: None removes the limit of every member.
-    template <std::vector<double> FleetParams::*Values, std::vector<unsigned char> FleetParams::*Flags,
-              const Signature& Sig>
-    static PyObject* set_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 1> call(self, Sig, args, nargs, kwnames);
-            if (!call) return nullptr;
-            FleetParams& p = call.core().params();
-            Limit l;
-            if (!read_limit(call.raw(0), Sig.name(0), p.size(), l)) return nullptr;
-            store_limit(l, p.*Values, p.*Flags);
-            return none();
-        });
-    }
-
-    // Full form only (the other tables leave it out).
-    static PyObject* set_rho_vector(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-        if constexpr (!std::is_same_v<Kind, FfdlKind>) {
-            return nullptr;
+    // set_<key>(value) for field `Row` of the table. initial_phi also sets the estimate's
+    // reset value and takes the estimate's shape: a scalar or n values in the compact form;
+    // (n, m) or one (m,) row in the vector forms, whose first entry becomes the parameter,
+    // as in the classes.
+    template <std::size_t Row>
+    static bool store_field(Core& core, PyObject* o, const char* name) {
+        if constexpr (kSisoFields[Row].real != &SisoParams::initial_phi) {
+            return store_column(o, Row, core.params());
         } else {
-        return guard([&]() -> PyObject* {
-            ExclusiveCall<Core, 1> call(self, rho_vector_sig, args, nargs, kwnames);
-            if (!call) return nullptr;
-            Core& core = call.core();
-            const std::size_t n = core.size(), m = core.components();
+            const std::size_t n = core.size(), cols = Kind::estimate_rows(core), rows = cols ? cols : 1;
             Doubles v;
-            if (!read_doubles(call.raw(0), "rho", Shape{n, m, true}, v)) return nullptr;
-            fill_rows(core.rho_vector(), n, m, v);
-            std::fill(core.has_rho_vector().begin(), core.has_rho_vector().end(), 1);
-            return none();
-        });
+            if (!read_doubles(o, name, Shape{n, cols, true}, v)) return false;
+            std::vector<double>& param = core.params().values[Row];
+            for (std::size_t i = 0; i < n; ++i) param[i] = v.scalar ? v.data[0] : v.data[i * rows];
+            fill_rows(core.phi_reset(), n, rows, v);
+            return true;
         }
     }
 
@@ -407,9 +321,7 @@ struct FleetClass {
                     return add_note_text(("controllers[" + std::to_string(i) + "]").c_str()), nullptr;
                 }
             }
-            SisoParams base;
-            base.l_y = Kind::default_l_y;
-            base.l_u = Kind::default_l_u;
+            SisoParams base = kind_defaults<Kind>();
             if (n) {
                 Instance<Single>& first = *single_instance<Single>(objs[0]);
                 SharedAccess access(first.access);
@@ -436,7 +348,8 @@ struct FleetClass {
         if (!call) return nullptr;
         const FleetParams& p = call.core().params();
         return PyUnicode_FromFormat("%s(n=%zu, l_y=%llu, l_u=%llu)", Kind::name, p.size(),
-                                    static_cast<unsigned long long>(p.l_y), static_cast<unsigned long long>(p.l_u));
+                                    static_cast<unsigned long long>(p.shared.l_y),
+                                    static_cast<unsigned long long>(p.shared.l_u));
     }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
@@ -445,28 +358,47 @@ struct FleetClass {
         return Py_BuildValue("(n)", static_cast<Py_ssize_t>(call.core().size()));
     }
 
-    // The whole state of every member, reset values included: parameter arrays, limit
-    // flags, the pseudo-orders and the dynamic arrays of the kind.
+    // fn(key, array, rows) for every array of the pickle state, in order: the parameter
+    // columns, the limits' flags (keyed as in the table), the estimates and their reset
+    // values, the kind's arrays; `array` is a
+    // std::vector<double>& (rows as in StateArray) or a std::vector<unsigned char>& of flags.
+    template <class F>
+    static bool each_array(Core& core, F&& fn) {
+        FleetParams& p = core.params();
+        for (std::size_t r = 0; r < kSisoRows; ++r) {
+            if (kSisoFields[r].kind != FieldKind::Count && !fn(kSisoFields[r].key, p.values[r], 0)) return false;
+        }
+        for (std::size_t r = 0; r < kSisoRows; ++r) {
+            if (kSisoFields[r].kind == FieldKind::Limit && !fn(flags_key(kSisoFields[r]).c_str(), p.present[r], 0)) {
+                return false;
+            }
+        }
+        const std::size_t rows = Kind::estimate_rows(core);
+        if (!fn("phi_hat", core.phi_hat(), rows) || !fn("phi_reset", core.phi_reset(), rows)) return false;
+        for (const auto& s : Kind::state) {
+            if (s.rows && !fn(s.key, (core.*s.get)(), s.rows(core))) return false;
+        }
+        if constexpr (Kind::has_rho_vector) return fn("has_rho_vector", core.has_rho_vector(), 0);
+        return true;
+    }
+
+    // The whole state of every member, reset values included: the pseudo-orders, then every
+    // array of each_array.
     static PyObject* getstate(PyObject* self, PyObject*) {
         return guard([&]() -> PyObject* {
             SharedCall<Core> call(self);
             if (!call) return nullptr;
             Core& core = call.core();
-            FleetParams& p = core.params();
-            const std::size_t n = core.size();
             Ref d(PyDict_New());
             if (!d) return nullptr;
-            bool ok = set_state_item(d.get(), "l_y", to_py(p.l_y)) && set_state_item(d.get(), "l_u", to_py(p.l_u));
-            for (const auto& [key, field] : kParamKeys) ok = ok && set_state_item(d.get(), key, rows_to_array(p.*field, n, 0).release());
-            ok = ok && set_state_item(d.get(), "has_u_min", flags_to_array(p.has_u_min).release()) &&
-                 set_state_item(d.get(), "has_u_max", flags_to_array(p.has_u_max).release());
-            for (const auto& s : Kind::state) {
-                if (!s.rows) continue;
-                ok = ok && set_state_item(d.get(), s.key, rows_to_array(s.get(core), n, s.rows(core)).release());
+            for (const SisoField& f : kSisoFields) {
+                if (f.kind == FieldKind::Count && !set_state_item(d.get(), f.key, to_py(core.params().shared.*f.count))) {
+                    return nullptr;
+                }
             }
-            if constexpr (std::is_same_v<Kind, FfdlKind>) {
-                ok = ok && set_state_item(d.get(), "has_rho_vector", flags_to_array(core.has_rho_vector()).release());
-            }
+            const bool ok = each_array(core, [&](const char* key, const auto& a, std::size_t rows) {
+                return set_state_item(d.get(), key, to_array(a, core.size(), rows).release());
+            });
             return ok ? d.release() : nullptr;
         });
     }
@@ -479,29 +411,22 @@ struct FleetClass {
             PyObject* state = call.raw(0);
             if (!PyDict_Check(state)) return fail_not_instance(state, "dict"), add_note("state"), nullptr;
             SisoParams base;
-            if (!state_item(state, "l_y", base.l_y) || !state_item(state, "l_u", base.l_u)) return nullptr;
+            for (const SisoField& f : kSisoFields) {
+                if (f.kind == FieldKind::Count && !state_item(state, f.key, base.*f.count)) return nullptr;
+            }
             if (!Kind::form_ok(base)) return raise_error(ParamError{ParamError::Kind::InvalidOrder, {}});
-            Ref eta = Ref::borrow(state_value(state, "eta"));
-            if (!eta) return nullptr;
-            const Py_ssize_t n = PyObject_Length(eta.get());
+            // The member count is the length of the first column.
+            Ref first = Ref::borrow(state_value(state, kSisoFields[kFirstColumn].key));
+            const Py_ssize_t n = first ? PyObject_Length(first.get()) : -1;
             if (n < 0) return nullptr;
             if (!check_size(static_cast<std::uint64_t>(n), base.l_y, base.l_u)) return nullptr;
-            const auto count = static_cast<std::size_t>(n);
-            Core core = Kind::make(FleetParams(count, base));
-            FleetParams& p = core.params();
-            for (const auto& [key, field] : kParamKeys) {
-                if (!read_state_rows(state, key, count, 0, p.*field)) return nullptr;
-            }
-            if (!read_state_flags(state, "has_u_min", p.has_u_min) || !read_state_flags(state, "has_u_max", p.has_u_max)) {
-                return nullptr;
-            }
-            for (const auto& s : Kind::state) {
-                if (s.rows && !read_state_rows(state, s.key, count, s.rows(core), s.get(core))) return nullptr;
-            }
-            if constexpr (std::is_same_v<Kind, FfdlKind>) {
-                if (!read_state_flags(state, "has_rho_vector", core.has_rho_vector())) return nullptr;
-            }
-            p.normalise_limits();
+            Core core = Kind::make(FleetParams(static_cast<std::size_t>(n), base));
+            const bool ok = each_array(core, [&](const char* key, auto& a, std::size_t rows) {
+                PyObject* v = state_value(state, key);
+                return v && read_array(v, key, core.size(), rows, a);
+            });
+            if (!ok) return nullptr;
+            core.params().normalise_limits();
             call.core() = std::move(core);
             return none();
         });
@@ -511,18 +436,6 @@ struct FleetClass {
         PyObject* v = PyDict_GetItemString(state, key);
         if (!v) PyErr_SetString(PyExc_KeyError, key);
         return v;
-    }
-    static bool read_state_rows(PyObject* state, const char* key, std::size_t n, std::size_t rows,
-                                std::vector<double>& dst) {
-        PyObject* v = state_value(state, key);
-        Doubles values;
-        if (!v || !read_doubles(v, key, Shape{n, rows}, values)) return false;
-        fill_rows(dst, n, rows ? rows : 1, values);
-        return true;
-    }
-    static bool read_state_flags(PyObject* state, const char* key, std::vector<unsigned char>& dst) {
-        PyObject* v = state_value(state, key);
-        return v && read_flags(v, key, dst);
     }
 };
 

@@ -1,7 +1,10 @@
 // fleet_classes.cpp — CFDLFleet, PFDLFleet and FFDLFleet: their method tables, slots and
 // type objects.
-#include "python/fleet/fleet_class.hpp"
 #include "python/fleet/fleet_classes.hpp"
+
+#include <utility>
+
+#include "python/fleet/fleet_class.hpp"
 
 namespace vorn::py::fleet {
 
@@ -16,121 +19,103 @@ constexpr const char* kUpdateLoggedDoc =
     "Steps every member once and returns its record as arrays:\n"
     "(u (n,), delta_y (n,), delta_h (n, m), e (n,), phi (n, m)).";
 constexpr const char* kGetPhiDoc = "get_phi($self)\n--\n\nA copy of every member's estimate, shape (n, m).";
-constexpr const char* kSetPhiHatDoc =
-    "set_phi_hat($self, phi)\n--\n\nSets estimate and reset value of every member: shape (n, m), or (m,) for all.";
 constexpr const char* kFromDoc =
     "from_controllers($type, controllers)\n--\n\n"
     "A fleet whose member i is a copy of controllers[i] (one class, one pair of pseudo-orders).";
 
-template <class Kind>
-struct Table {
+// set_rho_vector(rho), full form only: step weights of every member, (n, m) or one (m,) row.
+bool store_rho_vector(VectorFleet& core, PyObject* o, const char* name) {
+    const std::size_t n = core.size(), m = core.components();
+    Doubles v;
+    if (!read_doubles(o, name, Shape{n, m, true}, v)) return false;
+    fill_rows(core.rho_vector(), n, m, v);
+    std::fill(core.has_rho_vector().begin(), core.has_rho_vector().end(), 1);
+    return true;
+}
+
+// The setter of each per-member field of the SISO table, named after its pickle key
+// ("set_lambda", argument "lambda_").
+const char* setter_name(std::size_t row) {
+    static const auto names = [] {
+        std::array<std::string, kSisoRows> n;
+        for (std::size_t r = 0; r < kSisoRows; ++r) n[r] = std::string("set_") + kSisoFields[r].key;
+        return n;
+    }();
+    return names[row].c_str();
+}
+
+// set_<key> for every per-member field of the SISO table, in table order.
+template <class Kind, std::size_t... Row>
+std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>) {
     using C = FleetClass<Kind>;
-    template <std::vector<double> FleetParams::*Field>
-    static PyMethodDef set_param(const char* name, const char* param) {
-        return one_arg_method<&C::template set_param<Field>>(Kind::name, name, param);
-    }
-
-    static PyMethodDef from_controllers() {
-        PyMethodDef d = method("from_controllers", C::from_controllers, kFromDoc);
-        d.ml_flags |= METH_CLASS;
-        return d;
-    }
-
-    // The table of every kind; the FFDL table adds set_rho_vector after set_u_max.
-    static inline PyMethodDef methods[] = {
-        method("update", C::update, kUpdateDoc),
-        method("update_logged", C::update_logged, kUpdateLoggedDoc),
-        method("reset", C::reset, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
-        method("get_phi", C::get_phi, kGetPhiDoc),
-        method("set_phi_hat", C::set_phi_hat, kSetPhiHatDoc),
-        set_param<&FleetParams::eta>("set_eta", "eta"),
-        set_param<&FleetParams::mu>("set_mu", "mu"),
-        set_param<&FleetParams::rho>("set_rho", "rho"),
-        set_param<&FleetParams::lambda>("set_lambda", "lambda_"),
-        set_param<&FleetParams::eps>("set_eps", "eps"),
-        set_param<&FleetParams::u0>("set_u0", "u0"),
-        method("set_initial_phi", C::set_initial_phi, "set_initial_phi($self, initial_phi)\n--\n\n"),
-        method("set_u_min", C::template set_limit<&FleetParams::u_min, &FleetParams::has_u_min, C::u_min_sig>,
-               "set_u_min($self, u_min)\n--\n\n"),
-        method("set_u_max", C::template set_limit<&FleetParams::u_max, &FleetParams::has_u_max, C::u_max_sig>,
-               "set_u_max($self, u_max)\n--\n\n"),
-        method("set_rho_vector", C::set_rho_vector,
-               "set_rho_vector($self, rho)\n--\n\nStep weights of every member: shape (n, m), or (m,) for all."),
-        from_controllers(),
-        method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
-        method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
-        method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"),
-        end_of_methods(),
+    std::vector<PyMethodDef> table;
+    auto add = [&]<std::size_t R>(std::integral_constant<std::size_t, R>) {
+        if constexpr (kSisoFields[R].kind != FieldKind::Count) {  // the pseudo-orders have no setter
+            table.push_back(one_arg_method<&C::template setter<&C::template store_field<R>>>(
+                Kind::name, setter_name(R), kSisoFields[R].arg));
+        }
     };
-
-    static inline PyType_Slot slots[] = {
-        {Py_mp_length, reinterpret_cast<void*>(C::length)},
-        {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
-        {0, nullptr},
-    };
-};
-
-// The partial and compact forms have no step weights: their tables leave set_rho_vector out.
-template <class Kind>
-PyMethodDef* methods_without_rho_vector() {
-    static PyMethodDef table[std::size(Table<Kind>::methods) - 1];
-    std::size_t k = 0;
-    for (const PyMethodDef& d : Table<Kind>::methods) {
-        if (!d.ml_name || std::strcmp(d.ml_name, "set_rho_vector") != 0) table[k++] = d;
-    }
+    (add(std::integral_constant<std::size_t, Row>()), ...);
     return table;
 }
 
 template <class Kind>
-ClassDef class_def(const char* qualified_name, const char* doc, PyMethodDef* methods) {
+PyMethodDef* methods() {
     using C = FleetClass<Kind>;
-    return {
-        .qualified_name = qualified_name,
-        .basic_size = instance_size<typename Kind::Core>(),
-        .doc = doc,
-        .new_fn = C::new_fn,
-        .repr_fn = C::repr,
-        .dealloc_fn = dealloc_instance<typename Kind::Core>,
-        .methods = methods,
-        .extra_slots = Table<Kind>::slots,
-    };
+    std::vector<PyMethodDef> rho_vector;
+    if constexpr (Kind::has_rho_vector) {
+        rho_vector.push_back(one_arg_method<&C::template setter<store_rho_vector>>(
+            Kind::name, "set_rho_vector", "rho", "Step weights of every member: shape (n, m), or (m,) for all."));
+    }
+    PyMethodDef from = method("from_controllers", C::from_controllers, kFromDoc);
+    from.ml_flags |= METH_CLASS;
+    return method_table(
+        method("update", C::update, kUpdateDoc), method("update_logged", C::update_logged, kUpdateLoggedDoc),
+        method("reset", mutator_method<typename Kind::Core, &Kind::Core::reset>, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
+        method("get_phi", C::get_phi, kGetPhiDoc),
+        one_arg_method<&C::template setter<&C::store_phi_hat>>(
+            Kind::name, "set_phi_hat", "phi", "Sets estimate and reset value of every member: shape (n, m), or (m,) for all."),
+        field_setters<Kind>(std::make_index_sequence<kSisoRows>()), rho_vector, from,
+        method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
+        method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
+        method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));
 }
 
 // Made on first use, at the module's execution, after every table above is initialised.
-ClassDef& cfdl_fleet() {
-    static ClassDef d = class_def<CfdlKind>(
-    "vorn._vorn_fleet.CFDLFleet",
-    "CFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, u0=0.0, "
-    "u_min=None, u_max=None)\n--\n\n"
-    "n compact-form controllers stepped by one call; member i is bit for bit the CFDLController\n"
-    "built from member i's parameters. Each real parameter is a scalar or one value per member.",
-    methods_without_rho_vector<CfdlKind>());
-    return d;
-}
-ClassDef& pfdl_fleet() {
-    static ClassDef d = class_def<PfdlKind>(
-    "vorn._vorn_fleet.PFDLFleet",
-    "PFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, u0=0.0, "
-    "u_min=None, u_max=None)\n--\n\n"
-    "n partial-form controllers stepped by one call; member i is bit for bit the PFDLController\n"
-    "built from member i's parameters. Each real parameter is a scalar or one value per member.",
-    methods_without_rho_vector<PfdlKind>());
-    return d;
-}
-ClassDef& ffdl_fleet() {
-    static ClassDef d = class_def<FfdlKind>(
-    "vorn._vorn_fleet.FFDLFleet",
-    "FFDLFleet(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, u0=0.0, "
-    "u_min=None, u_max=None)\n--\n\n"
-    "n full-form controllers stepped by one call; member i is bit for bit the FFDLController\n"
-    "built from member i's parameters. Each real parameter is a scalar or one value per member.",
-    Table<FfdlKind>::methods);
+template <class Kind>
+ClassDef& class_def() {
+    using C = FleetClass<Kind>;
+    static PyType_Slot slots[] = {
+        {Py_mp_length, reinterpret_cast<void*>(C::length)},
+        {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
+        {0, nullptr},
+    };
+    auto number = [](std::uint64_t v) { return std::to_string(v); };
+    static const std::string qualified_name = std::string("vorn._vorn_fleet.") + Kind::name,
+                             doc = std::string(Kind::name) +
+                                   "(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=" + number(Kind::default_l_y) +
+                                   ", l_u=" + number(Kind::default_l_u) +
+                                   ", initial_phi=0.5, u0=0.0, u_min=None, u_max=None)\n--\n\nn " + Kind::form_name +
+                                   " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
+                                   "\nbuilt from member i's parameters. Each real parameter is a scalar or one value per "
+                                   "member.";
+    static ClassDef d{
+        .qualified_name = qualified_name.c_str(),
+        .basic_size = instance_size<typename Kind::Core>(),
+        .doc = doc.c_str(),
+        .new_fn = C::new_fn,
+        .repr_fn = C::repr,
+        .dealloc_fn = dealloc_instance<typename Kind::Core>,
+        .methods = methods<Kind>(),
+        .extra_slots = slots,
+    };
     return d;
 }
 
+// Steps `fleet` with `table` when it is an instance of Kind's class.
 template <class Kind>
-bool use_kernels_if(PyObject* fleet, ClassDef& def, const fleet_kernels::Table& table, bool& done) {
-    if (done || !Py_IS_TYPE(fleet, reinterpret_cast<PyTypeObject*>(def.type))) return true;
+bool use_kernels_if(PyObject* fleet, const fleet_kernels::Table& table, bool& done) {
+    if (done || !Py_IS_TYPE(fleet, reinterpret_cast<PyTypeObject*>(class_def<Kind>().type))) return true;
     done = true;
     ExclusiveCall<typename Kind::Core> call(fleet);
     if (!call) return false;
@@ -157,9 +142,8 @@ PyObject* use_kernels_checked(PyObject* const* args, Py_ssize_t nargs) {
                                       avx512 = fleet_kernels::table_for(Isa::Avx512);
     const fleet_kernels::Table& table = variant == "portable" ? portable : variant == "avx2" ? avx2 : avx512;
     bool done = false;
-    if (!use_kernels_if<CfdlKind>(args[0], cfdl_fleet(), table, done) ||
-        !use_kernels_if<PfdlKind>(args[0], pfdl_fleet(), table, done) ||
-        !use_kernels_if<FfdlKind>(args[0], ffdl_fleet(), table, done)) {
+    if (!use_kernels_if<CfdlKind>(args[0], table, done) || !use_kernels_if<PfdlKind>(args[0], table, done) ||
+        !use_kernels_if<FfdlKind>(args[0], table, done)) {
         return nullptr;
     }
     if (!done) return fail_not_instance(args[0], "CFDLFleet | PFDLFleet | FFDLFleet"), nullptr;
@@ -173,8 +157,9 @@ PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 int add_fleet_classes(PyObject* module) {
-    return add_class(module, "CFDLFleet", cfdl_fleet()) < 0 || add_class(module, "PFDLFleet", pfdl_fleet()) < 0 ||
-                   add_class(module, "FFDLFleet", ffdl_fleet()) < 0
+    return add_class(module, CfdlKind::name, class_def<CfdlKind>()) < 0 ||
+                   add_class(module, PfdlKind::name, class_def<PfdlKind>()) < 0 ||
+                   add_class(module, FfdlKind::name, class_def<FfdlKind>()) < 0
                ? -1
                : 0;
 }

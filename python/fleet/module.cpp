@@ -3,7 +3,6 @@
 // The module's Python face:
 //   CFDLFleet, PFDLFleet, FFDLFleet   n SISO controllers stepped by one call on arrays
 //   _full_state(controller)           a controller's pickle state plus its estimate's reset value
-#include "python/binding/errors.hpp"
 #include "python/binding/module_def.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
@@ -23,24 +22,15 @@ PyMethodDef functions[] = {
 };
 
 int exec_module(PyObject* module) {
-    return guard([&] {
-        if (!init_numpy() || !init_bridge()) return -1;
-        if (add_fleet_classes(module) < 0) return -1;
-        return PyModule_AddFunctions(module, functions);
-    });
+    if (!init_numpy() || !init_bridge()) return -1;
+    return add_fleet_classes(module);
 }
-
-PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
-    {0, nullptr},
-};
-
-PyModuleDef module_def = module_definition(
-    "_vorn_fleet",
-    "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
-    module_slots);
 
 }  // namespace
 }  // namespace vorn::py::fleet
 
-PyMODINIT_FUNC PyInit__vorn_fleet() { return PyModuleDef_Init(&vorn::py::fleet::module_def); }
+PyMODINIT_FUNC PyInit__vorn_fleet() {
+    return vorn::py::init_module<vorn::py::fleet::exec_module>(
+        "_vorn_fleet", "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
+        vorn::py::fleet::functions);
+}
