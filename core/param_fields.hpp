@@ -1,9 +1,10 @@
 // param_fields.hpp — a parameter record described as data: one row per field with its
-// names, kind and member, and loops over such a table. The SISO and MIMO records each have
-// one table; constructor arguments, pickling, the printed form and the configuration loader
-// loop over it, so a new field is one new row.
+// names, kind, member and default per form, and loops over such a table. The SISO and MIMO
+// records each have one table; constructor arguments and their defaults, pickling, the
+// printed form and the configuration loader loop over it, so a new field is one new row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -16,6 +17,21 @@ enum class FieldKind {
     Limit,  // an optional double, absent as None / null
 };
 
+// The three dynamic-linearisation forms, which may differ in their defaults.
+enum class DlForm { Compact, Partial, Full };
+
+// A field's default in each form; a value given for the compact form alone holds for all.
+// A limit's default is always absent.
+struct FormDefault {
+    double compact = 0.0;
+    double partial = compact;
+    double full = partial;
+
+    constexpr double in(DlForm form) const {
+        return form == DlForm::Compact ? compact : form == DlForm::Partial ? partial : full;
+    }
+};
+
 template <class Record>
 struct Field {
     const char* arg;             // constructor argument and printed name ("lambda_")
@@ -26,6 +42,7 @@ struct Field {
     double Record::*real = nullptr;
     std::uint64_t Record::*count = nullptr;
     std::optional<double> Record::*limit = nullptr;
+    FormDefault initial = {};
 };
 
 // fn(member) with field f of p: a double&, std::uint64_t& or std::optional<double>& (const
@@ -47,6 +64,19 @@ bool all_fields(const Table& table, P& p, F&& fn) {
         if (!with_field(f, p, [&](auto& member) -> bool { return fn(f, member); })) return false;
     }
     return true;
+}
+
+// Sets every field of `p` to its default in `form`.
+template <class Table, class P>
+void set_defaults(const Table& table, P& p, DlForm form) {
+    for (const auto& f : table) {
+        const double v = f.initial.in(form);
+        switch (f.kind) {
+            case FieldKind::Real: p.*f.real = v; break;
+            case FieldKind::Count: p.*f.count = static_cast<std::uint64_t>(v); break;
+            case FieldKind::Limit: (p.*f.limit).reset(); break;
+        }
+    }
 }
 
 // The constructor's argument names in table order, after `first` when it is given.
