@@ -11,7 +11,6 @@ struct CfdlForm {
     using Core = CfdlController;
     using State = CfdlHistory;
     static constexpr const char* name = "CFDLController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.CFDLController";
     static constexpr DlForm form = DlForm::Compact;
     static constexpr const char* form_message = "CFDL 要求 l_y == 0 且 l_u == 1";
     static constexpr const char* doc =
@@ -38,6 +37,6 @@ struct CfdlForm {
 
 }  // namespace
 
-int add_cfdl_class(PyObject* module) { return add_class(module, "CFDLController", SisoClass<CfdlForm>::class_def); }
+int add_cfdl_class(PyObject* module) { return add_class(module, CfdlForm::name, SisoClass<CfdlForm>::class_def); }
 
 }  // namespace vorn::py

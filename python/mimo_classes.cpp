@@ -58,7 +58,8 @@ struct MimoObject {
 
 template <MimoForm F>
 struct MimoMethods {
-    static constexpr const char* name = kMimoNames[static_cast<int>(F)].name;
+    static constexpr MimoNames names = kMimoNames[static_cast<int>(F)];
+    static constexpr const char* name = names.name;
     using Object = MimoObject<F>;
     using Core = MimoCore<F>;
     static constexpr auto kCore = &Object::core;
@@ -142,7 +143,7 @@ struct MimoMethods {
             MimoCore<F>& core = call.core().core;
             const std::size_t count = core.layer_count();
             if (phi.size() != count) {
-                return raise_value_error(std::string(kMimoNames[static_cast<int>(F)].form) + " 的 phi 层数应为 " +
+                return raise_value_error(std::string(names.form) + " 的 phi 层数应为 " +
                                          std::to_string(count) + "，实际为 " + std::to_string(phi.size()));
             }
             std::vector<double> flat;
@@ -196,7 +197,7 @@ struct MimoMethods {
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
 
-    // Made on first use, which comes after every static initialisation.
+    // Its texts live as long as the process, as the type made from them does.
     static ClassDef class_def() {
         static const std::string qualified = std::string("vorn._vorn_core.") + name;
         static const std::string doc =

@@ -1,8 +1,8 @@
 // siso_class.hpp — the one class template of CFDLController, PFDLController and
 // FFDLController. What differs per class is data in its form description `Form`:
-//   Core, name, form (the defaults and the pseudo-order test), form_message, doc;
-//   State and state_keys (the saved state beyond the parameters) and saved(core);
-//   steps(), get_phi(), set_phi_hat() and extra_setters(): its own method entries.
+//   Core, name, doc, form (the defaults and the pseudo-order test) and
+//   form_message; State, state_keys and saved(core): the saved state beyond the parameters;
+//   steps(), get_phi with get_phi_doc, set_phi_hat() and extra_setters(): its own entries.
 #pragma once
 
 #include <array>
@@ -28,7 +28,12 @@ struct SisoClass {
     static constexpr const char* name = Form::name;
 
     static inline const Signature new_sig{callable_name(name, "__new__"), arg_names(kSisoFields), 0};
-    // Made on first use, which comes after every static initialisation.
+    // The type's texts, made on first use (after every static initialisation) and kept for
+    // the process, as the type made from them is.
+    static const char* qualified_name() {
+        static const std::string text = std::string("vorn._vorn_core.") + name;
+        return text.c_str();
+    }
     static const char* doc() {
         static const std::string text = class_doc(name, kSisoFields, Form::form, 0, Form::doc);
         return text.c_str();
@@ -139,7 +144,7 @@ struct SisoClass {
     }
 
     static inline ClassDef class_def{
-        .qualified_name = Form::qualified_name,
+        .qualified_name = qualified_name(),
         .basic_size = instance_size<Core>(),
         .doc = doc(),
         .new_fn = new_fn,

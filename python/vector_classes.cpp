@@ -39,7 +39,6 @@ constexpr char kFfdlMessage[] = "FFDL 要求 l_u >= 1";
 
 struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial, kPfdlMessage> {
     static constexpr const char* name = "PFDLController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.PFDLController";
     static constexpr const char* doc =
         "对应 Python 侧的 `PFDLController`。\n\n包装 [`PfdlController`]，要求 `l_y == 0` 且 `l_u >= 1`。";
     static constexpr std::tuple state_keys{StateKey{"y_prev", &State::y_prev}, StateKey{"u_hist", &State::u_hist},
@@ -49,7 +48,6 @@ struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial, kPfdlMes
 
 struct FfdlForm : VectorForm<FfdlForm, FfdlController, DlForm::Full, kFfdlMessage> {
     static constexpr const char* name = "FFDLController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.FFDLController";
     static constexpr const char* doc = "对应 Python 侧的 `FFDLController`。\n\n包装 [`FfdlController`]，要求 `l_u >= 1`。";
     static constexpr std::tuple state_keys{StateKey{"y_hist", &State::y_hist}, StateKey{"u_hist", &State::u_hist},
                                            StateKey{"phi_hat", &State::phi_hat},
@@ -65,8 +63,8 @@ PyTypeObject* pfdl_type() { return type_object(SisoClass<PfdlForm>::class_def); 
 PyTypeObject* ffdl_type() { return type_object(SisoClass<FfdlForm>::class_def); }
 
 int add_vector_classes(PyObject* module) {
-    if (add_class(module, "PFDLController", SisoClass<PfdlForm>::class_def) < 0) return -1;
-    return add_class(module, "FFDLController", SisoClass<FfdlForm>::class_def);
+    if (add_class(module, PfdlForm::name, SisoClass<PfdlForm>::class_def) < 0) return -1;
+    return add_class(module, FfdlForm::name, SisoClass<FfdlForm>::class_def);
 }
 
 }  // namespace vorn::py
