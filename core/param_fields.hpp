@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace vorn {
@@ -70,12 +71,10 @@ bool all_fields(const Table& table, P& p, F&& fn) {
 template <class Table, class P>
 void set_defaults(const Table& table, P& p, DlForm form) {
     for (const auto& f : table) {
-        const double v = f.initial.in(form);
-        switch (f.kind) {
-            case FieldKind::Real: p.*f.real = v; break;
-            case FieldKind::Count: p.*f.count = static_cast<std::uint64_t>(v); break;
-            case FieldKind::Limit: (p.*f.limit).reset(); break;
-        }
+        with_field(f, p, [&](auto& member) {
+            using T = std::remove_cvref_t<decltype(member)>;
+            member = std::is_same_v<T, std::optional<double>> ? T() : T(f.initial.in(form));
+        });
     }
 }
 

@@ -3,7 +3,9 @@
 // test, and the one error value with its messages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,32 +17,24 @@ namespace vorn {
 
 // The fields both records hold, in the order of both tables.
 struct CommonParams {
-    double eta;
-    double mu;
-    double rho;
-    double lambda;
-    double eps;
-    std::uint64_t l_y;
-    std::uint64_t l_u;
-    double initial_phi;
-    double u0;
+    double eta, mu, rho, lambda, eps;
+    std::uint64_t l_y, l_u;
+    double initial_phi, u0;
 };
 
 // Every rule a record can break: the step sizes in checking order and the pseudo-order test
 // (both records), the SISO limits, the MIMO bounds; and a configuration file that failed.
 enum class ParamRule {
-    InvalidEta,
-    InvalidMu,
-    InvalidRho,
-    InvalidLambda,
-    InvalidEps,
-    InvalidOrder,
-    InvalidLimits,
-    InvalidMUpper,
-    InvalidMLower,
-    InvalidMBounds,
-    Yaml,
+    InvalidEta, InvalidMu, InvalidRho, InvalidLambda, InvalidEps, InvalidOrder,
+    InvalidLimits, InvalidMUpper, InvalidMLower, InvalidMBounds, Yaml,
 };
+
+// The message of each rule, in ParamRule's order.
+inline constexpr const char* kRuleMessages[] = {
+    messages::kEta, messages::kMu, messages::kRho, messages::kLambda, messages::kEps, messages::kOrder,
+    "u_min 不能大于 u_max", "m_upper 必须为正", "m_lower 必须为正", "m_lower 不能大于 m_upper",
+};
+static_assert(std::size(kRuleMessages) == static_cast<std::size_t>(ParamRule::Yaml));
 
 struct ParamError {
     using Kind = ParamRule;
@@ -48,23 +42,9 @@ struct ParamError {
     std::string yaml_text;  // the loader's text, for Kind::Yaml only
 
     static ParamError yaml(std::string text) { return {Kind::Yaml, std::move(text)}; }
-
     // The whole display text of the error.
     std::string message() const {
-        switch (kind) {
-            case Kind::InvalidEta: return messages::kEta;
-            case Kind::InvalidMu: return messages::kMu;
-            case Kind::InvalidRho: return messages::kRho;
-            case Kind::InvalidLambda: return messages::kLambda;
-            case Kind::InvalidEps: return messages::kEps;
-            case Kind::InvalidOrder: return messages::kOrder;
-            case Kind::InvalidLimits: return "u_min 不能大于 u_max";
-            case Kind::InvalidMUpper: return "m_upper 必须为正";
-            case Kind::InvalidMLower: return "m_lower 必须为正";
-            case Kind::InvalidMBounds: return "m_lower 不能大于 m_upper";
-            case Kind::Yaml: break;
-        }
-        return "YAML 错误: " + yaml_text;
+        return kind == Kind::Yaml ? "YAML 错误: " + yaml_text : kRuleMessages[static_cast<int>(kind)];
     }
 };
 
@@ -82,12 +62,8 @@ inline std::optional<ParamRule> failed_step_rule(const CommonParams& p) {
 // The pseudo-order test of each form: compact l_y = 0 and l_u = 1, partial l_y = 0 and
 // l_u >= 1, full l_u >= 1.
 constexpr bool orders_fit(DlForm form, std::uint64_t l_y, std::uint64_t l_u) {
-    switch (form) {
-        case DlForm::Compact: return l_y == 0 && l_u == 1;
-        case DlForm::Partial: return l_y == 0 && l_u >= 1;
-        case DlForm::Full: break;
-    }
-    return l_u >= 1;
+    if (form == DlForm::Full) return l_u >= 1;
+    return l_y == 0 && (form == DlForm::Compact ? l_u == 1 : l_u >= 1);
 }
 
 }  // namespace vorn

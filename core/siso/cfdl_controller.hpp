@@ -13,19 +13,12 @@ namespace vorn {
 
 // The five values of one CFDL step: u, delta_y, delta_u (= Δu(k−1)), e, phi.
 struct CfdlStep {
-    double u;
-    double delta_y;
-    double delta_u;
-    double e;
-    double phi;
+    double u, delta_y, delta_u, e, phi;
 };
 
 // The history part of the state, as saved and restored.
 struct CfdlHistory {
-    double y_prev;
-    double u_prev;
-    double u_prev2;
-    double phi_hat;
+    double y_prev, u_prev, u_prev2, phi_hat;
 };
 
 // The estimate given as a vector must hold exactly one entry.

@@ -68,8 +68,7 @@ protected:
         estimator_.set_phi_hat(std::move(phi_hat));
     }
 
-    std::size_t l_y_;
-    std::size_t l_u_;
+    std::size_t l_y_, l_u_;
     std::size_t u_len_;  // l_u + 1
     std::size_t min_phi_;
     PpdVectorEstimator estimator_;
