@@ -1,4 +1,4 @@
-// shared_rules.hpp — what the SISO and MIMO parameter records share: the fields both hold,
+// shared_rules.hpp — what the SISO and MIMO parameter records share in their validation:
 // the step-size rules eta, mu, rho, lambda and eps in their fixed order, the pseudo-order
 // test, and the one error value with its messages.
 #pragma once
@@ -14,13 +14,6 @@
 #include "core/param_fields.hpp"
 
 namespace vorn {
-
-// The fields both records hold, in the order of both tables.
-struct CommonParams {
-    double eta, mu, rho, lambda, eps;
-    std::uint64_t l_y, l_u;
-    double initial_phi, u0;
-};
 
 // Every rule a record can break: the step sizes in checking order and the pseudo-order test
 // (both records), the SISO limits, the MIMO bounds; and a configuration file that failed.
@@ -48,9 +41,10 @@ struct ParamError {
     }
 };
 
-// The first step-size rule that fails. Each rule is a rejection test with ordered
-// comparisons, so NaN passes every rule.
-inline std::optional<ParamRule> failed_step_rule(const CommonParams& p) {
+// The first step-size rule that record `p` fails. Each rule is a rejection test with
+// ordered comparisons, so NaN passes every rule.
+template <class Record>
+std::optional<ParamRule> failed_step_rule(const Record& p) {
     if (p.eta <= 0.0 || p.eta > 2.0) return ParamRule::InvalidEta;
     if (p.mu <= 0.0) return ParamRule::InvalidMu;
     if (p.rho <= 0.0 || p.rho > 1.0) return ParamRule::InvalidRho;

@@ -13,10 +13,11 @@ namespace vorn {
 
 using MimoForm = DlForm;
 
-struct MimoParams : CommonParams {
+struct MimoParams {
     std::uint64_t dim;
-    double m_upper;
-    double m_lower;
+    double eta, mu, rho, lambda, eps;
+    std::uint64_t l_y, l_u;
+    double initial_phi, u0, m_upper, m_lower;
 };
 
 // The record as a table, in constructor order; dim has no default.

@@ -16,12 +16,15 @@
 
 namespace vorn {
 
-struct SisoParams : CommonParams {
+struct SisoParams {
     // The defaults of the compact form, which are also the loader's.
     SisoParams();
     // The defaults of `form`.
     explicit SisoParams(DlForm form);
 
+    double eta, mu, rho, lambda, eps;
+    std::uint64_t l_y, l_u;
+    double initial_phi, u0;
     std::optional<double> u_min;
     std::optional<double> u_max;
 };
