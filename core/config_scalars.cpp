@@ -54,11 +54,9 @@ bool decimal_shape(std::string_view s, std::int64_t& magnitude) {
 
 std::optional<double> parse_number(std::string_view text) {
     constexpr double inf = std::numeric_limits<double>::infinity();
-    if (text == ".inf" || text == ".Inf" || text == ".INF" || text == "+.inf" || text == "+.Inf" ||
-        text == "+.INF") {
-        return inf;
-    }
-    if (text == "-.inf" || text == "-.Inf" || text == "-.INF") return -inf;
+    const bool negative = text.starts_with('-');
+    const std::string_view bare = text.substr(negative || text.starts_with('+') ? 1 : 0);
+    if (bare == ".inf" || bare == ".Inf" || bare == ".INF") return negative ? -inf : inf;
     if (text == ".nan" || text == ".NaN" || text == ".NAN") return std::numeric_limits<double>::quiet_NaN();
 
     std::int64_t magnitude = 0;

@@ -1,11 +1,13 @@
 // param_fields.hpp — a parameter record described as data: one row per field with its
-// names, kind and member, and loops over such a table. The SISO and MIMO records each have
-// one table; constructor arguments, pickling, the printed form and the configuration loader
-// loop over it, so a new field is one new row.
+// names, kind, member and default per form, and loops over such a table. The SISO and MIMO
+// records each have one table; constructor arguments and their defaults, pickling, the
+// printed form and the configuration loader loop over it, so a new field is one new row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace vorn {
@@ -14,6 +16,21 @@ enum class FieldKind {
     Real,   // a double
     Count,  // an unsigned 64-bit integer (sizes and pseudo-orders)
     Limit,  // an optional double, absent as None / null
+};
+
+// The three dynamic-linearisation forms, which may differ in their defaults.
+enum class DlForm { Compact, Partial, Full };
+
+// A field's default in each form; a value given for the compact form alone holds for all.
+// A limit's default is always absent.
+struct FormDefault {
+    double compact = 0.0;
+    double partial = compact;
+    double full = partial;
+
+    constexpr double in(DlForm form) const {
+        return form == DlForm::Compact ? compact : form == DlForm::Partial ? partial : full;
+    }
 };
 
 template <class Record>
@@ -26,6 +43,7 @@ struct Field {
     double Record::*real = nullptr;
     std::uint64_t Record::*count = nullptr;
     std::optional<double> Record::*limit = nullptr;
+    FormDefault initial = {};
 };
 
 // fn(member) with field f of p: a double&, std::uint64_t& or std::optional<double>& (const
@@ -47,6 +65,17 @@ bool all_fields(const Table& table, P& p, F&& fn) {
         if (!with_field(f, p, [&](auto& member) -> bool { return fn(f, member); })) return false;
     }
     return true;
+}
+
+// Sets every field of `p` to its default in `form`.
+template <class Table, class P>
+void set_defaults(const Table& table, P& p, DlForm form) {
+    for (const auto& f : table) {
+        with_field(f, p, [&](auto& member) {
+            using T = std::remove_cvref_t<decltype(member)>;
+            member = std::is_same_v<T, std::optional<double>> ? T() : T(f.initial.in(form));
+        });
+    }
 }
 
 // The constructor's argument names in table order, after `first` when it is given.

@@ -1,6 +1,8 @@
 // functions.cpp — the nine module functions: PFDL initial-vector mappings and their
 // writer, FFDL step-factor tuning, and the YAML configuration loader.
+#include <array>
 #include <cstdint>
+#include <tuple>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,41 +102,23 @@ constexpr std::uint64_t kDefaultOrder = 3;
 
 // Converts the N real parameters of `sig` from index `first` on, in order, into `out`.
 template <std::size_t N>
-bool reals(const Signature& sig, PyObject* const* a, std::size_t first, double (&out)[N]) {
+bool reals(const Signature& sig, PyObject* const* a, std::size_t first, std::array<double, N>& out) {
     for (std::size_t i = 0; i < N; ++i) {
         if (!arg(a[first + i], sig.name(first + i), out[i])) return false;
     }
     return true;
 }
 
-// A PFDL mapping: N real parameters, then `order` (3 when omitted).
-template <std::size_t N, class Map>
-PyObject* pfdl_mapping(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Map map) {
+// A PFDL mapping `Map`: N real parameters, then `order` (3 when omitted).
+template <const Signature& Sig, std::size_t N, auto Map>
+PyObject* pfdl_mapping(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[N + 1];
-        if (!bind(sig, args, nargs, kwnames, a)) return nullptr;
-        double v[N];
+        if (!bind(Sig, args, nargs, kwnames, a)) return nullptr;
+        std::array<double, N> v;
         std::uint64_t order = kDefaultOrder;
-        if (!reals(sig, a, 0, v) || !arg(a[N], sig.name(N), order)) return nullptr;
-        return result(map(v, order));
-    });
-}
-
-PyObject* pid_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<4>(pid_sig, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
-        return pid_to_pfdl(v[0], v[1], v[2], v[3], order);
-    });
-}
-
-PyObject* zn_response_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<4>(zn_sig, args, nargs, kwnames, [](const double (&v)[4], std::uint64_t order) {
-        return zn_response_to_pfdl(v[0], v[1], v[2], v[3], order);
-    });
-}
-
-PyObject* critical_proportional_to_pfdl_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return pfdl_mapping<3>(critical_sig, args, nargs, kwnames, [](const double (&v)[3], std::uint64_t order) {
-        return critical_proportional_to_pfdl(v[0], v[1], v[2], order);
+        if (!reals(Sig, a, 0, v) || !arg(a[N], Sig.name(N), order)) return nullptr;
+        return result(std::apply([&](auto... x) { return Map(x..., order); }, v));
     });
 }
 
@@ -157,48 +141,24 @@ PyObject* apply_pfdl_initial_guess_fn(PyObject*, PyObject* const* args, Py_ssize
 
 // --- FFDL step-factor tuning ---
 
-// An FFDL step-factor operation: the controller, then N real parameters. The access
+// An FFDL step-factor operation `Rule`: the controller, then N real parameters. The access
 // (shared for the plain forms, exclusive for apply_*) is held only while the core runs.
-template <class Access, std::size_t N, class Rule>
-PyObject* ffdl_operation(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                         Rule rule) {
+template <const Signature& Sig, class Access, std::size_t N, auto Rule>
+PyObject* ffdl_operation(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[N + 1];
-        if (!bind(sig, args, nargs, kwnames, a)) return nullptr;
+        if (!bind(Sig, args, nargs, kwnames, a)) return nullptr;
         Instance<FfdlController>* c = nullptr;
-        double v[N];
-        if (!controller_arg(a[0], ffdl_type(), "FFDLController", c) || !reals(sig, a, 1, v)) return nullptr;
-        std::optional<decltype(rule(c->core, v))> r;
+        std::array<double, N> v;
+        if (!controller_arg(a[0], ffdl_type(), "FFDLController", c) || !reals(Sig, a, 1, v)) return nullptr;
+        auto run = [&] { return std::apply([&](auto... x) { return Rule(c->core, x...); }, v); };
+        std::optional<decltype(run())> r;
         {
             Access access(c->access);
             if (!access) return nullptr;
-            r.emplace(rule(c->core, v));
+            r.emplace(run());
         }
         return result(*r);
-    });
-}
-
-PyObject* ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<SharedAccess, 4>(ffdl_zn_sig, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[4]) {
-        return ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
-    });
-}
-
-PyObject* apply_ffdl_zn_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<ExclusiveAccess, 4>(apply_ffdl_zn_sig, args, nargs, kwnames, [](FfdlController& core, const double (&v)[4]) {
-        return apply_ffdl_zn_tuning(core, v[0], v[1], v[2], v[3]);
-    });
-}
-
-PyObject* ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<SharedAccess, 3>(ffdl_critical_sig, args, nargs, kwnames, [](const FfdlController& core, const double (&v)[3]) {
-        return ffdl_critical_tuning(core, v[0], v[1], v[2]);
-    });
-}
-
-PyObject* apply_ffdl_critical_tuning_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return ffdl_operation<ExclusiveAccess, 3>(apply_ffdl_critical_sig, args, nargs, kwnames, [](FfdlController& core, const double (&v)[3]) {
-        return apply_ffdl_critical_tuning(core, v[0], v[1], v[2]);
     });
 }
 
@@ -219,23 +179,23 @@ PyObject* load_config_from_yaml_fn(PyObject*, PyObject* const* args, Py_ssize_t 
 
 // In registration order.
 PyMethodDef functions[] = {
-    method("pid_to_pfdl", pid_to_pfdl_fn,
+    method("pid_to_pfdl", pfdl_mapping<pid_sig, 4, pid_to_pfdl>,
            "pid_to_pfdl(kp, ti, td, ts, order=3)\n--\n\n格式 A：由 PID 参数映射到 PFDL-VORN 伪梯度初值。"),
-    method("zn_response_to_pfdl", zn_response_to_pfdl_fn,
+    method("zn_response_to_pfdl", pfdl_mapping<zn_sig, 4, zn_response_to_pfdl>,
            "zn_response_to_pfdl(k, tau, time_delay, ts, order=3)\n--\n\n格式 B：Ziegler-Nichols 响应曲线法映射到 "
            "PFDL-VORN 伪梯度初值。"),
-    method("critical_proportional_to_pfdl", critical_proportional_to_pfdl_fn,
+    method("critical_proportional_to_pfdl", pfdl_mapping<critical_sig, 3, critical_proportional_to_pfdl>,
            "critical_proportional_to_pfdl(ku, tu, ts, order=3)\n--\n\n格式 C：临界比例度法映射到 PFDL-VORN 伪梯度初值。"),
     method("apply_pfdl_initial_guess", apply_pfdl_initial_guess_fn,
            "apply_pfdl_initial_guess(controller, psi)\n--\n\n将伪梯度初值注入 PFDL 控制器。"),
-    method("ffdl_zn_tuning", ffdl_zn_tuning_fn,
+    method("ffdl_zn_tuning", ffdl_operation<ffdl_zn_sig, SharedAccess, 4, ffdl_zn_tuning>,
            "ffdl_zn_tuning(controller, k, tau, time_delay, ts)\n--\n\n间接型 FFDL 的 Z-N 响应曲线法步长因子整定。"),
-    method("apply_ffdl_zn_tuning", apply_ffdl_zn_tuning_fn,
+    method("apply_ffdl_zn_tuning", ffdl_operation<apply_ffdl_zn_sig, ExclusiveAccess, 4, apply_ffdl_zn_tuning>,
            "apply_ffdl_zn_tuning(controller, k, tau, time_delay, ts)\n--\n\n将 Z-N 响应曲线法整定的步长因子应用到 "
            "FFDL 控制器。"),
-    method("ffdl_critical_tuning", ffdl_critical_tuning_fn,
+    method("ffdl_critical_tuning", ffdl_operation<ffdl_critical_sig, SharedAccess, 3, ffdl_critical_tuning>,
            "ffdl_critical_tuning(controller, ku, tu, ts)\n--\n\n间接型 FFDL 的临界比例度法步长因子整定。"),
-    method("apply_ffdl_critical_tuning", apply_ffdl_critical_tuning_fn,
+    method("apply_ffdl_critical_tuning", ffdl_operation<apply_ffdl_critical_sig, ExclusiveAccess, 3, apply_ffdl_critical_tuning>,
            "apply_ffdl_critical_tuning(controller, ku, tu, ts)\n--\n\n将临界比例度法整定的步长因子应用到 FFDL 控制器。"),
     method("load_config_from_yaml", load_config_from_yaml_fn,
            "load_config_from_yaml(read, path=None)\n--\n\n"

@@ -15,53 +15,16 @@ namespace {
 
 using Matrix = std::vector<std::vector<double>>;
 
-template <MimoForm F>
-struct MimoClass;
-
-template <>
-struct MimoClass<MimoForm::Compact> {
-    static constexpr const char* name = "MimoCfdlController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.MimoCfdlController";
-    static constexpr std::uint64_t l_y = 0;
-    static constexpr std::uint64_t l_u = 1;
-    static constexpr const char* doc =
-        "MimoCfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=0, l_u=1, initial_phi=0.5, "
-        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoCfdlController` 绑定。";
+// Per form: the class name and the form's short name in messages.
+struct MimoNames {
+    const char* name;
+    const char* form;
 };
-
-template <>
-struct MimoClass<MimoForm::Partial> {
-    static constexpr const char* name = "MimoPfdlController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.MimoPfdlController";
-    static constexpr std::uint64_t l_y = 0;
-    static constexpr std::uint64_t l_u = 2;
-    static constexpr const char* doc =
-        "MimoPfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=0, l_u=2, initial_phi=0.5, "
-        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoPfdlController` 绑定。";
+constexpr MimoNames kMimoNames[] = {
+    {"MimoCfdlController", "CFDL"},
+    {"MimoPfdlController", "PFDL"},
+    {"MimoFfdlController", "FFDL"},
 };
-
-template <>
-struct MimoClass<MimoForm::Full> {
-    static constexpr const char* name = "MimoFfdlController";
-    static constexpr const char* qualified_name = "vorn._vorn_core.MimoFfdlController";
-    static constexpr std::uint64_t l_y = 1;
-    static constexpr std::uint64_t l_u = 2;
-    static constexpr const char* doc =
-        "MimoFfdlController(dim, eta=1.0, mu=1.0, rho=0.5, lambda_=0.02, eps=1e-5, l_y=1, l_u=2, initial_phi=0.5, "
-        "u0=0.0, m_upper=1e6, m_lower=1e-6)\n--\n\nPython 侧 `MimoFfdlController` 绑定。";
-};
-
-// "CFDL 的 phi 层数应为 1，实际为 n" and its partial and full counterparts.
-std::string layer_count_message(MimoForm form, std::size_t expected, std::size_t given) {
-    switch (form) {
-        case MimoForm::Compact: return "CFDL 的 phi 层数应为 1，实际为 " + std::to_string(given);
-        case MimoForm::Partial:
-            return "PFDL 的 phi 层数应为 " + std::to_string(expected) + "，实际为 " + std::to_string(given);
-        case MimoForm::Full:
-            return "FFDL 的 phi 层数应为 " + std::to_string(expected) + "，实际为 " + std::to_string(given);
-    }
-    return {};
-}
 
 std::string shape_message(const std::string& label, const char* what, std::size_t given, std::size_t dim) {
     return label + " " + what + " " + std::to_string(given) + " ≠ dim " + std::to_string(dim);
@@ -95,12 +58,13 @@ struct MimoObject {
 
 template <MimoForm F>
 struct MimoMethods {
-    using Class = MimoClass<F>;
+    static constexpr MimoNames names = kMimoNames[static_cast<int>(F)];
+    static constexpr const char* name = names.name;
     using Object = MimoObject<F>;
     using Core = MimoCore<F>;
     static constexpr auto kCore = &Object::core;
 
-    static std::string callable(const char* method) { return callable_name(Class::name, method); }
+    static std::string callable(const char* method) { return callable_name(name, method); }
 
     static inline const Signature new_sig{callable("__new__"), arg_names(kMimoFields), 1};
     static inline const Signature update_sig{callable("update"), {"y", "yd"}, 2};
@@ -111,7 +75,8 @@ struct MimoMethods {
         return guard([&]() -> PyObject* {
             PyObject* a[kMimoFields.size()];
             if (!bind(new_sig, args, kwargs, a)) return nullptr;
-            MimoParams p{0, 1.0, 1.0, 0.5, 0.02, 1e-5, Class::l_y, Class::l_u, 0.5, 0.0, 1e6, 1e-6};
+            MimoParams p{};
+            set_defaults(kMimoFields, p, F);
             std::size_t i = 0;
             if (!all_fields(kMimoFields, p, [&](const auto& f, auto& member) { return arg(a[i++], f.arg, member); })) {
                 return nullptr;
@@ -177,7 +142,10 @@ struct MimoMethods {
             if (!call || !call.get(0, phi)) return nullptr;
             MimoCore<F>& core = call.core().core;
             const std::size_t count = core.layer_count();
-            if (phi.size() != count) return raise_value_error(layer_count_message(F, count, phi.size()));
+            if (phi.size() != count) {
+                return raise_value_error(std::string(names.form) + " 的 phi 层数应为 " +
+                                         std::to_string(count) + "，实际为 " + std::to_string(phi.size()));
+            }
             std::vector<double> flat;
             flat.reserve(core.layers().size());
             for (std::size_t m = 0; m < count; ++m) {
@@ -202,7 +170,7 @@ struct MimoMethods {
             SharedCall<Object> call(self);
             if (!call) return nullptr;
             const std::string text =
-                std::string(Class::name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
+                std::string(name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
             return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
         });
     }
@@ -212,15 +180,15 @@ struct MimoMethods {
         method("reset", mutator_method<Object, &Core::reset, kCore>, "reset($self)\n--\n\n"),
         method("get_phi", get_phi, "get_phi($self)\n--\n\n"),
         method("set_phi_hat", set_phi_hat, "set_phi_hat($self, phi)\n--\n\n"),
-        setter<Object, &Core::set_eta, kCore>(Class::name, "set_eta", "eta"),
-        setter<Object, &Core::set_mu, kCore>(Class::name, "set_mu", "mu"),
-        setter<Object, &Core::set_rho, kCore>(Class::name, "set_rho", "rho"),
-        setter<Object, &Core::set_lambda, kCore>(Class::name, "set_lambda", "lambda_"),
-        setter<Object, &Core::set_eps, kCore>(Class::name, "set_eps", "eps"),
-        setter<Object, &Core::set_m_upper, kCore>(Class::name, "set_m_upper", "m_upper"),
-        setter<Object, &Core::set_m_lower, kCore>(Class::name, "set_m_lower", "m_lower"),
-        setter<Object, &Core::set_u0, kCore>(Class::name, "set_u0", "u0"),
-        setter<Object, &Core::set_initial_phi, kCore>(Class::name, "set_initial_phi", "initial_phi"),
+        setter<Object, &Core::set_eta, kCore>(name, "set_eta", "eta"),
+        setter<Object, &Core::set_mu, kCore>(name, "set_mu", "mu"),
+        setter<Object, &Core::set_rho, kCore>(name, "set_rho", "rho"),
+        setter<Object, &Core::set_lambda, kCore>(name, "set_lambda", "lambda_"),
+        setter<Object, &Core::set_eps, kCore>(name, "set_eps", "eps"),
+        setter<Object, &Core::set_m_upper, kCore>(name, "set_m_upper", "m_upper"),
+        setter<Object, &Core::set_m_lower, kCore>(name, "set_m_lower", "m_lower"),
+        setter<Object, &Core::set_u0, kCore>(name, "set_u0", "u0"),
+        setter<Object, &Core::set_initial_phi, kCore>(name, "set_initial_phi", "initial_phi"),
         end_of_methods(),
     };
 
@@ -229,11 +197,15 @@ struct MimoMethods {
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
 
+    // Its texts live as long as the process, as the type made from them does.
     static ClassDef class_def() {
+        static const std::string qualified = std::string("vorn._vorn_core.") + name;
+        static const std::string doc =
+            class_doc(name, kMimoFields, F, 1, ("Python 侧 `" + std::string(name) + "` 绑定。").c_str());
         return {
-            .qualified_name = Class::qualified_name,
+            .qualified_name = qualified.c_str(),
             .basic_size = instance_size<Object>(),
-            .doc = Class::doc,
+            .doc = doc.c_str(),
             .new_fn = new_fn,
             .repr_fn = repr,
             .dealloc_fn = dealloc_instance<Object>,

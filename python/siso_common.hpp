@@ -1,14 +1,13 @@
-// siso_common.hpp — what the three SISO classes share: the constructor parameters of the
-// record's table, their validation and form test, `__getnewargs__`, the parameter part of
-// the pickle state, and the printed representation.
+// siso_common.hpp — what the SISO classes share beside their class template: the
+// constructor parameters of the record's table, their validation and form test,
+// `__getnewargs__`, the pickle state's parameter keys and items, and the printed form.
 #pragma once
 
-#include <array>
 #include <string>
+#include <tuple>
 
 #include "core/siso/param_table.hpp"
 #include "python/binding/binding.hpp"
-#include "python/binding/methods.hpp"
 
 namespace vorn::py {
 
@@ -43,64 +42,30 @@ bool state_item(PyObject* dict, const char* key, T& out) {
     return convert(value, out);
 }
 
+// One item of a controller's saved state: its key and the member of the state record.
+template <class State, class T>
+struct StateKey {
+    const char* key;
+    T State::*member;
+};
+
+// Writes the items `keys` (a tuple of StateKey) of `s` into dict `d`, in order.
+template <class State, class Keys>
+bool write_state_items(PyObject* d, const State& s, const Keys& keys) {
+    return std::apply([&](const auto&... k) { return (set_state_item(d, k.key, to_py(s.*k.member)) && ...); }, keys);
+}
+
+// Reads the items `keys` of dict `d` into `s`, in order, as state_item does.
+template <class State, class Keys>
+bool read_state_items(PyObject* d, State& s, const Keys& keys) {
+    return std::apply([&](const auto&... k) { return (state_item(d, k.key, s.*k.member) && ...); }, keys);
+}
+
 // Checks that `state` is a dict (TypeError with the note naming 'state') and reads the
 // parameter keys in order.
 bool read_state_params(PyObject* state, SisoParams& out);
 
 // "<Class>(eta=…, mu=…, …, u0=…)": every field but the limits, reals with four decimals.
 PyObject* siso_repr(const char* class_name, const SisoParams& p);
-
-}  // namespace vorn::py
-
-namespace vorn::py {
-
-// Names each SISO core's Python class; specialised next to each class.
-template <class Core>
-struct SisoClass;
-
-// Methods of the same shape in every SISO class; each core offers params().
-template <class Core>
-struct SisoMethods {
-    static constexpr const char* name = SisoClass<Core>::name;
-    static std::string callable(const char* method) { return callable_name(name, method); }
-
-    // The entries set_eta … set_u_max, in method-table order.
-    static std::array<PyMethodDef, 9> setters() {
-        return {
-            setter<Core, &Core::set_eta>(name, "set_eta", "eta"),
-            setter<Core, &Core::set_mu>(name, "set_mu", "mu"),
-            setter<Core, &Core::set_rho>(name, "set_rho", "rho"),
-            setter<Core, &Core::set_lambda>(name, "set_lambda", "lambda_"),
-            setter<Core, &Core::set_eps>(name, "set_eps", "eps"),
-            setter<Core, &Core::set_u0>(name, "set_u0", "u0"),
-            setter<Core, &Core::set_initial_phi>(name, "set_initial_phi", "initial_phi"),
-            setter<Core, &Core::set_u_min>(name, "set_u_min", "u_min"),
-            setter<Core, &Core::set_u_max>(name, "set_u_max", "u_max"),
-        };
-    }
-
-    static PyObject* getnewargs(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            return siso_newargs(call.core().params());
-        });
-    }
-    static PyMethodDef getnewargs_def() {
-        return method("__getnewargs__", getnewargs, "__getnewargs__($self)\n--\n\n返回用于 pickle 重建的参数元组。");
-    }
-
-    static PyObject* repr(PyObject* self) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            return siso_repr(SisoClass<Core>::name, call.core().params());
-        });
-    }
-};
-
-inline constexpr const char* kGetStateDoc = "__getstate__($self)\n--\n\n返回用于 pickle 的状态字典。";
-inline constexpr const char* kSetStateDoc = "__setstate__($self, state)\n--\n\n从 pickle 状态字典恢复对象。";
-inline constexpr const char* kResetDoc = "reset($self)\n--\n\n重置控制器状态。";
 
 }  // namespace vorn::py

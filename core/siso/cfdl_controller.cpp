@@ -1,4 +1,4 @@
-// cfdl_controller.cpp — one CFDL control step, reset and restore.
+// cfdl_controller.cpp — creation, one CFDL control step, reset, restore and the estimate's setter.
 #include "core/siso/cfdl_controller.hpp"
 
 #include <cmath>
@@ -13,8 +13,14 @@ CfdlController::CfdlController(const SisoParams& params)
       u_prev2_(params.u0) {}
 
 Expected<CfdlController, ParamError> CfdlController::create(const SisoParams& params) {
-    if (params.l_y != 0 || params.l_u != 1) return ParamError{ParamError::Kind::InvalidOrder, {}};
+    if (!orders_fit(DlForm::Compact, params.l_y, params.l_u)) return ParamError{ParamRule::InvalidOrder, {}};
     return CfdlController(params);
+}
+
+Status<PhiCountError> CfdlController::set_phi_vector(const std::vector<double>& phi) {
+    if (phi.size() != 1) return PhiCountError{phi.size()};
+    set_phi_hat(phi[0]);
+    return std::nullopt;
 }
 
 CfdlStep CfdlController::update(double y, double yd) {

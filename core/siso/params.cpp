@@ -1,23 +1,17 @@
-// params.cpp — validation and messages of the SISO parameter record.
+// params.cpp — the defaults and the validation of the SISO parameter record.
 #include "core/siso/params.hpp"
 
-#include "core/shared_rules.hpp"
+#include "core/siso/param_table.hpp"
 
 namespace vorn {
 
-using K = ParamError::Kind;
-static_assert(static_cast<int>(K::InvalidEta) == static_cast<int>(SharedRule::Eta) &&
-              static_cast<int>(K::InvalidOrder) == static_cast<int>(SharedRule::Order));
+SisoParams::SisoParams() : SisoParams(DlForm::Compact) {}
 
-std::string ParamError::message() const {
-    if (kind <= K::InvalidOrder) return shared_rule_message(static_cast<SharedRule>(kind));
-    if (kind == K::InvalidLimits) return "u_min 不能大于 u_max";
-    return "YAML 错误: " + yaml_text;
-}
+SisoParams::SisoParams(DlForm form) { set_defaults(kSisoFields, *this, form); }
 
 Status<ParamError> validate(const SisoParams& p) {
-    if (auto rule = failed_step_rule(p.eta, p.mu, p.rho, p.lambda, p.eps)) return ParamError{static_cast<K>(*rule), {}};
-    if (p.u_min && p.u_max && *p.u_min > *p.u_max) return ParamError{K::InvalidLimits, {}};
+    if (auto rule = failed_step_rule(p)) return ParamError{*rule, {}};
+    if (p.u_min && p.u_max && *p.u_min > *p.u_max) return ParamError{ParamRule::InvalidLimits, {}};
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
-// params.hpp — the SISO parameter record, its validation, its error kinds, the input
-// clamp shared by every SISO control law, and the view of one control step.
+// params.hpp — the SISO parameter record, its validation, the input clamp shared by every
+// SISO control law, and the view of one control step. The fields' defaults are those of the
+// record's table (param_table.hpp).
 #pragma once
 
 #include <cmath>
@@ -9,42 +10,23 @@
 #include <string>
 
 #include "core/expected.hpp"
+#include "core/param_fields.hpp"
+#include "core/shared_rules.hpp"
 #include "core/siso/step_formulas.hpp"
 
 namespace vorn {
 
 struct SisoParams {
-    double eta = 1.0;
-    double mu = 1.0;
-    double rho = 0.1;
-    double lambda = 0.02;
-    double eps = 1e-5;
-    std::uint64_t l_y = 0;
-    std::uint64_t l_u = 1;
-    double initial_phi = 0.5;
-    double u0 = 0.0;
+    // The defaults of the compact form, which are also the loader's.
+    SisoParams();
+    // The defaults of `form`.
+    explicit SisoParams(DlForm form);
+
+    double eta, mu, rho, lambda, eps;
+    std::uint64_t l_y, l_u;
+    double initial_phi, u0;
     std::optional<double> u_min;
     std::optional<double> u_max;
-};
-
-struct ParamError {
-    enum class Kind {
-        // The rules shared with the other record, as SharedRule and in its order.
-        InvalidEta,
-        InvalidMu,
-        InvalidRho,
-        InvalidLambda,
-        InvalidEps,
-        InvalidOrder,
-        InvalidLimits,
-        Yaml,
-    };
-    Kind kind;
-    std::string yaml_text;  // the loader's text, for Kind::Yaml only
-
-    static ParamError yaml(std::string text) { return {Kind::Yaml, std::move(text)}; }
-    // The whole display text of the error.
-    std::string message() const;
 };
 
 // First failing rule, in the fixed order eta, mu, rho, lambda, eps, limits.

@@ -30,16 +30,23 @@ private:
     std::atomic<std::intptr_t> n_{0};
 };
 
-// Holds shared access for its lifetime; false (with RuntimeError set) when refused.
-class SharedAccess {
+// Holds shared or exclusive access for its lifetime; false (with RuntimeError set) when
+// refused.
+template <bool Exclusive>
+class ScopedAccess {
 public:
-    explicit SharedAccess(AccessState& s) : s_(s.try_shared() ? &s : nullptr) {
-        if (!s_) PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+    explicit ScopedAccess(AccessState& s) : s_((Exclusive ? s.try_exclusive() : s.try_shared()) ? &s : nullptr) {
+        if (!s_) PyErr_SetString(PyExc_RuntimeError, Exclusive ? "Already borrowed" : "Already mutably borrowed");
     }
-    SharedAccess(const SharedAccess&) = delete;
-    SharedAccess& operator=(const SharedAccess&) = delete;
-    ~SharedAccess() {
-        if (s_) s_->release_shared();
+    ScopedAccess(const ScopedAccess&) = delete;
+    ScopedAccess& operator=(const ScopedAccess&) = delete;
+    ~ScopedAccess() {
+        if (!s_) return;
+        if constexpr (Exclusive) {
+            s_->release_exclusive();
+        } else {
+            s_->release_shared();
+        }
     }
     explicit operator bool() const { return s_ != nullptr; }
 
@@ -47,21 +54,7 @@ private:
     AccessState* s_;
 };
 
-// Holds exclusive access for its lifetime; false (with RuntimeError set) when refused.
-class ExclusiveAccess {
-public:
-    explicit ExclusiveAccess(AccessState& s) : s_(s.try_exclusive() ? &s : nullptr) {
-        if (!s_) PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    }
-    ExclusiveAccess(const ExclusiveAccess&) = delete;
-    ExclusiveAccess& operator=(const ExclusiveAccess&) = delete;
-    ~ExclusiveAccess() {
-        if (s_) s_->release_exclusive();
-    }
-    explicit operator bool() const { return s_ != nullptr; }
-
-private:
-    AccessState* s_;
-};
+using SharedAccess = ScopedAccess<false>;
+using ExclusiveAccess = ScopedAccess<true>;
 
 }  // namespace vorn::py

@@ -1,6 +1,6 @@
 // methods.hpp — method bodies that recur across classes, written once as templates over
 // the object type: a setter of one converted argument, a no-argument mutator, a reader,
-// and the entry of any one-argument method with its signature and docstring.
+// and the entry of a method with its signature and docstring.
 #pragma once
 
 #include <functional>
@@ -18,8 +18,8 @@ inline std::string callable_name(const char* class_name, const char* method_name
     return std::string(class_name) + "." + method_name + "()";
 }
 
-// The signature and docstring of the one-argument method `Fn`, made when its method table
-// is built (once per process) and read by every call.
+// The signature and docstring of the method `Fn`, made when its method table is built
+// (once per process) and read by every call.
 template <auto Fn>
 struct MethodText {
     // Constant-initialised, so that no table's dynamic initialisation can come after make.
@@ -27,14 +27,25 @@ struct MethodText {
     static inline constinit std::string doc;
 };
 
-// The table entry of `Fn`, called `name(self, param)`; `summary` follows the signature
-// line of the docstring. `Fn` reads its signature from MethodText<Fn>::sig.
+// The table entry of `Fn`, called `name(self, params...)` with every parameter required;
+// `summary` follows the signature line of the docstring. `Fn` reads its signature from
+// MethodText<Fn>::sig.
+template <auto Fn>
+PyMethodDef method_with_args(const char* class_name, const char* name, std::initializer_list<const char*> params,
+                             const char* summary = "") {
+    using Text = MethodText<Fn>;
+    Text::sig.emplace(callable_name(class_name, name), params, params.size());
+    Text::doc = std::string(name) + "($self";
+    for (const char* p : params) Text::doc = Text::doc + ", " + p;
+    Text::doc += ")\n--\n\n";
+    Text::doc += summary;
+    return method(name, Fn, Text::doc.c_str());
+}
+
+// The same for a method of one parameter.
 template <auto Fn>
 PyMethodDef one_arg_method(const char* class_name, const char* name, const char* param, const char* summary = "") {
-    using Text = MethodText<Fn>;
-    Text::sig.emplace(callable_name(class_name, name), std::initializer_list<const char*>{param}, 1);
-    Text::doc = std::string(name) + "($self, " + param + ")\n--\n\n" + summary;
-    return method(name, Fn, Text::doc.c_str());
+    return method_with_args<Fn>(class_name, name, {param}, summary);
 }
 
 // The part of an object that a method works on: the object itself, or its member `Part`.
