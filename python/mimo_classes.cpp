@@ -67,6 +67,7 @@ struct MimoMethods {
     static std::string callable(const char* method) { return callable_name(name, method); }
 
     static inline const Signature new_sig{callable("__new__"), arg_names(kMimoFields), 1};
+    static_assert(kMimoFields.size() <= kMaxParams, "a Signature holds at most kMaxParams names");
     static inline const Signature update_sig{callable("update"), {"y", "yd"}, 2};
     static inline const Signature phi_sig{callable("set_phi_hat"), {"phi"}, 1};
 

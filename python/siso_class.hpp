@@ -28,6 +28,7 @@ struct SisoClass {
     static constexpr const char* name = Form::name;
 
     static inline const Signature new_sig{callable_name(name, "__new__"), arg_names(kSisoFields), 0};
+    static_assert(kSisoFields.size() <= kMaxParams, "a Signature holds at most kMaxParams names");
     // The type's texts, made on first use (after every static initialisation) and kept for
     // the process, as the type made from them is.
     static const char* qualified_name() {

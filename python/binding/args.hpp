@@ -12,7 +12,9 @@
 
 namespace vorn::py {
 
-inline constexpr std::size_t kMaxParams = 12;
+// The most parameters one callable takes; the constructors built from a parameter table
+// assert that their table fits, with room for a few more fields.
+inline constexpr std::size_t kMaxParams = 16;
 
 // The parameter list of one callable. Objects of this type live for the whole process.
 class Signature {

@@ -106,6 +106,7 @@ struct FleetClass {
     static std::string callable(const char* method) { return callable_name(Kind::name, method); }
 
     static inline const Signature new_sig{std::string(Kind::name) + ".__new__()", arg_names(kSisoFields, "n"), 1};
+    static_assert(1 + kSisoFields.size() <= kMaxParams, "a Signature holds at most kMaxParams names");
     static inline const Signature update_sig{callable("update"), {"y", "yd", "out"}, 2};
     static inline const Signature update_logged_sig{callable("update_logged"), {"y", "yd"}, 2};
     static inline const Signature from_sig{callable("from_controllers"), {"controllers"}, 1};
