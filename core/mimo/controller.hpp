@@ -45,20 +45,14 @@ public:
     bool set_phi_hat(std::span<const double> flat);
     void set_initial_phi(double x);
 
-    void set_eta(double v) { eta_ = v; }
-    void set_mu(double v) { mu_ = v; }
-    void set_rho(double v) { rho_ = v; }
-    void set_lambda(double v) { lambda_ = v; }
-    void set_eps(double v) { eps_ = v; }
-    void set_m_upper(double v) {
-        m_upper_ = v;
-        m_upper_sq_ = v * v;
-    }
-    void set_m_lower(double v) {
-        m_lower_ = v;
-        m_lower_sq_ = v * v;
-    }
-    void set_u0(double v) { u0_ = v; }
+    void set_eta(double v) { p_.eta = v; }
+    void set_mu(double v) { p_.mu = v; }
+    void set_rho(double v) { p_.rho = v; }
+    void set_lambda(double v) { p_.lambda = v; }
+    void set_eps(double v) { p_.eps = v; }
+    void set_m_upper(double v) { p_.m_upper = v; }
+    void set_m_lower(double v) { p_.m_lower = v; }
+    void set_u0(double v) { p_.u0 = v; }
 
 private:
     MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y, std::size_t n_u);
@@ -80,11 +74,10 @@ private:
     std::size_t n_y_;  // output layers (full form)
     std::size_t n_u_;  // input layers
 
-    double eta_, mu_, rho_, lambda_, eps_, m_upper_, m_lower_, u0_;
-    double m_upper_sq_, m_lower_sq_;  // m_upper·m_upper and m_lower·m_lower, kept with the setters
-    double det0_;                     // det(initial_phi_matrix), compact form only
-    double initial_n2_;               // ‖initial_phi_matrix‖²_F
-    double lead_n2_;                  // ‖lead layer‖²_F, kept as the layer changes
+    MimoParams p_;             // as created, then as the setters leave it
+    double det0_ = 1.0;        // det(initial_phi_matrix), compact form only
+    double initial_n2_ = 0.0;  // ‖initial_phi_matrix‖²_F
+    double lead_n2_ = 0.0;     // ‖lead layer‖²_F, kept as the layer changes
 
     linalg::Kernels kernels_;
 
