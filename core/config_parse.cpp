@@ -116,9 +116,9 @@ private:
     Role role() const;
     // A node at the root mapping's level is complete: key → value → key.
     void node_done_at_root();
+    // A key or a value in the root mapping: the scalar `s`, or a collection when it is null.
+    Status<std::string> root_node(const ScalarView* s, bool mapping, const yaml_mark_t& mark);
     Status<std::string> take_key(std::string_view name, const yaml_mark_t& mark);
-    // A root key that is a collection: never a field of the record.
-    void take_collection_key(const yaml_mark_t& mark);
     Status<std::string> assign(const ScalarView& s, const yaml_mark_t& mark);
     std::string type_error(const char* found, const yaml_mark_t& mark) const;
 
@@ -207,9 +207,18 @@ Status<std::string> ConfigReader::take_key(std::string_view name, const yaml_mar
     return std::nullopt;
 }
 
-void ConfigReader::take_collection_key(const yaml_mark_t& mark) {
-    pending_ = kIgnored;
-    if (ignored_) ignored_->push_back(IgnoredKey{std::string(), true, mark.line + 1, mark.column + 1});
+// A collection as a key is never a field of the record; as the value of a known key it is
+// the wrong type.
+Status<std::string> ConfigReader::root_node(const ScalarView* s, bool mapping, const yaml_mark_t& mark) {
+    if (role() == Role::RootKey) {
+        if (s) return take_key(s->value, mark);
+        pending_ = kIgnored;
+        if (ignored_) ignored_->push_back(IgnoredKey{std::string(), true, mark.line + 1, mark.column + 1});
+    } else if (role() == Role::RootValue && pending_ != kIgnored) {
+        if (!s) return type_error(mapping ? "mapping" : "sequence", mark);
+        return assign(*s, mark);
+    }
+    return std::nullopt;
 }
 
 // The value of the pending known key, from a scalar given directly or through an alias.
@@ -257,26 +266,17 @@ Status<std::string> ConfigReader::on_scalar(const yaml_event_t& e) {
         Anchor& a = anchors_[std::string(view(d.anchor))];
         a = Anchor{true, false, std::string(s.value), s.style, std::string(s.tag), 0};
     }
-    switch (role()) {
-        case Role::Root:
-            if (root_ != Root::None) return std::nullopt;  // unreachable: one root per document
-            if (s.style == YAML_PLAIN_SCALAR_STYLE && s.value.empty() && s.tag.empty()) {
-                root_ = Root::Empty;
-                return std::nullopt;
-            }
-            return std::string("invalid type: ") +
-                   (s.style == YAML_PLAIN_SCALAR_STYLE && is_null_spelling(s.value) ? "null" : "scalar") +
-                   ", expected a mapping" + at(e.start_mark);
-        case Role::RootKey:
-            if (auto err = take_key(s.value, e.start_mark)) return err;
-            break;
-        case Role::RootValue:
-            if (pending_ != kIgnored) {
-                if (auto err = assign(s, e.start_mark)) return err;
-            }
-            break;
-        case Role::Nested: break;
+    if (role() == Role::Root) {
+        if (root_ != Root::None) return std::nullopt;  // unreachable: one root per document
+        if (s.style == YAML_PLAIN_SCALAR_STYLE && s.value.empty() && s.tag.empty()) {
+            root_ = Root::Empty;
+            return std::nullopt;
+        }
+        return std::string("invalid type: ") +
+               (s.style == YAML_PLAIN_SCALAR_STYLE && is_null_spelling(s.value) ? "null" : "scalar") +
+               ", expected a mapping" + at(e.start_mark);
     }
+    if (auto err = root_node(&s, false, e.start_mark)) return err;
     node_done_at_root();
     return std::nullopt;
 }
@@ -290,23 +290,9 @@ Status<std::string> ConfigReader::on_alias(const yaml_event_t& e) {
     const std::uint64_t cost = saturating_add(1, a.repetitions);
     document_repetitions_ = saturating_add(document_repetitions_, cost);
     if (!frames_.empty()) frames_.back().repetitions = saturating_add(frames_.back().repetitions, cost);
-    switch (role()) {
-        case Role::Root: return "invalid type: alias, expected a mapping" + at(e.start_mark);
-        case Role::RootKey:
-            if (a.scalar) {
-                if (auto err = take_key(a.value, e.start_mark)) return err;
-            } else {
-                take_collection_key(e.start_mark);
-            }
-            break;
-        case Role::RootValue:
-            if (pending_ != kIgnored) {
-                if (!a.scalar) return type_error(a.mapping ? "mapping" : "sequence", e.start_mark);
-                if (auto err = assign(ScalarView{a.value, a.style, a.tag}, e.start_mark)) return err;
-            }
-            break;
-        case Role::Nested: break;
-    }
+    if (role() == Role::Root) return "invalid type: alias, expected a mapping" + at(e.start_mark);
+    const ScalarView s{a.value, a.style, a.tag};
+    if (auto err = root_node(a.scalar ? &s : nullptr, a.mapping, e.start_mark)) return err;
     node_done_at_root();
     return std::nullopt;
 }
@@ -316,17 +302,12 @@ Status<std::string> ConfigReader::on_collection_start(const yaml_event_t& e, boo
         return "nesting deeper than " + std::to_string(kMaxDepth) + " levels" + at(e.start_mark);
     }
     const yaml_char_t* anchor = mapping ? e.data.mapping_start.anchor : e.data.sequence_start.anchor;
-    switch (role()) {
-        case Role::Root:
-            if (!mapping) return "invalid type: sequence, expected a mapping" + at(e.start_mark);
-            root_ = Root::Mapping;
-            expect_key_ = true;
-            break;
-        case Role::RootKey: take_collection_key(e.start_mark); break;
-        case Role::RootValue:
-            if (pending_ != kIgnored) return type_error(mapping ? "mapping" : "sequence", e.start_mark);
-            break;
-        case Role::Nested: break;
+    if (role() == Role::Root) {
+        if (!mapping) return "invalid type: sequence, expected a mapping" + at(e.start_mark);
+        root_ = Root::Mapping;
+        expect_key_ = true;
+    } else if (auto err = root_node(nullptr, mapping, e.start_mark)) {
+        return err;
     }
     frames_.push_back(Frame{mapping, anchor != nullptr, anchor ? std::string(view(anchor)) : std::string(), 0});
     return std::nullopt;
