@@ -64,25 +64,20 @@ struct Frame {
     std::uint64_t repetitions = 0;  // expansions by aliases in this collection so far
 };
 
+// Why an unsigned integer was refused, in UnsignedError's order.
+constexpr const char* kUnsignedWhy[] = {"not an unsigned integer", "negative integer",
+                                        "integer does not fit in 64 bits"};
+
+// Untagged, or an integer for a count, a number for a real, a number or null for a limit.
 bool tag_allowed(FieldKind kind, std::string_view tag) {
-    if (tag.empty()) return true;
-    const bool number = tag == "tag:yaml.org,2002:float" || tag == "tag:yaml.org,2002:int";
-    switch (kind) {
-        case FieldKind::Real: return number;
-        case FieldKind::Count: return tag == "tag:yaml.org,2002:int";
-        case FieldKind::Limit: return number || tag == "tag:yaml.org,2002:null";
-    }
-    return false;
+    const bool integer = tag == "tag:yaml.org,2002:int";
+    if (tag.empty() || integer) return true;
+    if (kind == FieldKind::Count) return false;
+    return tag == "tag:yaml.org,2002:float" || (kind == FieldKind::Limit && tag == "tag:yaml.org,2002:null");
 }
 
-const char* expected_text(FieldKind kind) {
-    switch (kind) {
-        case FieldKind::Real: return "a number";
-        case FieldKind::Count: return "an unsigned integer";
-        case FieldKind::Limit: return "a number or null";
-    }
-    return "";
-}
+// What a value of each field kind must be, in FieldKind's order.
+constexpr const char* kExpectedText[] = {"a number", "an unsigned integer", "a number or null"};
 
 bool is_bool_spelling(std::string_view s) {
     return s == "true" || s == "True" || s == "TRUE" || s == "false" || s == "False" || s == "FALSE";
@@ -192,7 +187,7 @@ void ConfigReader::node_done_at_root() {
 
 std::string ConfigReader::type_error(const char* found, const yaml_mark_t& mark) const {
     const SisoField& key = kSisoFields[pending_];
-    return std::string("invalid type: ") + found + ", expected " + expected_text(key.kind) + " for `" + key.yaml +
+    return std::string("invalid type: ") + found + ", expected " + kExpectedText[static_cast<int>(key.kind)] + " for `" + key.yaml +
            "`" + at(mark);
 }
 
@@ -241,10 +236,8 @@ Status<std::string> ConfigReader::assign(const ScalarView& s, const yaml_mark_t&
     if (kind == FieldKind::Count) {
         const UnsignedResult r = parse_unsigned(s.value);
         if (r.error) {
-            const char* why = *r.error == UnsignedError::Negative   ? "negative integer"
-                              : *r.error == UnsignedError::TooLarge ? "integer does not fit in 64 bits"
-                                                                    : "not an unsigned integer";
-            return std::string("invalid value: ") + why + " for `" + std::string(name) + "`" + at(mark);
+            return std::string("invalid value: ") + kUnsignedWhy[static_cast<int>(*r.error)] + " for `" +
+                   std::string(name) + "`" + at(mark);
         }
         params_.*field.count = r.value;
         return std::nullopt;
