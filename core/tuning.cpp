@@ -16,11 +16,7 @@ bool order_supported(std::uint64_t order) { return order >= 1 && order <= 3; }
 }  // namespace
 
 std::string TuningError::message() const {
-    switch (kind) {
-        case Kind::UnsupportedOrder: return "整定不支持当前伪阶数";
-        case Kind::InvalidParameter: return "整定参数非法";
-    }
-    return {};
+    return kind == Kind::UnsupportedOrder ? "整定不支持当前伪阶数" : "整定参数非法";
 }
 
 TuningVector pid_to_pfdl(double kp, double ti, double td, double ts, std::uint64_t order) {
@@ -30,10 +26,7 @@ TuningVector pid_to_pfdl(double kp, double ti, double td, double ts, std::uint64
     if (ti <= 0.0 || td < 0.0 || ts <= 0.0) return TuningError{K::InvalidParameter};
     // 3. The elements, each in its own association.
     if (order == 1) return std::vector<double>{-kp};
-    std::vector<double> psi;
-    psi.reserve(static_cast<std::size_t>(order));
-    psi.push_back(((-kp) * ts) / ti);
-    psi.push_back((kp * (td + ts)) / ts);
+    std::vector<double> psi{((-kp) * ts) / ti, (kp * (td + ts)) / ts};
     if (order == 3) psi.push_back(((-kp) * td) / ts);
     return psi;
 }

@@ -1,5 +1,6 @@
 // tuning_ffdl.cpp — FFDL step-factor tuning by the Z-N reaction-curve and
 // critical-proportional rules (PI for l_y = 1, PID for l_y = 2).
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -20,9 +21,7 @@ Status<TuningError> check_controller(const FfdlController& controller, bool args
     if (!args_ok) return TuningError{K::InvalidParameter};
     const std::vector<double>& phi = controller.phi_hat();
     if (phi.size() != p.l_y + 1) return TuningError{K::InvalidParameter};
-    for (const double v : phi) {
-        if (v == 0.0) return TuningError{K::InvalidParameter};  // also catches -0.0
-    }
+    if (std::ranges::find(phi, 0.0) != phi.end()) return TuningError{K::InvalidParameter};  // also catches -0.0
     return std::nullopt;
 }
 
