@@ -47,12 +47,8 @@ VORN_KERNEL_VARIANT(avx512, __attribute__((target("avx512f"))), 8, 4, 2)
 }  // namespace
 
 const char* variant_name(KernelVariant v) {
-    switch (v) {
-        case KernelVariant::Avx2: return "avx2";
-        case KernelVariant::Avx512: return "avx512";
-        case KernelVariant::Portable: break;
-    }
-    return "portable";
+    constexpr const char* names[] = {"portable", "avx2", "avx512"};  // KernelVariant's order
+    return names[static_cast<int>(v)];
 }
 
 bool runs_here(KernelVariant v) {
