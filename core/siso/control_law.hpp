@@ -37,10 +37,8 @@ public:
     double compute(const SisoParams& p, double y, double yd, const std::vector<double>& phi, const std::vector<double>& y_hist,
                    const std::vector<double>& u_hist) const;
 
-    // Per-component step weights; present from the first call on, no length check.
-    void set_rho_vector(std::vector<double> rho) { rho_vector_ = std::move(rho); }
-    // Present or absent, as saved.
-    void replace_rho_vector(std::optional<std::vector<double>> rho) { rho_vector_ = std::move(rho); }
+    // Per-component step weights, present or absent; no length check.
+    void set_rho_vector(std::optional<std::vector<double>> rho) { rho_vector_ = std::move(rho); }
     const std::optional<std::vector<double>>& rho_vector() const { return rho_vector_; }
 
 private:

@@ -33,7 +33,7 @@ Status<LengthError> FfdlController::import_state(FfdlState state) {
     }
     y_hist_ = std::move(state.y_hist);
     take_saved(std::move(state.u_hist), std::move(state.phi_hat));
-    law_.replace_rho_vector(std::move(state.rho_vector));
+    law_.set_rho_vector(std::move(state.rho_vector));
     return std::nullopt;
 }
 
