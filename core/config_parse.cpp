@@ -187,8 +187,8 @@ void ConfigReader::node_done_at_root() {
 
 std::string ConfigReader::type_error(const char* found, const yaml_mark_t& mark) const {
     const SisoField& key = kSisoFields[pending_];
-    return std::string("invalid type: ") + found + ", expected " + kExpectedText[static_cast<int>(key.kind)] + " for `" + key.yaml +
-           "`" + at(mark);
+    return std::string("invalid type: ") + found + ", expected " + kExpectedText[static_cast<int>(key.kind)] +
+           " for `" + key.yaml + "`" + at(mark);
 }
 
 Status<std::string> ConfigReader::take_key(std::string_view name, const yaml_mark_t& mark) {

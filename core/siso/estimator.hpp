@@ -23,7 +23,6 @@ public:
 
     const std::vector<double>& phi_hat() const { return phi_hat_; }
     const std::vector<double>& initial_phi_vector() const { return initial_phi_vector_; }
-    std::size_t sign_index() const { return sign_index_; }
 
     // Both the estimate and its reset value become phi; no length check.
     void set_phi_hat(std::vector<double> phi);

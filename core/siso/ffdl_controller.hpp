@@ -29,7 +29,7 @@ public:
     const std::optional<std::vector<double>>& rho_vector() const { return law_.rho_vector(); }
     const std::vector<double>& y_hist() const { return y_hist_; }
 
-    // Makes the law's step weights present. Refused when shorter than min_phi_length().
+    // Makes the law's step weights present. Refused when shorter than the estimate must be.
     Status<LengthError> set_rho_vector(std::vector<double> rho);
 
     FfdlState export_state() const { return {y_hist_, u_hist_, estimator_.phi_hat(), law_.rho_vector()}; }

@@ -37,18 +37,16 @@ Status<LengthError> PpdVectorController::set_phi_hat(std::vector<double> phi) {
     return std::nullopt;
 }
 
-Status<LengthError> PpdVectorController::set_initial_phi(std::vector<double> phi) {
-    // min_phi_ >= 1, so the first entry exists.
+Status<LengthError> PpdVectorController::set_reset_vector(std::vector<double> phi) {
     if (auto e = require_length("initial_phi", min_phi_, phi.size())) return e;
-    const double first = phi[0];
     estimator_.set_initial_phi_vector(std::move(phi));  // may fail before changing anything
-    params_.initial_phi = first;
     return std::nullopt;
 }
 
-Status<LengthError> PpdVectorController::set_reset_vector(std::vector<double> phi) {
-    if (auto e = require_length("initial_phi", min_phi_, phi.size())) return e;
-    estimator_.set_initial_phi_vector(std::move(phi));
+Status<LengthError> PpdVectorController::set_initial_phi(std::vector<double> phi) {
+    const double first = phi.empty() ? params_.initial_phi : phi[0];  // kept when phi is refused
+    if (auto e = set_reset_vector(std::move(phi))) return e;
+    params_.initial_phi = first;
     return std::nullopt;
 }
 

@@ -30,16 +30,12 @@ public:
     const std::vector<double>& initial_phi_vector() const { return estimator_.initial_phi_vector(); }
     const std::vector<double>& u_hist() const { return u_hist_; }
 
-    // Least length of the estimate that the update cycle reads: 1 in the partial form, n in
-    // the full form.
-    std::size_t min_phi_length() const { return min_phi_; }
-
-    // Estimate and reset value both become phi. Refused when shorter than min_phi_length().
+    // Estimate and reset value both become phi. Refused when shorter than min_phi_ (below).
     Status<LengthError> set_phi_hat(std::vector<double> phi);
     // params.initial_phi takes the first entry, the reset value the whole vector.
     Status<LengthError> set_initial_phi(std::vector<double> phi);
     // The reset value alone (params.initial_phi stays), for code that copies a controller
-    // whole (the fleets). Refused when shorter than min_phi_length().
+    // whole (the fleets). Refused when shorter than min_phi_.
     Status<LengthError> set_reset_vector(std::vector<double> phi);
 
 protected:
@@ -70,7 +66,7 @@ protected:
 
     std::size_t l_y_, l_u_;
     std::size_t u_len_;  // l_u + 1
-    std::size_t min_phi_;
+    std::size_t min_phi_;  // least length of the estimate that the update cycle reads: 1 partial, n full
     PpdVectorEstimator estimator_;
     std::vector<double> u_hist_;
     std::vector<double> delta_h_;  // scratch: ΔH(k−1) of the last step

@@ -27,7 +27,6 @@ public:
     // the state its controller has after construction.
     VectorFleet(Form form, FleetParams params);
 
-    Form form() const { return form_; }
     // Components of each estimate: l_u (partial form) or l_y + l_u (full form).
     std::size_t components() const { return m_; }
     std::size_t l_y() const { return l_y_; }
