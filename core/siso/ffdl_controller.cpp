@@ -8,7 +8,7 @@ StepView FfdlController::update_logged(double y, double yd) {
     for (std::size_t i = 0; i < l_y_; ++i) delta_h_[i] = y_hist_[i] - y_hist_[i + 1];
     input_increments();
     estimator_.update(params_, delta_y, delta_h_);
-    const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), y_hist_, u_hist_);
+    const double u = ffdl_control(params_, l_y_, l_u_, y, yd, estimator_.phi_hat(), y_hist_, u_hist_, rho_vector_);
     push_newest(u_hist_, u_len_, u);
     push_newest(y_hist_, l_y_ + 1, y);
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};
@@ -21,7 +21,7 @@ void FfdlController::reset() {
 
 Status<LengthError> FfdlController::set_rho_vector(std::vector<double> rho) {
     if (auto e = require_length("rho", min_phi_, rho.size())) return e;
-    law_.set_rho_vector(std::move(rho));
+    rho_vector_ = std::move(rho);
     return std::nullopt;
 }
 
@@ -33,7 +33,7 @@ Status<LengthError> FfdlController::import_state(FfdlState state) {
     }
     y_hist_ = std::move(state.y_hist);
     take_saved(std::move(state.u_hist), std::move(state.phi_hat));
-    law_.set_rho_vector(std::move(state.rho_vector));
+    rho_vector_ = std::move(state.rho_vector);
     return std::nullopt;
 }
 

@@ -26,13 +26,13 @@ public:
     StepView update_logged(double y, double yd);
     void reset();
 
-    const std::optional<std::vector<double>>& rho_vector() const { return law_.rho_vector(); }
+    const std::optional<std::vector<double>>& rho_vector() const { return rho_vector_; }
     const std::vector<double>& y_hist() const { return y_hist_; }
 
-    // Makes the law's step weights present. Refused when shorter than the estimate must be.
+    // Makes the step weights present. Refused when shorter than the estimate must be.
     Status<LengthError> set_rho_vector(std::vector<double> rho);
 
-    FfdlState export_state() const { return {y_hist_, u_hist_, estimator_.phi_hat(), law_.rho_vector()}; }
+    FfdlState export_state() const { return {y_hist_, u_hist_, estimator_.phi_hat(), rho_vector_}; }
     // Histories and step weights as given; the saved estimate becomes estimate and reset
     // value. Vectors shorter than the update reads are refused, leaving the controller unchanged.
     Status<LengthError> import_state(FfdlState state);
@@ -40,10 +40,10 @@ public:
 private:
     friend PpdVectorForm;
     explicit FfdlController(const SisoParams& params)
-        : PpdVectorForm(params), law_(l_y_, l_u_), y_hist_(l_y_ + 1, 0.0) {}
+        : PpdVectorForm(params), y_hist_(l_y_ + 1, 0.0) {}
 
-    FfdlControlLaw law_;
     std::vector<double> y_hist_;
+    std::optional<std::vector<double>> rho_vector_;  // per-component step weights
 };
 
 }  // namespace vorn

@@ -7,7 +7,7 @@ StepView PfdlController::update_logged(double y, double yd) {
     const double delta_y = y - y_prev_;
     input_increments();
     estimator_.update(params_, delta_y, delta_h_);
-    const double u = law_.compute(params_, y, yd, estimator_.phi_hat(), u_hist_);
+    const double u = pfdl_control(params_, l_u_, y, yd, estimator_.phi_hat(), u_hist_);
     push_newest(u_hist_, u_len_, u);
     y_prev_ = y;
     return {u, delta_y, delta_h_, yd - y, estimator_.phi_hat()};

@@ -33,9 +33,8 @@ public:
 
 private:
     friend PpdVectorForm;
-    explicit PfdlController(const SisoParams& params) : PpdVectorForm(params), law_(l_u_) {}
+    explicit PfdlController(const SisoParams& params) : PpdVectorForm(params) {}
 
-    PfdlControlLaw law_;
     double y_prev_ = 0.0;
 };
 
