@@ -1,6 +1,7 @@
 // config_parse.cpp — the configuration document read from libyaml's events: the root
 // mapping's keys of the parameter record, ignored unknown keys, duplicates, anchors and
 // aliases with a bounded expansion count, a bounded nesting depth, and the one-document rule.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -32,10 +33,8 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
 constexpr std::size_t kIgnored = kSisoFields.size();
 
 std::size_t key_index(std::string_view name) {
-    for (std::size_t i = 0; i < kSisoFields.size(); ++i) {
-        if (kSisoFields[i].yaml == name) return i;
-    }
-    return kIgnored;
+    const auto it = std::ranges::find_if(kSisoFields, [&](const SisoField& f) { return f.yaml == name; });
+    return static_cast<std::size_t>(it - kSisoFields.begin());  // kIgnored when no field has that name
 }
 
 // A scalar as the value of a key: its text, style and explicit tag (empty when none).
