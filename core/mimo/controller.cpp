@@ -48,11 +48,11 @@ Size MimoCore<F>::storage_bytes(const MimoParams& p) {
 template <MimoForm F>
 MimoCore<F>::MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y,
                       std::size_t n_u)
-    : dim_(dim),
+    : ParamsHolder(p),
+      dim_(dim),
       dim2_(dim * dim),
       n_y_(n_y),
       n_u_(n_u),
-      p_(p),
       kernels_(kernels),
       layers_((n_y + n_u) * dim2_),
       initial_(dim2_),
@@ -87,7 +87,7 @@ void MimoCore<F>::reset() {
     }
     std::fill(hist_.begin(), hist_.end(), 0.0);
     std::fill(y_prev_.begin(), y_prev_.end(), 0.0);
-    std::fill(u_prev_.begin(), u_prev_.end(), p_.u0);
+    std::fill(u_prev_.begin(), u_prev_.end(), params_.u0);
     lead_n2_ = initial_n2_;
 }
 
@@ -101,7 +101,7 @@ bool MimoCore<F>::set_phi_hat(std::span<const double> flat) {
 
 template <MimoForm F>
 void MimoCore<F>::set_initial_phi(double x) {
-    p_.initial_phi = x;
+    params_.initial_phi = x;
     fill_scaled_identity(initial_, dim_, x);
     initial_n2_ = kernels_.squared_frobenius(initial_.data(), dim_, col_.data());
     if constexpr (F == MimoForm::Compact) det0_ = linalg::determinant(initial_, dim_, lu_, kernels_);
@@ -119,7 +119,7 @@ void MimoCore<F>::restore_layer(std::size_t m) {
 template <MimoForm F>
 void MimoCore<F>::bound(std::size_t m, double n2) {
     if (m == n_y_) lead_n2_ = n2;
-    if (n2 > p_.m_upper * p_.m_upper || n2 < p_.m_lower * p_.m_lower) restore_layer(m);
+    if (n2 > params_.m_upper * params_.m_upper || n2 < params_.m_lower * params_.m_lower) restore_layer(m);
 }
 
 // Step 3: s = Σ over every layer but the lead one of the layer times the increment that
@@ -139,7 +139,7 @@ void MimoCore<F>::feed_forward(std::span<const double> dy) {
 // Steps 5 and 6: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
 template <MimoForm F>
 void MimoCore<F>::control_law() {
-    const double g = p_.rho / (p_.lambda + lead_n2_);
+    const double g = params_.rho / (params_.lambda + lead_n2_);
     kernels_.control_and_predict(layer(n_y_).data(), dim_, w_.data(), hist(n_y_).data(), du_.data(),
                                  prediction(n_y_));
     linalg::scale(du_, g);
@@ -152,10 +152,10 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
     std::fill(acc_.begin(), acc_.end(), 0.0);
     for (std::size_t m = 0; m < pairs; ++m) linalg::add(acc_, {prediction(m), dim_}, acc_);
     linalg::sub(dy, acc_, acc_);  // r = Δy − p
-    double d = p_.mu;
+    double d = params_.mu;
     for (std::size_t m = 0; m < pairs; ++m) d = d + linalg::squared_norm(hist(m));
-    if (!(d > p_.eps)) return;
-    const double f = p_.eta / d;
+    if (!(d > params_.eps)) return;
+    const double f = params_.eta / d;
     for (std::size_t m = 0; m < pairs; ++m) {
         const double n2 = kernels_.correct(layer_ptr(m), dim_, acc_.data(), hist(m).data(), f, col_.data());
         if constexpr (F == MimoForm::Compact) {
@@ -169,12 +169,12 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
 // Step 9: the compact form's small-increment, bound and determinant-sign rules.
 template <MimoForm F>
 void MimoCore<F>::compact_reset_rules() {
-    if (std::sqrt(linalg::squared_norm(du_)) <= p_.eps) {
+    if (std::sqrt(linalg::squared_norm(du_)) <= params_.eps) {
         restore_layer(0);
         return;
     }
     bound(0, lead_n2_);
-    if (std::fabs(det0_) > p_.eps) {
+    if (std::fabs(det0_) > params_.eps) {
         const double s1 = linalg::signum(linalg::determinant(layer(0), dim_, lu_, kernels_));
         const double s0 = linalg::signum(det0_);
         if (s1 != s0) restore_layer(0);  // also when either is NaN

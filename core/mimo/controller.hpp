@@ -10,6 +10,7 @@
 #include "core/expected.hpp"
 #include "core/mimo/kernels.hpp"
 #include "core/mimo/params.hpp"
+#include "core/params_holder.hpp"
 
 namespace vorn {
 
@@ -19,7 +20,7 @@ namespace vorn {
 // increments, newest first. This is also the order of layers() and of
 // set_phi_hat. The compact form has one input layer and one history entry (Δu(k−1)).
 template <MimoForm F>
-class MimoCore {
+class MimoCore : public ParamsHolder<MimoParams> {
 public:
     // Bytes taken by the state and scratch of a core for `params`; empty on overflow.
     static Size storage_bytes(const MimoParams& params);
@@ -45,14 +46,8 @@ public:
     bool set_phi_hat(std::span<const double> flat);
     void set_initial_phi(double x);
 
-    void set_eta(double v) { p_.eta = v; }
-    void set_mu(double v) { p_.mu = v; }
-    void set_rho(double v) { p_.rho = v; }
-    void set_lambda(double v) { p_.lambda = v; }
-    void set_eps(double v) { p_.eps = v; }
-    void set_m_upper(double v) { p_.m_upper = v; }
-    void set_m_lower(double v) { p_.m_lower = v; }
-    void set_u0(double v) { p_.u0 = v; }
+    void set_m_upper(double v) { params_.m_upper = v; }
+    void set_m_lower(double v) { params_.m_lower = v; }
 
 private:
     MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y, std::size_t n_u);
@@ -74,7 +69,6 @@ private:
     std::size_t n_y_;  // output layers (full form)
     std::size_t n_u_;  // input layers
 
-    MimoParams p_;             // as created, then as the setters leave it
     double det0_ = 1.0;        // det(initial_phi_matrix), compact form only
     double initial_n2_ = 0.0;  // ‖initial_phi_matrix‖²_F
     double lead_n2_ = 0.0;     // ‖lead layer‖²_F, kept as the layer changes

@@ -5,27 +5,18 @@
 
 #include <optional>
 
+#include "core/params_holder.hpp"
 #include "core/siso/params.hpp"
 
 namespace vorn {
 
-class SisoParamsHolder {
+class SisoParamsHolder : public ParamsHolder<SisoParams> {
 public:
-    const SisoParams& params() const { return params_; }
-
-    void set_eta(double v) { params_.eta = v; }
-    void set_mu(double v) { params_.mu = v; }
-    void set_rho(double v) { params_.rho = v; }
-    void set_lambda(double v) { params_.lambda = v; }
-    void set_eps(double v) { params_.eps = v; }
-    void set_u0(double v) { params_.u0 = v; }
     void set_u_min(std::optional<double> v) { params_.u_min = v; }
     void set_u_max(std::optional<double> v) { params_.u_max = v; }
 
 protected:
-    explicit SisoParamsHolder(const SisoParams& params) : params_(params) {}
-
-    SisoParams params_;
+    using ParamsHolder::ParamsHolder;
 };
 
 }  // namespace vorn
