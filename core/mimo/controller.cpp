@@ -122,7 +122,7 @@ void MimoCore<F>::bound(std::size_t m, double n2) {
     if (n2 > params_.m_upper * params_.m_upper || n2 < params_.m_lower * params_.m_lower) restore_layer(m);
 }
 
-// Step 3: s = Σ over every layer but the lead one of the layer times the increment that
+// The feed-forward sum s = Σ over every layer but the lead one of the layer times the increment that
 // becomes its regressor after this call's shift (this call's Δy for the newest output layer).
 // The same pass forms each of these layers' term A_m·δ_m of the prediction p that the
 // estimate uses: no layer changes between here and the estimate's corrections.
@@ -136,7 +136,7 @@ void MimoCore<F>::feed_forward(std::span<const double> dy) {
     }
 }
 
-// Steps 5 and 6: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
+// The control law: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
 template <MimoForm F>
 void MimoCore<F>::control_law() {
     const double g = params_.rho / (params_.lambda + lead_n2_);
@@ -145,7 +145,7 @@ void MimoCore<F>::control_law() {
     linalg::scale(du_, g);
 }
 
-// Step 8: normalised projection of the residual onto every regressor pair, in pair order.
+// The estimate's correction: normalised projection of the residual onto every regressor pair, in pair order.
 template <MimoForm F>
 void MimoCore<F>::estimate(std::span<const double> dy) {
     const std::size_t pairs = layer_count();
@@ -166,7 +166,7 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
     }
 }
 
-// Step 9: the compact form's small-increment, bound and determinant-sign rules.
+// The compact form's reset rules: its small-increment, bound and determinant-sign rules.
 template <MimoForm F>
 void MimoCore<F>::compact_reset_rules() {
     if (std::sqrt(linalg::squared_norm(du_)) <= params_.eps) {
@@ -181,7 +181,7 @@ void MimoCore<F>::compact_reset_rules() {
     }
 }
 
-// Step 10: every history moves one place up, last entry first; the newest goes to entry 0.
+// The histories' shift: every history moves one place up, last entry first; the newest goes to entry 0.
 template <MimoForm F>
 void MimoCore<F>::shift_histories(std::span<const double> dy) {
     const auto shift = [this](std::size_t first, std::size_t count, std::span<const double> newest) {
@@ -204,11 +204,11 @@ const std::vector<double>& MimoCore<F>::update(std::span<const double> y, std::s
     linalg::sub(w_, acc_, w_);                                    // 4. w = e − s
     control_law();                                                // 5., 6. Δu
     linalg::add(u_prev_, du_, u_prev_);                           // 7. u = u_prev + Δu
-    estimate(dy_);                                                // 8.
-    if constexpr (F == MimoForm::Compact) compact_reset_rules();  // 9.
-    shift_histories(dy_);                                         // 10.
+    estimate(dy_);                                                // 8. the estimate
+    if constexpr (F == MimoForm::Compact) compact_reset_rules();  // 9. its reset rules
+    shift_histories(dy_);                                         // 10. the histories
     std::copy(y.begin(), y.end(), y_prev_.begin());               // 11. (u_prev already holds u)
-    return u_prev_;                                               // 12.
+    return u_prev_;                                               // 12. u
 }
 
 template class MimoCore<MimoForm::Compact>;
