@@ -113,10 +113,8 @@ struct MimoMethods {
 
     // Layers as a list of matrices, each a list of rows.
     static PyObject* get_phi(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Object> call(self);
-            if (!call) return nullptr;
-            const MimoCore<F>& core = call.core().core;
+        return read_core<Object>(self, [](const Object& object) -> PyObject* {
+            const MimoCore<F>& core = object.core;
             const std::size_t dim = core.dim();
             Ref layers(PyList_New(static_cast<Py_ssize_t>(core.layer_count())));
             if (!layers) return nullptr;
@@ -159,19 +157,12 @@ struct MimoMethods {
     }
 
     static PyObject* dim(PyObject* self, void*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Object> call(self);
-            if (!call) return nullptr;
-            return PyLong_FromSize_t(call.core().core.dim());
-        });
+        return read_core<Object>(self, [](const Object& object) { return PyLong_FromSize_t(object.core.dim()); });
     }
 
     static PyObject* repr(PyObject* self) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Object> call(self);
-            if (!call) return nullptr;
-            const std::string text =
-                std::string(name) + "(dim=" + std::to_string(call.core().core.dim()) + ")";
+        return read_core<Object>(self, [](const Object& object) {
+            const std::string text = std::string(name) + "(dim=" + std::to_string(object.core.dim()) + ")";
             return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
         });
     }

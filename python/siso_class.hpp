@@ -79,27 +79,17 @@ struct SisoClass {
     }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            return siso_newargs(call.core().params());
-        });
+        return read_core<Core>(self, [](const Core& core) { return siso_newargs(core.params()); });
     }
 
     static PyObject* repr(PyObject* self) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            return siso_repr(name, call.core().params());
-        });
+        return read_core<Core>(self, [](const Core& core) { return siso_repr(name, core.params()); });
     }
 
     static PyObject* getstate(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            Ref state = siso_state_dict(call.core().params());
-            if (!state || !write_state_items(state.get(), Form::saved(call.core()), Form::state_keys)) return nullptr;
+        return read_core<Core>(self, [](const Core& core) -> PyObject* {
+            Ref state = siso_state_dict(core.params());
+            if (!state || !write_state_items(state.get(), Form::saved(core), Form::state_keys)) return nullptr;
             return state.release();
         });
     }

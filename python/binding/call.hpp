@@ -8,6 +8,7 @@
 #include "python/binding/access.hpp"
 #include "python/binding/args.hpp"
 #include "python/binding/convert.hpp"
+#include "python/binding/errors.hpp"
 #include "python/binding/types.hpp"
 
 namespace vorn::py {
@@ -49,5 +50,16 @@ template <class Core, std::size_t N = 0>
 using ExclusiveCall = Call<Core, ExclusiveAccess, N>;
 template <class Core, std::size_t N = 0>
 using SharedCall = Call<Core, SharedAccess, N>;
+
+// The body of a method that only reads: fn(core) under shared access and the exception
+// guard; null, with the exception set, when the access is refused.
+template <class Core, class Fn>
+PyObject* read_core(PyObject* self, Fn&& fn) {
+    return guard([&]() -> PyObject* {
+        SharedCall<Core> call(self);
+        if (!call) return nullptr;
+        return fn(call.core());
+    });
+}
 
 }  // namespace vorn::py

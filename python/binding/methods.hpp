@@ -107,12 +107,7 @@ PyObject* mutator_method(PyObject* self, PyObject*) {
 // A no-argument method that converts what a const accessor of the object returns.
 template <class Object, auto Reader>
 PyObject* reader_method(PyObject* self, PyObject*) {
-    return guard([&]() -> PyObject* {
-        SharedCall<Object> call(self);
-        if (!call) return nullptr;
-        const Object& object = call.core();
-        return to_py(std::invoke(Reader, object));
-    });
+    return read_core<Object>(self, [](const Object& object) { return to_py(std::invoke(Reader, object)); });
 }
 
 }  // namespace vorn::py

@@ -233,10 +233,7 @@ struct FleetClass {
     }
 
     static PyObject* get_phi(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            Core& core = call.core();
+        return read_core<Core>(self, [](Core& core) {
             return to_array(core.phi_hat(), core.size(), core.components()).release();
         });
     }
@@ -290,10 +287,8 @@ struct FleetClass {
 
     // fleet[i]: a new controller equal to member i.
     static PyObject* item(PyObject* self, PyObject* key) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            const Py_ssize_t n = static_cast<Py_ssize_t>(call.core().size());
+        return read_core<Core>(self, [&](Core& core) -> PyObject* {
+            const Py_ssize_t n = static_cast<Py_ssize_t>(core.size());
             Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
             if (i == -1 && PyErr_Occurred()) return nullptr;
             if (i < 0) i += n;
@@ -301,7 +296,7 @@ struct FleetClass {
                 PyErr_SetString(PyExc_IndexError, "fleet index out of range");
                 return nullptr;
             }
-            return new_instance(single_type<Single>(), Kind::member(call.core(), static_cast<std::size_t>(i)));
+            return new_instance(single_type<Single>(), Kind::member(core, static_cast<std::size_t>(i)));
         });
     }
 
@@ -345,18 +340,16 @@ struct FleetClass {
     }
 
     static PyObject* repr(PyObject* self) {
-        SharedCall<Core> call(self);
-        if (!call) return nullptr;
-        const FleetParams& p = call.core().params();
-        return PyUnicode_FromFormat("%s(n=%zu, l_y=%llu, l_u=%llu)", Kind::name, p.size(),
-                                    static_cast<unsigned long long>(p.shared.l_y),
-                                    static_cast<unsigned long long>(p.shared.l_u));
+        return read_core<Core>(self, [](Core& core) {
+            const FleetParams& p = core.params();
+            return PyUnicode_FromFormat("%s(n=%zu, l_y=%llu, l_u=%llu)", Kind::name, p.size(),
+                                        static_cast<unsigned long long>(p.shared.l_y),
+                                        static_cast<unsigned long long>(p.shared.l_u));
+        });
     }
 
     static PyObject* getnewargs(PyObject* self, PyObject*) {
-        SharedCall<Core> call(self);
-        if (!call) return nullptr;
-        return Py_BuildValue("(n)", static_cast<Py_ssize_t>(call.core().size()));
+        return read_core<Core>(self, [](Core& core) { return Py_BuildValue("(n)", static_cast<Py_ssize_t>(core.size())); });
     }
 
     // fn(key, array, rows) for every array of the pickle state, in order: the parameter
@@ -386,10 +379,7 @@ struct FleetClass {
     // The whole state of every member, reset values included: the pseudo-orders, then every
     // array of each_array.
     static PyObject* getstate(PyObject* self, PyObject*) {
-        return guard([&]() -> PyObject* {
-            SharedCall<Core> call(self);
-            if (!call) return nullptr;
-            Core& core = call.core();
+        return read_core<Core>(self, [](Core& core) -> PyObject* {
             Ref d(PyDict_New());
             if (!d) return nullptr;
             for (const SisoField& f : kSisoFields) {
