@@ -1,21 +1,14 @@
 """`vorn check-config` and the warning of `vorn run --config`: ignored keys with the key likely
 meant, exit statuses, and a key scan that sees the root keys exactly as the loader does."""
 
-import subprocess
-import sys
-
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vorn
+from tests.running import vorn_command as vorn_cli
 from vorn import _vorn_config
 from vorn.check_config import FILE_KEYS, likely_key
-
-
-def vorn_cli(*args, cwd=None):
-    return subprocess.run([sys.executable, "-m", "vorn", *args], capture_output=True, text=True,
-                          encoding="utf-8", cwd=cwd, timeout=120)
 
 
 def write(tmp_path, text, name="c.yaml"):

@@ -4,20 +4,14 @@ back against the plant's equation, plots, and the one-line errors; the demo's tr
 import csv
 import importlib.util
 import math
-import subprocess
-import sys
 
 import pytest
 
+from tests.running import vorn_command as vorn
 from vorn import demo
 
 have_matplotlib = importlib.util.find_spec("matplotlib") is not None
 PNG = b"\x89PNG\r\n\x1a\n"
-
-
-def vorn(*args, cwd=None, code=None):
-    command = [sys.executable, "-c", code, *args] if code else [sys.executable, "-m", "vorn", *args]
-    return subprocess.run(command, capture_output=True, text=True, encoding="utf-8", cwd=cwd, timeout=120)
 
 
 def rows_of(stdout):

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import importlib
 import math
-import os
 import random
 import runpy
 import shutil
@@ -17,13 +16,14 @@ from typing import Any
 import pytest
 
 import vorn
+from tests.running import SANITIZED
 
 ex = importlib.import_module("vorn.export_c")  # the module: `vorn.export_c` is its function
 
 CC = shutil.which("gcc") or shutil.which("cc")
 needs_cc = pytest.mark.skipif(CC is None, reason="no C compiler (gcc or cc) on PATH to build the exported code")
 # scripts/test-sanitized exports VORN_SANITIZED=1: the exported code is then checked under the sanitizers too.
-SANITIZE = ["-fsanitize=address,undefined", "-fno-sanitize-recover=all"] if os.environ.get("VORN_SANITIZED") else []
+SANITIZE = ["-fsanitize=address,undefined", "-fno-sanitize-recover=all"] if SANITIZED else []
 STRICT = ["-std=c99", "-pedantic", "-Wall", "-Wextra", "-Werror", "-O2", "-ffp-contract=off"]
 
 CLASSES = {"cfdl": vorn.CFDLController, "pfdl": vorn.PFDLController, "ffdl": vorn.FFDLController}

@@ -12,6 +12,7 @@ import random
 import pytest
 
 import vorn
+from tests.running import SANITIZED
 
 np = pytest.importorskip("numpy")
 
@@ -26,7 +27,7 @@ FORMS = [
 ]
 IDS = ["cfdl", "pfdl1", "pfdl2", "pfdl4", "ffdl01", "ffdl22", "ffdl13"]
 SPECIAL = [math.nan, math.inf, -math.inf, 0.0, -0.0]
-SEEDS = 20 if os.environ.get("VORN_LONG") == "1" else 1 if os.environ.get("VORN_SANITIZED") == "1" else 3
+SEEDS = 20 if os.environ.get("VORN_LONG") == "1" else 1 if SANITIZED else 3
 
 
 def bits(values):

@@ -15,10 +15,10 @@ import threading
 import numpy as np
 import pytest
 
+from tests.running import SANITIZED, time_limit, vorn_command
 from vorn import _vorn_core as m
 
 TESTS = pathlib.Path(__file__).parent
-SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 READ_PREFIX = "YAML 错误: 无法读取 YAML 文件: "
 
 
@@ -28,7 +28,7 @@ def isolated(code, **kwargs):
                "import warnings; warnings.simplefilter('ignore')\n"
                "from vorn import _vorn_core as m\n")
     return subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=120, **kwargs)
+                          text=True, timeout=time_limit(120), **kwargs)
 
 
 # --- buffers convert exactly as their items do --------------------------------------------
@@ -285,9 +285,7 @@ def test_loader_leaves_a_fifo_writer_waiting(tmp_path):
 # --- the command line ends every refusal in one line --------------------------------------
 
 def vorn(*args, cwd=None, stdout=subprocess.PIPE, unbuffered="1"):
-    env = dict(os.environ, PYTHONUNBUFFERED=unbuffered)
-    return subprocess.run([sys.executable, "-m", "vorn", *args], stdout=stdout, stderr=subprocess.PIPE,
-                          text=True, encoding="utf-8", cwd=cwd, env=env, timeout=120)
+    return vorn_command(*args, cwd=cwd, stdout=stdout, env=dict(os.environ, PYTHONUNBUFFERED=unbuffered))
 
 
 RUN = ("run", "--form", "pfdl", "--plant", "nonlinear", "--steps", "20")
@@ -334,4 +332,4 @@ def test_a_closed_pipe_ends_quietly(args):
     process.stdout.close()  # the reader is gone before the first line is written
     error = process.stderr.read()
     process.stderr.close()
-    assert (process.wait(timeout=120), error) == (1, b"")
+    assert (process.wait(timeout=time_limit(120)), error) == (1, b"")

@@ -15,8 +15,9 @@ from pathlib import Path
 
 import pytest
 
+from tests.running import SANITIZED
+
 ROOT = Path(__file__).resolve().parents[1]
-SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 
 
 def tool(name):

@@ -24,13 +24,13 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 from tests.buffer_kinds import VECTOR_KINDS, ctypes_matrix, ctypes_vector, masked, plain
+from tests.running import SANITIZED, time_limit
 from vorn import _vorn_core as m
 
 # Masked arrays are among the arguments; their masked items convert to NaN with a warning.
 pytestmark = pytest.mark.filterwarnings("ignore:Warning. converting a masked element:UserWarning")
 
 LONG = os.environ.get("VORN_LONG") == "1"
-SANITIZED = os.environ.get("VORN_SANITIZED") == "1"  # every call is slow under the sanitizers
 STEPS = 60 if LONG else 25
 SETTINGS = settings(max_examples=500 if LONG else 15 if SANITIZED else 40, deadline=None, database=None,
                     suppress_health_check=list(HealthCheck))
@@ -728,6 +728,6 @@ def test_mimo_huge_orders_dim_zero(make):
     code = f"from vorn._vorn_core import *\nc = {make}\nassert c.update([], []) == []"
     try:
         # A sanitized interpreter on a loaded machine may take seconds just to start.
-        subprocess.run([sys.executable, "-c", code], timeout=30 if SANITIZED else 3, check=True)
+        subprocess.run([sys.executable, "-c", code], timeout=time_limit(3), check=True)
     except subprocess.TimeoutExpired:
         pytest.fail(f"{make}.update([], []) did not finish in time")

@@ -4,7 +4,6 @@ built module by stubtest and against typical calls by mypy."""
 import ast
 import importlib.metadata
 import importlib.util
-import os
 import pathlib
 import re
 import subprocess
@@ -15,13 +14,14 @@ import tomllib
 import pytest
 
 import vorn
+from tests.running import SANITIZED
 from vorn import _vorn_core, _vorn_fleet
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
 # The type checks exercise no native code of their own; under the sanitizers mypy only runs
 # for minutes, so the plain run keeps them.
-plain_run_only = pytest.mark.skipif(os.environ.get("VORN_SANITIZED") == "1",
+plain_run_only = pytest.mark.skipif(SANITIZED,
                                     reason="type checks run in the plain suite")
 STUBS = ["_vorn_core", "_vorn_fleet", "_vorn_config"]
 

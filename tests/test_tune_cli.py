@@ -10,12 +10,8 @@ import sys
 import pytest
 
 import vorn
+from tests.running import time_limit, vorn_command as command
 from vorn.cli import main
-
-
-def command(*args, cwd=None):
-    return subprocess.run([sys.executable, "-m", "vorn", *args], capture_output=True, text=True,
-                          encoding="utf-8", cwd=cwd, timeout=120)
 
 
 def test_the_written_file_replays_with_run_to_the_same_iae(tmp_path):
@@ -44,7 +40,7 @@ def test_ctrl_c_prints_the_best_so_far_and_writes_only_when_asked(tmp_path, save
         for _ in range(10):  # a signal that lands inside a finaliser is lost: press again
             p.send_signal(signal.SIGINT)
             try:
-                out, err = p.communicate(timeout=3)
+                out, err = p.communicate(timeout=time_limit(3))
                 break
             except subprocess.TimeoutExpired:
                 continue

@@ -1,0 +1,23 @@
+"""running.py: how the tests start the vorn command and other interpreters: whether this is
+the sanitized run (VORN_SANITIZED=1, set by scripts/test-sanitized), and time limits that
+allow for it. Under the sanitizers every allocation is checked, so a command that spends its
+time in Python (matplotlib laying out the demo's grid of panels) runs tens of times slower."""
+
+import os
+import subprocess
+import sys
+
+SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
+
+
+def time_limit(seconds: float) -> float:
+    """A limit in seconds for the plain run, stretched for the sanitized one."""
+    return seconds * 10 if SANITIZED else seconds
+
+
+def vorn_command(*args, cwd=None, code=None, **options) -> subprocess.CompletedProcess:
+    """`python -m vorn ARGS` (or `python -c CODE ARGS`) with its output captured as text."""
+    command = [sys.executable, "-c", code, *args] if code else [sys.executable, "-m", "vorn", *args]
+    options.setdefault("stdout", subprocess.PIPE)
+    return subprocess.run(command, stderr=subprocess.PIPE, text=True, encoding="utf-8", cwd=cwd,
+                          timeout=time_limit(120), **options)
