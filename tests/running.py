@@ -1,12 +1,14 @@
-"""running.py: how the tests start the vorn command and other interpreters: whether this is
-the sanitized run (VORN_SANITIZED=1, set by scripts/test-sanitized), and time limits that
-allow for it. Under the sanitizers every allocation is checked, so a command that spends its
-time in Python (matplotlib laying out the demo's grid of panels) runs tens of times slower."""
+"""running.py: what kind of run this is and how the tests start the vorn command: the long
+run (VORN_LONG=1, more examples and seeds), the sanitized run (VORN_SANITIZED=1, set by
+scripts/test-sanitized), and time limits that allow for the latter. Under the sanitizers
+every allocation is checked, so a command that spends its time in Python (matplotlib laying
+out the demo's grid of panels) runs several times slower."""
 
 import os
 import subprocess
 import sys
 
+LONG = os.environ.get("VORN_LONG") == "1"
 SANITIZED = os.environ.get("VORN_SANITIZED") == "1"
 
 

@@ -5,14 +5,13 @@ Three seeds by default, one under the sanitizers, twenty with VORN_LONG=1."""
 
 import copy
 import math
-import os
 import pickle
 import random
 
 import pytest
 
 import vorn
-from tests.running import SANITIZED
+from tests.running import LONG, SANITIZED
 
 np = pytest.importorskip("numpy")
 
@@ -27,7 +26,7 @@ FORMS = [
 ]
 IDS = ["cfdl", "pfdl1", "pfdl2", "pfdl4", "ffdl01", "ffdl22", "ffdl13"]
 SPECIAL = [math.nan, math.inf, -math.inf, 0.0, -0.0]
-SEEDS = 20 if os.environ.get("VORN_LONG") == "1" else 1 if SANITIZED else 3
+SEEDS = 20 if LONG else 1 if SANITIZED else 3
 
 
 def bits(values):

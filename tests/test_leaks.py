@@ -17,10 +17,9 @@ import tempfile
 
 import pytest
 
-from tests.running import SANITIZED
+from tests.running import LONG, SANITIZED
 from vorn import _vorn_core as m
 
-LONG = os.environ.get("VORN_LONG") == "1"
 N = 300 if SANITIZED else 100_000 if LONG else 10_000
 # Interpreter blocks: a leak grows with the calls (one block per call is N blocks); the
 # interpreter's own caches drift by a few hundred at most.

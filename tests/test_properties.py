@@ -10,7 +10,6 @@ examples."""
 import copy
 import math
 import operator
-import os
 import pathlib
 import pickle
 import struct
@@ -24,13 +23,12 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 from tests.buffer_kinds import VECTOR_KINDS, ctypes_matrix, ctypes_vector, masked, plain
-from tests.running import SANITIZED, time_limit
+from tests.running import LONG, SANITIZED, time_limit
 from vorn import _vorn_core as m
 
 # Masked arrays are among the arguments; their masked items convert to NaN with a warning.
 pytestmark = pytest.mark.filterwarnings("ignore:Warning. converting a masked element:UserWarning")
 
-LONG = os.environ.get("VORN_LONG") == "1"
 STEPS = 60 if LONG else 25
 SETTINGS = settings(max_examples=500 if LONG else 15 if SANITIZED else 40, deadline=None, database=None,
                     suppress_health_check=list(HealthCheck))

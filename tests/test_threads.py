@@ -3,17 +3,17 @@ threads sharing one controller get results or RuntimeError, never a crash, a los
 a state that no serial run passes through."""
 
 import math
-import os
 import struct
 import sys
 import threading
 
 import pytest
 
+from tests.running import LONG
 from vorn import _vorn_core as m
 
 THREADS = 8
-STEPS = 2000 if os.environ.get("VORN_LONG") == "1" else 300
+STEPS = 2000 if LONG else 300
 
 
 def bits(x):
