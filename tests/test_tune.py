@@ -1,7 +1,9 @@
 """vorn.tune: seeded searches that repeat exactly, costs that agree with simulate, executors
 that split a generation without changing a cost, penalties, Ctrl-C, and every refusal."""
 
+import importlib
 import importlib.util
+import io
 import re
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
@@ -16,7 +18,7 @@ from vorn.tuner.space import build_space
 
 STEPS = 240
 # A short search that ends on its generation limit, never on the clock.
-SMALL = dict(budget=60.0, max_generations=3, pid=False)
+SMALL = dict(max_generations=3, pid=False)
 
 
 class Lag:
@@ -87,7 +89,7 @@ def test_a_seeded_search_repeats_exactly_and_leaves_numpy_alone(form):
 
 
 def test_the_winner_beats_the_defaults_and_its_cost_is_the_runs_iae():
-    t = vorn.tune("pfdl", Lag(), square(), budget=60.0, max_generations=6, seed=1, pid=True)
+    t = vorn.tune("pfdl", Lag(), square(), max_generations=6, seed=1, pid=True)
     assert t.cost < t.default_cost
     run = t.run()
     assert t.cost == pytest.approx(float(run.metrics.iae[0]), rel=1e-12)
@@ -145,11 +147,47 @@ def test_a_plant_that_raises_for_some_inputs_only_penalises_those_candidates():
     assert np.abs(t.run().u).max() <= 2.5
 
 
+class SlowClock:
+    """A clock on which every reading is a minute after the last: a very slow machine."""
+
+    def __init__(self):
+        self.now = 0.0
+
+    def monotonic(self):
+        self.now += 60.0
+        return self.now
+
+
+@pytest.mark.parametrize("limit", [dict(max_generations=4), dict(max_evaluations=64)])
+def test_a_counted_search_without_a_budget_ignores_the_clock(monkeypatch, limit):
+    search, tune = (importlib.import_module(f"vorn.tuner.{name}") for name in ("search", "tune"))
+    quick = vorn.tune("cfdl", "dead-time", STEPS, seed=5, **limit)
+    for module in (search, tune):
+        monkeypatch.setattr(module, "time", SlowClock())
+    slow = vorn.tune("cfdl", "dead-time", STEPS, seed=5, **limit)
+    assert summary(slow) == summary(quick) and slow.generations == 4
+    assert slow.pid is not None and slow.pid.cost == quick.pid.cost
+    timed = vorn.tune("cfdl", "dead-time", STEPS, seed=5, budget=600.0, **limit)
+    assert timed.generations < 4  # a budget given is kept
+
+
+def test_progress_lines_name_the_time_left_only_when_there_is_a_budget():
+    from vorn.tuner.progress import ProgressReport
+    from vorn.tuner.search import Progress
+
+    for budget, tail in ((30.0, ", 18 s left"), (np.inf, "")):
+        stream = io.StringIO()
+        report = ProgressReport(stream, bar=False)
+        report(Progress("cfdl", 3, 48, 1.5, 12.0, budget))
+        report.close()
+        assert stream.getvalue().splitlines()[-1] == f"cfdl: generation 3, 48 candidates, best 1.5{tail}"
+
+
 def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
     with pytest.raises(KeyboardInterrupt):
         vorn.tune("cfdl", Interrupting(after=3 * STEPS), square(), seed=0, **SMALL)
     t = vorn.tune("cfdl", Interrupting(after=2 * STEPS + 5), square(), seed=0, on_interrupt="return",
-                  budget=60.0, max_generations=10)
+                  max_generations=10)
     assert t.interrupted and t.generations == 2 and t.pid is None
 
 
@@ -260,7 +298,7 @@ def test_fleets_cost_every_candidate_as_single_controllers_do(monkeypatch, form)
 
 @pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None, reason="matplotlib not installed")
 def test_plot_draws_the_winner_the_pid_and_the_defaults(tmp_path):
-    t = vorn.tune("cfdl", "dead-time", STEPS, seed=0, budget=60.0, max_generations=2)
+    t = vorn.tune("cfdl", "dead-time", STEPS, seed=0, max_generations=2)
     t.plot(tmp_path / "t.png")
     assert (tmp_path / "t.png").read_bytes()[:4] == b"\x89PNG"
     figure = t.plot()

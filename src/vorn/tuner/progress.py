@@ -1,8 +1,10 @@
 """progress.py: how a tuning shows its progress: a tqdm bar per stage on a terminal (the
-generation, the best cost so far, the time left), plain lines elsewhere."""
+generation, the best cost so far, the time left when there is a budget), plain lines
+elsewhere."""
 
 from __future__ import annotations
 
+import math
 import sys
 import time
 from typing import Any, TextIO
@@ -32,17 +34,17 @@ class ProgressReport:
                 self.bar = _tqdm(self.stream, p)
         self.last = p
         if self.bar is not None:
-            self.bar.n = min(p.elapsed, p.budget)
-            self.bar.set_description_str(f"{p.stage} gen {p.generation}: best {p.best:.6g}, "
-                                     f"{max(p.budget - p.elapsed, 0.0):.0f} s left", refresh=False)
+            self.bar.n = min(p.elapsed, p.budget) if math.isfinite(p.budget) else p.generation
+            self.bar.set_description_str(f"{p.stage} gen {p.generation}: best {p.best:.6g}{_left(p)}",
+                                         refresh=False)
             self.bar.refresh()
         elif time.monotonic() - self.last_line >= LINE_EVERY:
             self._line(p)
 
     def _line(self, p: Progress) -> None:
         self.last_line = time.monotonic()
-        print(f"{p.stage}: generation {p.generation}, {p.evaluations} candidates, best {p.best:.6g}, "
-              f"{max(p.budget - p.elapsed, 0.0):.0f} s left", file=self.stream, flush=True)
+        print(f"{p.stage}: generation {p.generation}, {p.evaluations} candidates, best {p.best:.6g}"
+              f"{_left(p)}", file=self.stream, flush=True)
 
     def _finish(self) -> None:
         if self.bar is not None:
@@ -56,10 +58,17 @@ class ProgressReport:
         self.stage = None
 
 
+def _left(p: Progress) -> str:
+    """", N s left", or nothing for a search that only a count of generations ends."""
+    return f", {max(p.budget - p.elapsed, 0.0):.0f} s left" if math.isfinite(p.budget) else ""
+
+
 def _tqdm(stream: TextIO, p: Progress) -> Any:
     try:
         from tqdm import tqdm  # type: ignore[import-untyped,unused-ignore]
     except ImportError:
         return None
+    if not math.isfinite(p.budget):  # no clock to fill a bar: the description says it all
+        return tqdm(total=None, file=stream, leave=True, dynamic_ncols=True, bar_format="{desc}")
     return tqdm(total=p.budget, file=stream, unit="s", leave=True, dynamic_ncols=True,
                 bar_format="{desc} |{bar}|")

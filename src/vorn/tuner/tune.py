@@ -1,6 +1,6 @@
 """tune.py: `vorn.tune`, the search for a controller's parameters on a plant.
 
-    tune(form, plant, setpoint, *, budget=30.0, seed=0, scenarios=1, noise=0.0,
+    tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=1, noise=0.0,
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
          max_evaluations=None, progress=None, on_interrupt="raise") -> Tuning
@@ -11,7 +11,9 @@ members (or one per worker of `executor`). Every scenario draws its own measurem
 nominal plant, also spread its coefficients by up to ±`spread`. With
 `pid` the budget is shared evenly between the adaptive controller and a PID tuned on the
 same runs, so both searches get the same time and the whole call takes about `budget`
-seconds.
+seconds. Without a `budget` the call takes 30 s, unless `max_generations` or
+`max_evaluations` is given: then each search runs to its count whatever the time, so that a
+seeded search gives the same result on any machine.
 """
 
 from __future__ import annotations
@@ -36,11 +38,16 @@ from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
 
 # A candidate whose run raised inside the plant costs more than any that diverged.
 RAISED_COST = 4.0 * DIVERGED_COST
+# The wall-clock seconds of a call that gives neither a budget nor a count to stop at.
+DEFAULT_BUDGET = 30.0
 # The PID's default gain bounds (per sample, positive plant gain; flipped for a negative one).
 PID_BOUNDS = {"kp": (1e-3, 10.0), "ki": (1e-4, 10.0), "kd": (1e-4, 10.0)}
 
 
-def _check_budget(budget: Any) -> float:
+def _check_budget(budget: Any, counted: bool) -> float:
+    """The call's wall-clock budget; none at all when a count ends the searches instead."""
+    if budget is None:
+        return math.inf if counted else DEFAULT_BUDGET
     try:
         value = float(budget)
     except (TypeError, ValueError):
@@ -191,7 +198,7 @@ def _coefficients(plant: Any, scenarios: int, spread: float, rng: np.random.Gene
     return out
 
 
-def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: int = 0,
+def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, seed: int = 0,
          scenarios: int = 1, noise: float = 0.0, objective: Any = "iae",
          bounds: Mapping[str, Any] | None = None, l_u: int | None = None, l_y: int | None = None,
          u_min: float | None = None, u_max: float | None = None, executor: Executor | None = None,
@@ -203,7 +210,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float = 30.0, seed: in
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
     objective_name, how = parse_objective(objective)
-    budget = _check_budget(budget)
+    budget = _check_budget(budget, max_generations is not None or max_evaluations is not None)
     seed = _check_count("seed", seed, 0)
     scenarios = _check_count("scenarios", scenarios)
     noise = builtin.check_noise(noise)
