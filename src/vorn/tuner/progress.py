@@ -34,7 +34,7 @@ class ProgressReport:
                 self.bar = _tqdm(self.stream, p)
         self.last = p
         if self.bar is not None:
-            self.bar.n = min(p.elapsed, p.budget) if math.isfinite(p.budget) else p.generation
+            self.bar.n = min(p.elapsed, p.budget)  # a bar without a budget shows no count
             self.bar.set_description_str(f"{p.stage} gen {p.generation}: best {p.best:.6g}{_left(p)}",
                                          refresh=False)
             self.bar.refresh()
