@@ -17,6 +17,8 @@ One sample, with e(k) = yd(k) − y(k) and gains per sample (the sampling period
 
 With `n` > 1 it runs n independent loops at once, like a controller fleet: `y` and `yd` are
 arrays of n values (`yd` may be a scalar), and every gain and limit is a scalar or n values.
+`out`, if given, must be a writeable float64 array of shape (n,). Every argument is checked
+before the step: a refused call (wrong shape, wrong `out`, complex values) changes no state.
 """
 
 from __future__ import annotations
