@@ -92,3 +92,32 @@ def test_a_batch_refuses_the_wrong_shape_and_keeps_its_state():
     with pytest.raises(ValueError, match=r"y must have shape \(2,\)"):
         pid.update(np.zeros(3), 1.0)
     assert np.array_equal(pid.integral, before[0]) and np.array_equal(pid.y_prev, before[1])
+
+
+def state(pid):
+    return (np.array(pid.integral, copy=True), None if pid.y_prev is None else np.array(pid.y_prev, copy=True))
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (dict(out=np.empty(3, dtype=np.int64)), TypeError, "out must be a float64 array"),
+    (dict(out=np.empty(3, dtype=np.float32)), TypeError, "out must be a float64 array"),
+    (dict(out=[0.0, 0.0, 0.0]), TypeError, "not list"),
+    (dict(out=np.empty((1, 3))), ValueError, r"out must have shape \(3,\)"),
+    (dict(out=np.empty((3, 3))), ValueError, r"out must have shape \(3,\)"),
+    (dict(out=np.empty(2)), ValueError, r"out must have shape \(3,\)"),
+    (dict(out=np.broadcast_to(np.empty(1), (3,))), ValueError, "writeable"),
+    (dict(y=np.zeros(4)), ValueError, r"y must have shape \(3,\)"),
+    (dict(y=np.zeros(3), yd=np.zeros(2)), ValueError, r"yd \(\) or \(3,\)"),
+])
+def test_a_refused_call_leaves_the_state_exactly_as_it_was(call, error, message):
+    pid = vorn.PID(1.0, 0.5, 0.2, u_min=-1.0, u_max=1.0, n=3)
+    pid.update(np.array([0.1, 0.2, 0.3]), 1.0)
+    before = state(pid)
+    with pytest.raises(error, match=message):
+        pid.update(call.get("y", np.zeros(3)), call.get("yd", 1.0), out=call.get("out"))
+    after = state(pid)
+    assert np.array_equal(after[0], before[0]) and np.array_equal(after[1], before[1])
+    # The next good call gives what it would have without the refused one.
+    twin = vorn.PID(1.0, 0.5, 0.2, u_min=-1.0, u_max=1.0, n=3)
+    twin.update(np.array([0.1, 0.2, 0.3]), 1.0)
+    assert pid.update(np.zeros(3), 1.0).tolist() == twin.update(np.zeros(3), 1.0).tolist()

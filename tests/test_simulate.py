@@ -306,3 +306,31 @@ def test_a_fleet_run_equals_its_members_run_one_by_one(form, plant):
         assert batch.samples[i] == seen and batch.diverged[i] == one.diverged[0]
         assert batch.y[:seen, i].tolist() == one.y[:, 0].tolist()
         assert batch.u[:seen, i].tolist() == one.u[:, 0].tolist()
+
+
+class ScalesItsInput(Heater):
+    """A plant that scales the array it is handed in place (a unit conversion, say)."""
+
+    def step(self, u):
+        u *= 1000.0
+        return super().step(u / 1000.0)
+
+
+class ScalesItsMeasurement(ListFleet):
+    def update(self, y, yd):
+        out = super().update(y, yd)
+        y *= 0.0
+        return out
+
+
+@pytest.mark.parametrize("controller", [
+    lambda: vorn.PID(1.0, 0.3, n=2),
+    lambda: ScalesItsMeasurement([vorn.PID(1.0, 0.3), vorn.PID(1.0, 0.3)]),
+])
+def test_the_run_records_what_was_applied_and_measured_whatever_a_callee_does_in_place(controller):
+    setpoint = np.ones(50)
+    reference = vorn.simulate(vorn.PID(1.0, 0.3, n=2), Heater(), setpoint)
+    run = vorn.simulate(controller(), ScalesItsInput(), setpoint)
+    assert np.array_equal(run.u, reference.u) and np.array_equal(run.y, reference.y)
+    assert np.array_equal(run.metrics.effort, reference.metrics.effort)
+    assert np.array_equal(run.metrics.variation, reference.metrics.variation)

@@ -210,6 +210,13 @@ def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
     (dict(plant="no-such-plant"), "unknown plant"),
     (dict(setpoint=[1.0, np.nan, 1.0]), "finite"),
     (dict(noise=-0.1), "noise"),
+    (dict(max_evaluations=15), "max_evaluations .one generation is 16 candidates."),
+    (dict(u_min=float("nan")), "u_min must be a number or None, not NaN"),
+    (dict(u_max=float("nan"), pid=True), "u_max must be a number or None, not NaN"),
+    (dict(bounds={"mu": float("nan")}), "a fixed mu must be a finite number"),
+    (dict(bounds={"eta": 5.0}), "PFDLController refuses the tuner's parameters .*eta"),
+    (dict(l_u=10**11), "PFDLController refuses the tuner's parameters .*l_u=100000000000"),
+    (dict(bounds={"l_u": (1, 10**11)}), "PFDLController refuses the tuner's parameters"),
 ])
 def test_bad_input_is_refused_with_a_clear_error(call, message):
     kwargs = dict(form="pfdl", plant="dead-time", setpoint=STEPS, **SMALL)
@@ -305,3 +312,92 @@ def test_plot_draws_the_winner_the_pid_and_the_defaults(tmp_path):
     labels = [line.get_label() for line in figure.axes[0].lines]
     assert labels[0] == "set point" and [x.split(" (")[0] for x in labels[1:]] == [
         "tuned CFDL", "tuned PID", "class defaults"]
+
+
+class SubmitRaises(ThreadPoolExecutor):
+    def submit(self, *args, **kwargs):
+        raise RuntimeError("no workers left")
+
+
+class ResultRaises(ThreadPoolExecutor):
+    def submit(self, fn, *args, **kwargs):
+        def broken(*a, **k):
+            raise ConnectionError("worker lost")
+        return super().submit(broken, *args, **kwargs)
+
+
+def returning(garbage):
+    class Garbage(ThreadPoolExecutor):
+        def submit(self, fn, *args, **kwargs):
+            return super().submit(lambda *a, **k: garbage(fn(*a, **k)), *args, **kwargs)
+    return Garbage
+
+
+@pytest.mark.parametrize("executor, message", [
+    (SubmitRaises, "SubmitRaises failed to cost a generation: RuntimeError: no workers left"),
+    (ResultRaises, "ResultRaises failed to cost a generation: ConnectionError: worker lost"),
+    (returning(lambda r: None), "returned NoneType .* not their costs"),
+    (returning(lambda r: r[0]), "returned ndarray"),
+    (returning(lambda r: (r[0][:1], r[1])), "not their costs"),
+    (returning(lambda r: (r[0].astype(int), r[1])), "not their costs"),
+    (returning(lambda r: (np.full_like(r[0], np.nan), r[1])), "not their costs"),
+    (returning(lambda r: (r[0], 42)), "not their costs"),
+])
+def test_a_broken_executor_is_an_error_naming_it_never_a_quiet_local_fallback(executor, message):
+    with executor(2) as pool:
+        with pytest.raises(RuntimeError, match=message):
+            vorn.tune("cfdl", "dead-time", STEPS, seed=0, executor=pool, **SMALL)
+
+
+def test_a_plant_raising_in_a_worker_is_penalised_as_it_is_without_an_executor():
+    alone = vorn.tune("pfdl", Raising(limit=2.5), square(), seed=0, **SMALL)
+    with ThreadPoolExecutor(2) as pool:
+        split = vorn.tune("pfdl", Raising(limit=2.5), square(), seed=0, executor=pool, **SMALL)
+    assert summary(split) == summary(alone)
+    with ThreadPoolExecutor(2) as pool, pytest.raises(ValueError, match="raised on every candidate: RuntimeError"):
+        vorn.tune("pfdl", Raising(limit=-1.0), square(), seed=0, executor=pool, **SMALL)
+
+
+class PlantClock:
+    """A clock that runs only while the plant works: every step costs `dt` seconds."""
+
+    def __init__(self):
+        self.now = 0.0
+
+    def monotonic(self):
+        return self.now
+
+
+class Timed(Lag):
+    def __init__(self, clock, dt):
+        super().__init__()
+        self.clock, self.dt = clock, dt
+
+    def step(self, u):
+        self.clock.now += self.dt
+        return super().step(u)
+
+
+@pytest.mark.parametrize("pid", [False, True])
+def test_the_budget_is_kept_and_one_too_small_for_a_generation_is_refused(monkeypatch, pid):
+    clock = PlantClock()
+    for name in ("search", "tune"):
+        monkeypatch.setattr(importlib.import_module(f"vorn.tuner.{name}"), "time", clock)
+    generation = 0.25  # seconds of plant time per closed loop (one call per sample)
+    plant = Timed(clock, generation / STEPS)
+    t = vorn.tune("cfdl", plant, square(), budget=4.0, seed=0, pid=pid)
+    assert t.generations > 1 and np.isfinite(t.default_cost)
+    assert t.elapsed <= 4.0 + 1e-9  # generations of a steady pace are predicted exactly
+    clock.now = 0.0
+    with pytest.raises(ValueError, match=r"budget of 0.2 s is too small .* took 0.25 s"):
+        vorn.tune("cfdl", plant, square(), budget=0.2, seed=0, pid=pid)
+    assert clock.now <= 0.25 + 1e-9  # refused after its first generation, with nothing more run
+
+
+def test_the_defaults_ride_in_the_first_generation_and_cost_what_they_cost_alone():
+    t = vorn.tune("ffdl", "nonlinear", STEPS, seed=3, u_min=-1.5, u_max=1.5, **SMALL)
+    yd = vorn.simulation.schedule("nonlinear", STEPS)
+    problem = evaluate.Problem("ffdl", "nonlinear", STEPS, yd, None, None, 1, "iae", "mean")
+    assert t.evaluations == 3 * 16
+    # Equal up to the order of the sum over samples, which NumPy picks by the loop's width.
+    assert t.default_cost == pytest.approx(evaluate.costs(problem, [dict(u_min=-1.5, u_max=1.5)])[0][0], rel=1e-14)

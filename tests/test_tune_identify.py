@@ -59,3 +59,32 @@ def test_noise_is_tolerated():
 def test_bad_logs_are_refused(u, y, kwargs, message):
     with pytest.raises(ValueError, match=message):
         vorn.initial_phi_from_data(u, y, **kwargs)
+
+
+SAME = [(1e300, 1e300), (1e-300, 1e-300), (2.0**-1074 * 2**40, 2.0**-1074 * 2**40)]
+APART = [(1e-300, 1.0), (1e150, 1e-150)]
+
+
+# The ridge weighs every entry alike, so the full form (whose entries relate Δy to both Δy
+# and Δu) is invariant only when u and y share a scale; the others whatever their scales.
+@pytest.mark.parametrize("form, orders, u_scale, y_scale",
+                         [(f, o, *s) for f, o in (("cfdl", {}), ("pfdl", {"l_u": 3})) for s in SAME + APART]
+                         + [("ffdl", {"l_y": 2, "l_u": 2}, *s) for s in SAME])
+def test_the_estimate_does_not_depend_on_the_datas_scale(form, orders, u_scale, y_scale):
+    u, y = log(lambda y, u, k: 0.6 * y[k] + 0.3 * u[k] + 0.1 * u[k - 1])
+    unit = vorn.initial_phi_from_data(u, y, form=form, **orders)
+    scaled = vorn.initial_phi_from_data(u * u_scale, y * y_scale, form=form, **orders)
+    # An entry relating Δy to Δu scales by y_scale / u_scale; one relating Δy to Δy does not.
+    ratio = np.array([1.0] * orders.get("l_y", 0) + [y_scale / u_scale] * (len(unit) - orders.get("l_y", 0)))
+    assert scaled == pytest.approx(unit * ratio, rel=1e-9)
+
+
+@pytest.mark.parametrize("form, u_scale, y_scale, ridge", [
+    ("pfdl", 1.0, 1.0, 1e308), ("cfdl", 1e300, 1e-300, 1e-4), ("pfdl", 1e-300, 1e300, 1e-4),
+    ("ffdl", 1e-300, 1.0, 1e-4), ("ffdl", 1e200, 1e-200, 1e-4),
+])
+def test_an_estimate_beyond_double_precision_is_refused_never_nan(form, u_scale, y_scale, ridge):
+    u, y = log(lambda y, u, k: 0.6 * y[k] + 0.5 * u[k])
+    with np.errstate(all="raise"):  # no RuntimeWarning on the way either
+        with pytest.raises(ValueError, match="beyond double precision"):
+            vorn.initial_phi_from_data(u * u_scale, y * y_scale, form=form, ridge=ridge)

@@ -14,7 +14,10 @@ with Δy(k+1) = y[k+1] − y[k] and ΔH(k) the controller's increment vector:
     pfdl:  [Δu(k), …, Δu(k−l_u+1)]
     ffdl:  [Δy(k), …, Δy(k−l_y+1), Δu(k), …, Δu(k−l_u+1)]
 and α = ridge · trace(ΔHᵀΔH) / (number of entries), which keeps the problem well posed when
-the input was seldom moved, whatever the data's scale.
+the input was seldom moved, whatever the data's scale. The problem is solved on increments
+divided by their own scale and mapped back, so data logged near 1e300 or 1e-300 gives the
+same estimate as data near 1; an estimate that double precision cannot hold (u and y apart
+by hundreds of decades, or a ridge that swamps the data) is refused with a ValueError.
 
 The entry of the newest input increment (index 0; l_y in the full form) is the one the
 controllers' reset rule checks for its sign, so it must carry the plant's sign. Behind a
@@ -25,9 +28,12 @@ plant's sign).
 
 from __future__ import annotations
 
+import math
 from typing import Any
 
 import numpy as np
+
+from vorn.values import real_array
 
 FORMS = ("cfdl", "pfdl", "ffdl")
 # The newest input entry is kept when it is at least this fraction of the summed input entries.
@@ -35,7 +41,7 @@ KEEP = 0.1
 
 
 def _series(name: str, values: Any) -> np.ndarray:
-    array = np.asarray(values, dtype=float)
+    array = real_array(values, name)
     if array.ndim != 1:
         raise ValueError(f"{name} must be a 1-D sequence of samples, not shape {array.shape}")
     if not np.isfinite(array).all():
@@ -76,6 +82,43 @@ def increments(u: np.ndarray, y: np.ndarray, l_y: int, l_u: int) -> tuple[np.nda
     return np.array(rows, dtype=float).reshape(len(targets), l_y + l_u), targets
 
 
+def _power_of_two(values: np.ndarray) -> float:
+    """A power of two near the largest magnitude of `values` (1 when they are all zero):
+    dividing by it is exact, and brings the values near 1."""
+    top = float(np.max(np.abs(values))) if values.size else 0.0
+    return math.ldexp(1.0, math.frexp(top)[1]) if top > 0.0 else 1.0
+
+
+def _solve(H: np.ndarray, d: np.ndarray, l_y: int, ridge: float) -> np.ndarray:
+    """The regularised least-squares estimate, computed on increments divided by their scale
+    (powers of two: s_d for the targets Δy(k+1), s_j for column j of ΔH, one for the output
+    increments and one for the input's) and mapped back, so that data near 1e300 or 1e-300
+    neither overflows nor underflows. The ridge is carried over exactly: entry j of φ is
+    s_d/s_j times entry j of the scaled solution, and its penalty α·φ_j² becomes
+    (α/s_j²)·(scaled φ_j)² once the objective is divided by s_d²."""
+    width = H.shape[1]
+    s_y, s_u = _power_of_two(H[:, :l_y]), _power_of_two(H[:, l_y:])
+    scale = np.array([s_y] * l_y + [s_u] * (width - l_y))
+    with np.errstate(over="ignore", under="ignore", invalid="ignore"):
+        s_d = _power_of_two(d)
+        Hs, ds = H / scale, d / s_d
+        squares = np.sum(Hs * Hs, axis=0)  # the trace of HᵀH, column by column, scaled
+        # α / s_j² = ridge · Σ_i (s_i/s_j)² ‖Hs_i‖² / width, every ratio a power of two.
+        weights = np.array([ridge * np.sum((scale / s) ** 2 * squares) / width for s in scale])
+        gram = Hs.T @ Hs
+        try:
+            phi_s = np.linalg.solve(gram + np.diag(weights), Hs.T @ ds)
+        except np.linalg.LinAlgError:
+            phi_s = np.full(width, np.nan)
+        phi = phi_s * (s_d / scale)
+    lost = np.any((phi == 0.0) & (phi_s != 0.0)) or (not np.any(phi) and np.any(d))  # underflowed
+    if not (np.isfinite(weights).all() and np.isfinite(phi).all()) or lost:
+        raise ValueError("the estimate is beyond double precision: the logged increments of u and y "
+                         "differ in scale by too many decades, or ridge is too large for them "
+                         f"(ridge = {ridge!r}); rescale u or y, or lower ridge")
+    return phi
+
+
 def initial_phi_from_data(u: Any, y: Any, form: str = "pfdl", l_u: int | None = None,
                           l_y: int | None = None, ridge: float = 1e-4) -> np.ndarray:
     """The estimate vector (length l_u, or l_y + l_u for ffdl, 1 for cfdl) that the logged
@@ -95,9 +138,7 @@ def initial_phi_from_data(u: Any, y: Any, form: str = "pfdl", l_u: int | None = 
                          f"{width + max(l_u, l_y) + 2}")
     if not np.any(H[:, l_y:]):
         raise ValueError("the logged input never changes: its effect on the output cannot be estimated")
-    gram = H.T @ H
-    alpha = ridge * np.trace(gram) / width
-    phi = np.linalg.solve(gram + alpha * np.eye(width), H.T @ d)
+    phi = _solve(H, d, l_y, ridge)
     total = float(np.sum(phi[l_y:]))
     newest = float(phi[l_y])
     if total != 0.0 and (newest * total <= 0.0 or abs(newest) < KEEP * abs(total)):

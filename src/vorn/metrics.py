@@ -32,6 +32,8 @@ from typing import Any
 
 import numpy as np
 
+from vorn.values import real_array
+
 # The settling band, as a fraction of the set point's range.
 BAND = 0.05
 
@@ -148,7 +150,7 @@ def compute(yd: np.ndarray, y: np.ndarray, u: np.ndarray, samples: np.ndarray,
     steps, n = y.shape[:2]
     tail = y.shape[2:]
     cols = int(np.prod(y.shape[1:], dtype=int))
-    flat = [np.asarray(a, dtype=float).reshape(steps, cols) for a in (yd, y, u)]
+    flat = [real_array(a, name).reshape(steps, cols) for a, name in ((yd, "yd"), (y, "y"), (u, "u"))]
     seen = np.repeat(np.asarray(samples), cols // n) if n else np.zeros(0, dtype=int)
     out = _empty(cols)
     with np.errstate(over="ignore", invalid="ignore"):

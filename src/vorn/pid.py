@@ -17,6 +17,8 @@ One sample, with e(k) = yd(k) − y(k) and gains per sample (the sampling period
 
 With `n` > 1 it runs n independent loops at once, like a controller fleet: `y` and `yd` are
 arrays of n values (`yd` may be a scalar), and every gain and limit is a scalar or n values.
+`out`, if given, must be a writeable float64 array of shape (n,). Every argument is checked
+before the step: a refused call (wrong shape, wrong `out`, complex values) changes no state.
 """
 
 from __future__ import annotations
@@ -26,9 +28,11 @@ from typing import Any
 
 import numpy as np
 
+from vorn.values import real_array
+
 
 def _gain(name: str, value: Any, n: int) -> Any:
-    array = np.array(value, dtype=float)
+    array = np.array(real_array(value, name))
     if array.shape not in ((), (n,)):
         raise ValueError(f"{name} must be a number or {n} numbers, got shape {array.shape}")
     if not np.isfinite(array).all():
@@ -39,12 +43,20 @@ def _gain(name: str, value: Any, n: int) -> Any:
 def _limit(name: str, value: Any, n: int) -> Any:
     if value is None:
         return None
-    array = np.array(value, dtype=float)
+    array = np.array(real_array(value, name))
     if array.shape not in ((), (n,)):
         raise ValueError(f"{name} must be None, a number or {n} numbers, got shape {array.shape}")
     if np.isnan(array).any():
         raise ValueError(f"{name} must not be NaN")
     return float(array) if array.shape == () else array
+
+
+def _number(value: Any, name: str) -> float:
+    """A scalar input as a float; a complex one is refused rather than cut to its real part."""
+    if type(value) is float:
+        return value
+    array = real_array(value, name)
+    return float(array) if array.ndim == 0 else float(value)
 
 
 class PID:
@@ -83,12 +95,23 @@ class PID:
     def update(self, y: Any, yd: Any, out: np.ndarray | None = None) -> Any:
         """The next input from the measured output(s) `y` and the set point(s) `yd`."""
         if self._scalar and out is None and not isinstance(y, np.ndarray):
-            return self._update_float(float(y), float(yd))
+            return self._update_float(_number(y, "y"), _number(yd, "yd"))
+        if out is not None:
+            self._check_out(out)  # before the step: a refused call leaves the state as it was
         u = self._update_array(y, yd)
         if out is None:
             return u
         out[...] = u
         return out
+
+    def _check_out(self, out: Any) -> None:
+        if not isinstance(out, np.ndarray) or out.dtype != np.float64:
+            what = f"a {out.dtype} array" if isinstance(out, np.ndarray) else type(out).__name__
+            raise TypeError(f"out must be a float64 array of shape ({self.n},), not {what}")
+        if out.shape != (self.n,):
+            raise ValueError(f"out must have shape ({self.n},), not {out.shape}")
+        if not out.flags.writeable:
+            raise ValueError("out must be writeable")
 
     def _terms(self, y: Any, yd: Any) -> tuple[Any, Any, Any, Any]:
         """P, the integral's step, I before anti-windup, and D; for floats or arrays alike."""
@@ -118,8 +141,8 @@ class PID:
         return v
 
     def _update_array(self, y: Any, yd: Any) -> np.ndarray:
-        y = np.asarray(y, dtype=float)
-        yd = np.asarray(yd, dtype=float)
+        y = real_array(y, "y")
+        yd = real_array(yd, "yd")
         if y.shape != (self.n,) or yd.shape not in ((), (self.n,)):
             raise ValueError(f"y must have shape ({self.n},) and yd () or ({self.n},); "
                              f"got {y.shape} and {yd.shape}")

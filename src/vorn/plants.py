@@ -31,6 +31,8 @@ from typing import Any, ClassVar, Protocol, runtime_checkable
 
 import numpy as np
 
+from vorn.values import real_array
+
 
 @runtime_checkable
 class Plant(Protocol):
@@ -124,7 +126,7 @@ class BenchmarkPlant:
     def step(self, u: Any) -> Any:
         """One sample: input(s) in, measured output(s) out."""
         if self._n is not None:
-            u = np.asarray(u, dtype=float)
+            u = real_array(u, f"the {self.name} plant's input")
             if u.shape != self._shape:
                 raise ValueError(f"the {self.name} plant expects inputs of shape {self._shape}, "
                                  f"got {u.shape}")
@@ -346,7 +348,7 @@ class Perturbed:
     def _measure(self, y: Any) -> Any:
         if self.noise == 0.0:
             return y
-        y = np.asarray(y, dtype=float)
+        y = real_array(y, f"the {self.name} plant's output")
         return y + self.noise * self.rng.standard_normal(y.shape)
 
 

@@ -13,7 +13,9 @@ the built-in plant's own square wave (levels lasting 120 samples).
 
 The loop: y = plant.reset(n); for each k, u = controller.update(y, yd[k]); y = plant.step(u).
 A fleet advances the whole batch with one controller call and one plant call per sample; when
-its `update` takes `out=`, it writes the inputs straight into the run's record.
+its `update` takes `out=`, it writes the inputs straight into the run's record. The plant and
+the controller are handed copies, so the run records what was measured and applied even when
+a plant scales its input in place.
 
 `noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
 load step added to the plant's input from that sample on) and `spread` (coefficient spread
@@ -23,7 +25,8 @@ has diverged: it is flagged, its measures stop there, and the run stops when eve
 has diverged, keeping what it computed.
 
 Refused with a clear error: a set point of the wrong length or shape, a plant output of the
-wrong shape, a NaN output for a finite input; an exception raised by the plant or the
+wrong shape, a NaN output for a finite input, a complex value from the caller, the plant or
+the controller; an exception raised by the plant or the
 controller propagates with a note naming the sample.
 """
 
@@ -39,6 +42,7 @@ from vorn import _vorn_core as core
 from vorn import plants as builtin
 from vorn.pid import PID
 from vorn.run import Run
+from vorn.values import ComplexValueError, real_array
 
 HOLD = 120  # samples per level of the built-in square waves
 MIMO_CLASSES = (core.MimoCfdlController, core.MimoPfdlController, core.MimoFfdlController)
@@ -114,7 +118,7 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
             raise TypeError("a number of steps as set point needs a built-in plant; give an array of set points")
         yd = schedule(target if isinstance(target, str) else type(target), steps)
     else:
-        yd = np.asarray(setpoint, dtype=float)
+        yd = real_array(setpoint, "the set point")
         if yd.ndim == 0 or len(yd) == 0:
             raise ValueError("the set point must be an array with one entry per step (or a number of steps)")
         steps = len(yd)
@@ -184,14 +188,17 @@ def _takes_out(update: Any) -> bool:
         return False
 
 
-def _checked(y: Any, shape: tuple[int, ...], k: int) -> np.ndarray:
+def _checked(value: Any, shape: tuple[int, ...], k: int, who: str = "the plant") -> np.ndarray:
+    """What `who` returned at sample k, as a float64 array of `shape`."""
     try:
-        out = np.asarray(y, dtype=float)
+        out = real_array(value, f"{who}'s output at sample {k}")
+    except ComplexValueError:
+        raise
     except (TypeError, ValueError) as error:
-        raise TypeError(f"the plant returned {type(y).__name__} at sample {k}; expected an array "
+        raise TypeError(f"{who} returned {type(value).__name__} at sample {k}; expected an array "
                         f"of shape {shape}") from error
     if out.shape != shape:
-        raise ValueError(f"the plant returned shape {out.shape} at sample {k}; expected {shape}")
+        raise ValueError(f"{who} returned shape {out.shape} at sample {k}; expected {shape}")
     return out
 
 
@@ -218,17 +225,19 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
             Y[0] = _checked(plant.reset(n), shape, 0)
             for k in range(steps):
                 r = targets[k]
+                # Controller and plant get copies: the record keeps what was measured and
+                # applied, whatever a callee does to its argument in place.
                 if kind == "batch":
                     if takes_out:
-                        update(Y[k], r, out=U[k])
+                        update(Y[k].copy(), r, out=U[k])
                     else:
-                        U[k] = update(Y[k], r)
+                        U[k] = real_array(update(Y[k].copy(), r), f"{label}'s output at sample {k}")
                 elif kind == "mimo":
                     U[k, 0] = update(Y[k, 0], r)
                 else:
                     u = update(float(Y[k, 0]), r if per_step else float(r[0]))
-                    U[k, 0] = u[0] if first else u
-                y = _checked(plant.step(U[k]), shape, k)
+                    U[k, 0] = real_array(u[0] if first else u, f"{label}'s output at sample {k}")
+                y = _checked(plant.step(U[k].copy()), shape, k)
                 np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
                 if not inside.all():
                     if _diverge(y, inside, U[k], diverged, samples, k):

@@ -16,6 +16,8 @@ OBJECTIVES = ("iae", "ise", "itae")
 AGGREGATES = ("mean", "worst")
 DIVERGED = 1e6
 DIVERGED_COST = 1e12
+# A candidate whose run raised inside the plant costs more than any that diverged.
+RAISED_COST = 4.0 * DIVERGED_COST
 CHATTER = 20.0
 
 

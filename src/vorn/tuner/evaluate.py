@@ -22,8 +22,8 @@ import numpy as np
 
 from vorn import _vorn_core as core
 from vorn.pid import PID
-from vorn.tuner.cost import aggregate, member_costs
-from vorn.tuner.loop import Singles, closed_loop
+from vorn.tuner.cost import RAISED_COST, aggregate, member_costs
+from vorn.tuner.loop import PlantError, Singles, closed_loop
 
 SINGLE_CLASSES: dict[str, Any] = {"cfdl": core.CFDLController, "pfdl": core.PFDLController, "ffdl": core.FFDLController}
 FLEET_CLASSES = {"cfdl": "CFDLFleet", "pfdl": "PFDLFleet", "ffdl": "FFDLFleet"}
@@ -83,8 +83,20 @@ class Problem:
         return self.plant
 
 
+class CandidateRefused(ValueError):
+    """A controller class refused a candidate's parameters: the search space's fault, not
+    the plant's."""
+
+
 def _banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
     """Batched controllers for every candidate repeated `repeat` times, in candidate order."""
+    try:
+        return _build_banks(form, candidates, repeat)
+    except (ValueError, TypeError, OverflowError, MemoryError) as error:
+        raise CandidateRefused(f"the {form} controller refused a candidate: {error}") from error
+
+
+def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
     if form == "pid":
         keys = ("kp", "ki", "kd")
         gains = {k: np.repeat([c[k] for c in candidates], repeat) for k in keys}
@@ -132,12 +144,67 @@ def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]
     return out
 
 
+def guarded_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> tuple[np.ndarray, str | None]:
+    """member_cost_matrix, and when the loop raised inside the plant, each candidate costed
+    alone so that only those that make the plant raise cost RAISED_COST; with the last such
+    error ("Type: message"), or None. A plant that breaks the protocol still raises."""
+    try:
+        return member_cost_matrix(problem, candidates), None
+    except (PlantError, CandidateRefused, KeyboardInterrupt):
+        raise
+    except Exception as first:
+        error = first
+    out = np.empty((len(candidates), problem.scenarios))
+    for i, candidate in enumerate(candidates):
+        try:
+            out[i] = member_cost_matrix(problem, [candidate])[0]
+        except (PlantError, CandidateRefused):
+            raise
+        except Exception as each:
+            error = each
+            out[i] = RAISED_COST
+    return out, f"{type(error).__name__}: {error}"
+
+
+class ExecutorError(RuntimeError):
+    """The executor failed to cost a generation: its submit or a future raised, or a future
+    returned something else than the costs it was asked for."""
+
+
 def costs(problem: Problem, candidates: Sequence[Mapping[str, Any]], executor: Executor | None = None,
-          workers: int = 1) -> np.ndarray:
-    """The cost of every candidate: its members' costs, averaged over scenarios (or the worst)."""
+          workers: int = 1) -> tuple[np.ndarray, str | None]:
+    """The cost of every candidate (its members' costs, averaged over scenarios, or the worst)
+    and the error of the plant's last raise, if any. With an executor, the plant's own errors
+    are caught in the worker as they are here; whatever else goes wrong in the executor is an
+    ExecutorError naming it, never a silent fallback to costing here."""
     if executor is None or workers <= 1 or len(candidates) < 2:
-        return aggregate(member_cost_matrix(problem, candidates), problem.how)
+        matrix, error = guarded_cost_matrix(problem, candidates)
+        return aggregate(matrix, problem.how), error
     size = math.ceil(len(candidates) / min(workers, len(candidates)))
     chunks = [list(candidates[i:i + size]) for i in range(0, len(candidates), size)]
-    futures = [executor.submit(member_cost_matrix, copy.deepcopy(problem), chunk) for chunk in chunks]
-    return aggregate(np.concatenate([f.result() for f in futures]), problem.how)
+    name = type(executor).__name__
+    results = []
+    try:
+        futures = [executor.submit(guarded_cost_matrix, copy.deepcopy(problem), chunk) for chunk in chunks]
+        results = [f.result() for f in futures]
+    except (PlantError, CandidateRefused, KeyboardInterrupt):
+        raise
+    except Exception as error:
+        raise ExecutorError(f"the executor {name} failed to cost a generation: "
+                            f"{type(error).__name__}: {error}") from error
+    matrices, errors = [], []
+    for chunk, result in zip(chunks, results):
+        matrices.append(_checked_result(result, (len(chunk), problem.scenarios), name))
+        errors.append(result[1])
+    raised = [e for e in errors if e is not None]
+    return aggregate(np.concatenate(matrices), problem.how), (raised[-1] if raised else None)
+
+
+def _checked_result(result: Any, shape: tuple[int, int], name: str) -> np.ndarray:
+    """A worker's (costs, error) pair, checked: costs of `shape`, real, none of them NaN."""
+    matrix = result[0] if isinstance(result, tuple) and len(result) == 2 else None
+    if not (isinstance(matrix, np.ndarray) and matrix.dtype == np.float64 and matrix.shape == shape
+            and not np.isnan(matrix).any() and (result[1] is None or isinstance(result[1], str))):
+        raise ExecutorError(f"the executor {name} returned {type(result).__name__} for a chunk of "
+                            f"{shape[0]} candidates, not their costs (a float64 array of shape {shape})")
+    return matrix

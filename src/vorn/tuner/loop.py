@@ -17,6 +17,7 @@ from typing import Any, Sequence
 import numpy as np
 
 from vorn.tuner.cost import DIVERGED
+from vorn.values import ComplexValueError, real_array
 
 
 class PlantError(ValueError):
@@ -53,7 +54,9 @@ class Trajectories:
 
 def _outputs(value: Any, n: int, what: str) -> np.ndarray:
     try:
-        y = np.asarray(value, dtype=float)
+        y = real_array(value, f"the plant's {what} output")
+    except ComplexValueError as error:
+        raise PlantError(str(error)) from None
     except (TypeError, ValueError) as error:
         raise PlantError(f"the plant's {what} returned {type(value).__name__}, not numbers: {error}") from None
     if y.shape != (n,):

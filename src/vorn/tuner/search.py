@@ -49,6 +49,15 @@ class Progress:
     budget: float
 
 
+class BudgetTooSmall(ValueError):
+    """The first generation alone took longer than the search's budget."""
+
+    def __init__(self, took: float, budget: float) -> None:
+        super().__init__(f"one generation took {took:.3g} s, more than the {budget:.3g} s budget")
+        self.took = took
+        self.budget = budget
+
+
 @dataclass
 class SearchResult:
     params: dict[str, Any]
@@ -98,10 +107,15 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                budget: float, seed: int, stage: str = "search", x0: np.ndarray | None = None,
                max_generations: int | None = None, max_evaluations: int | None = None,
                progress: Callable[[Progress], None] | None = None,
-               on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = ()) -> SearchResult:
+               on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = (),
+               strict_budget: bool = False) -> SearchResult:
     """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
     The points `inject` join the first generation, so the result is never worse than they
-    are. With no dimension to search, the fixed parameters are costed once."""
+    are. With no dimension to search, the fixed parameters are costed once.
+
+    The first generation always runs; a later one only when, at the last one's pace (scaled
+    to its population), it ends within `budget`. With `strict_budget`, a first generation
+    that alone took longer than `budget` raises BudgetTooSmall instead of returning."""
     start = time.monotonic()
     if space.size == 0:
         params = space.decode([])
@@ -116,7 +130,8 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
     try:
         with _deferred_interrupts(on_interrupt == "return") as interrupted:
             return _generations(space, cost, cma, rng, best, mean, popsize, start, budget, stage,
-                                max_generations, max_evaluations, progress, inject, interrupted)
+                                max_generations, max_evaluations, progress, inject, interrupted,
+                                strict_budget)
     except KeyboardInterrupt:
         if on_interrupt != "return" or not best.generations:
             raise
@@ -128,9 +143,10 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
                  rng: np.random.Generator, best: SearchResult, mean: np.ndarray, popsize: int,
                  start: float, budget: float, stage: str, max_generations: int | None,
                  max_evaluations: int | None, progress: Callable[[Progress], None] | None,
-                 inject: Sequence[dict[str, Any]], interrupted: list[bool]) -> SearchResult:
+                 inject: Sequence[dict[str, Any]], interrupted: list[bool],
+                 strict_budget: bool) -> SearchResult:
     """The restarts and generations of one search, recorded in `best`."""
-    last = 0.0
+    last, last_size = 0.0, popsize
     while True:
         options = {"bounds": [0.0, 1.0], "verbose": -9, "verb_log": 0, "verb_disp": 0,
                    "randn": lambda *shape: rng.standard_normal(shape), "tolfun": 1e-9,
@@ -144,7 +160,7 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
             if es.stop() or run_generation - run_best_at > STALL:
                 break
             elapsed = time.monotonic() - start
-            if best.generations and elapsed + last > budget:
+            if best.generations and elapsed + last * max(1.0, popsize / last_size) > budget:
                 return _done(best, start)
             if max_generations is not None and best.generations >= max_generations:
                 return _done(best, start)
@@ -163,7 +179,10 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
             best.generations += 1
             best.evaluations += len(xs)
             best.history.append(best.cost)
-            last = time.monotonic() - began
+            now = time.monotonic()
+            last, last_size = now - began, len(xs)
+            if strict_budget and best.generations == 1 and now - start > budget:
+                raise BudgetTooSmall(last, budget)
             if progress is not None:
                 progress(Progress(stage, best.generations, best.evaluations, best.cost,
                                   time.monotonic() - start, budget))

@@ -153,10 +153,9 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
             _check_order(form, name, value)
             fixed[name] = int(value)
             bounds.pop(name, None)
-    if u_min is not None:
-        fixed["u_min"] = float(u_min)
-    if u_max is not None:
-        fixed["u_max"] = float(u_max)
+    for name, limit in (("u_min", u_min), ("u_max", u_max)):
+        if limit is not None:
+            fixed[name] = _limit(name, limit)
     if u_min is not None and u_max is not None and u_min > u_max:
         raise ValueError(f"u_min ({u_min!r}) is above u_max ({u_max!r})")
     dims: list[Dimension] = []
@@ -169,6 +168,8 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
             continue
         pair = _pair(name, value)
         if pair is None:
+            if not math.isfinite(value):
+                raise ValueError(f"a fixed {name} must be a finite number, not {value!r}")
             fixed[name] = float(value)
             continue
         low, high = pair
@@ -196,6 +197,17 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
         else:
             dims.append(Dimension(name, float(low), float(high), integer=True))
     return SearchSpace(form, tuple(dims), fixed)
+
+
+def _limit(name: str, value: Any) -> float:
+    """An input limit: a number (infinite for none), never NaN, which no comparison can order."""
+    try:
+        limit = float(value)
+    except (TypeError, ValueError):
+        raise ValueError(f"{name} must be a number or None, not {value!r}") from None
+    if math.isnan(limit):
+        raise ValueError(f"{name} must be a number or None, not NaN")
+    return limit
 
 
 def _pair(name: str, value: Any) -> tuple[float, float] | None:

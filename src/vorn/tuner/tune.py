@@ -13,7 +13,18 @@ nominal plant, also spread its coefficients by up to ±`spread`. With
 same runs, so both searches get the same time and the whole call takes about `budget`
 seconds. Without a `budget` the call takes 30 s, unless `max_generations` or
 `max_evaluations` is given: then each search runs to its count whatever the time, so that a
-seeded search gives the same result on any machine.
+seeded search gives the same result on any machine (`max_evaluations` must allow one
+generation, 16 candidates).
+
+The clock is read between generations, and a generation starts only when, at the last one's
+pace, it ends within its search's share; the class defaults are costed inside the first
+generation. A call thus ends within its budget plus the error of that prediction (at most one
+generation per search). A budget whose share the first generation alone overruns is refused
+with a ValueError after that generation, naming a budget that fits.
+
+An executor's failures are errors, not fallbacks: a plant that raises in a worker is handled
+there as here, but `submit` or a future raising, or a future returning anything but its
+chunk's costs, raises a RuntimeError (vorn.tuner.evaluate.ExecutorError) naming the executor.
 """
 
 from __future__ import annotations
@@ -27,17 +38,16 @@ from typing import Any, Callable, Mapping, Sequence
 import numpy as np
 
 from vorn import plants as builtin
+from vorn.pid import PID
 from vorn.simulation import schedule
 from vorn.tuner import evaluate
-from vorn.tuner.cost import DIVERGED_COST, parse_objective
-from vorn.tuner.loop import PlantError
+from vorn.tuner.cost import DIVERGED_COST, RAISED_COST, parse_objective
 from vorn.tuner.result import PIDTuning, Tuning
 from vorn.tuner.save import KEYS
-from vorn.tuner.search import Progress, SearchResult, cma_search, import_cma
+from vorn.tuner.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
 from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
+from vorn.values import real_array
 
-# A candidate whose run raised inside the plant costs more than any that diverged.
-RAISED_COST = 4.0 * DIVERGED_COST
 # The wall-clock seconds of a call that gives neither a budget nor a count to stop at.
 DEFAULT_BUDGET = 30.0
 # The PID's default gain bounds (per sample, positive plant gain; flipped for a negative one).
@@ -68,7 +78,7 @@ def _setpoint(setpoint: Any, plant: Any) -> np.ndarray:
         steps = _check_count("the number of steps", setpoint, 2)
         target = plant if isinstance(plant, str) else type(plant)
         return schedule(target, steps)
-    yd = np.array(setpoint, dtype=float)
+    yd = np.array(real_array(setpoint, "the set point"))
     if yd.ndim != 1 or len(yd) < 2:
         raise ValueError(f"the set point must be a 1-D array of at least 2 samples (or a number of "
                          f"steps for a built-in plant), not shape {yd.shape}")
@@ -97,7 +107,7 @@ def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
         return {}
     if isinstance(start, Mapping):
         return dict(start)
-    phi = np.atleast_1d(np.asarray(start, dtype=float))
+    phi = np.atleast_1d(real_array(start, "start"))
     if phi.ndim != 1 or len(phi) == 0 or not np.isfinite(phi).all():
         raise ValueError("start must be a mapping of parameters, a number or a finite estimate vector")
     if form == "ffdl" and len(phi) > 1 and l_y is None:
@@ -144,46 +154,50 @@ def _workers(executor: Executor | None) -> int:
 
 
 class _Coster:
-    """The cost function the search calls: one generation in, costs out. A generation whose
-    closed loop raised inside the plant is costed candidate by candidate, so that only the
-    candidates that make the plant raise are penalised; a tuning where every candidate of
-    the first generation raised, or diverged, stops with an error."""
+    """The cost function the search calls: one generation in, costs out. Candidates that make
+    the plant raise cost RAISED_COST (see evaluate.costs); a tuning where every candidate of
+    the first generation raised, or diverged, stops with an error. Points given as `extra`
+    ride along in the first generation's closed loop (their costs land in `extra_costs`), so
+    that costing them takes no time of its own."""
 
-    def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int) -> None:
+    def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int,
+                 extra: Sequence[dict[str, Any]] = ()) -> None:
         self.problem = problem
         self.executor = executor
         self.workers = workers
         self.generations = 0
+        self.extra = list(extra)
+        self.extra_costs: np.ndarray | None = None
 
     def __call__(self, candidates: Sequence[dict[str, Any]]) -> np.ndarray:
-        error: Exception | None = None
-        try:
-            values = evaluate.costs(self.problem, candidates, self.executor, self.workers)
-        except (PlantError, KeyboardInterrupt):
-            raise
-        except Exception as first:
-            error = first
-            values = np.empty(len(candidates))
-            for i, c in enumerate(candidates):
-                try:
-                    values[i] = evaluate.costs(self.problem, [c])[0]
-                except PlantError:
-                    raise
-                except Exception as each:
-                    error = each
-                    values[i] = RAISED_COST
+        extra, self.extra = self.extra, []
+        values, error = evaluate.costs(self.problem, [*candidates, *extra], self.executor, self.workers)
+        if extra:
+            values, self.extra_costs = values[:len(candidates)], values[len(candidates):]
         self.generations += 1
         if self.generations == 1:
             self._check_first(values, error)
         return values
 
-    def _check_first(self, values: np.ndarray, error: Exception | None) -> None:
+    def _check_first(self, values: np.ndarray, error: str | None) -> None:
         if (values >= RAISED_COST).all() and error is not None:
-            raise ValueError(f"the plant raised on every candidate: {type(error).__name__}: {error}") from error
+            raise ValueError(f"the plant raised on every candidate: {error}")
         if (values >= DIVERGED_COST).all():
             raise ValueError("every candidate of the first generation diverged (an output beyond 1e6 "
                              "or not finite): check the plant, the set point and the sign of "
                              "initial_phi's bounds")
+
+
+def _check_space(space: SearchSpace, cls: Any) -> None:
+    """Refuses, before any search, bounds or fixed parameters that the class itself refuses:
+    every candidate lies between the space's two corners, so building both checks them all."""
+    for corner in (0.0, 1.0):
+        params = space.decode(np.full(space.size, corner))
+        try:
+            cls(**params)
+        except (ValueError, TypeError, OverflowError, MemoryError) as error:
+            raise ValueError(f"{cls.__name__} refuses the tuner's parameters "
+                             f"({', '.join(f'{k}={v!r}' for k, v in params.items())}): {error}") from None
 
 
 def _coefficients(plant: Any, scenarios: int, spread: float, rng: np.random.Generator) -> dict[str, np.ndarray] | None:
@@ -219,9 +233,10 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         raise ValueError(f"spread must be at least 0 and below 1, not {spread}")
     if on_interrupt not in ("raise", "return"):
         raise ValueError(f"on_interrupt must be 'raise' or 'return', not {on_interrupt!r}")
-    for name, limit in (("max_generations", max_generations), ("max_evaluations", max_evaluations)):
-        if limit is not None:
-            _check_count(name, limit)
+    if max_generations is not None:
+        _check_count("max_generations", max_generations)
+    if max_evaluations is not None:  # below one generation, nothing would be evaluated
+        _check_count("max_evaluations (one generation is 16 candidates)", max_evaluations, POPSIZE)
     if executor is not None and not callable(getattr(executor, "submit", None)):
         raise TypeError(f"executor must be a concurrent.futures.Executor, not {type(executor).__name__}")
     plant = _plant(plant)
@@ -230,13 +245,18 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
                         initial_phi_sign=float(np.sign(begin.get("initial_phi", 1.0)) or 1.0))
     x0 = space.encode(begin) if begin else None
+    _check_space(space, evaluate.SINGLE_CLASSES[form])
+    pid_space = _pid_space(_sign(space), u_min, u_max)
+    if pid:
+        _check_space(pid_space, PID)
     rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E]))
     problem = evaluate.Problem(form, plant, len(yd), yd,
                                noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
                                _coefficients(plant, scenarios, spread, rng), scenarios,
                                objective_name, how, float(space.fixed.get("u0", 0.0)))
-    coster = _Coster(problem, executor, _workers(executor))
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
+    # The class defaults (with the same input limits) are costed in the first generation's loop.
+    coster = _Coster(problem, executor, _workers(executor), extra=[dict(limits)])
     import_cma()
     # The clock runs from here (after the optimiser's import, which can take a second): the
     # adaptive controller's search ends at its share of the budget, the PID's at the whole.
@@ -245,19 +265,22 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     common: dict[str, Any] = dict(seed=seed, max_generations=max_generations,
                                   max_evaluations=max_evaluations, progress=progress,
                                   on_interrupt=on_interrupt)
-    found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
-                       inject=[_class_defaults(form, space)], **common)
     try:
-        default_cost = float(coster([dict(limits)])[0])
-    except KeyboardInterrupt:
-        if on_interrupt != "return":
-            raise
-        default_cost, found.interrupted = math.nan, True
+        found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
+                           inject=[_class_defaults(form, space)], strict_budget=True, **common)
+    except BudgetTooSmall as slow:
+        need = slow.took * (2.0 if pid else 1.0) * 1.5
+        raise ValueError(f"a budget of {budget:g} s is too small for this loop: one generation of the "
+                         f"{form} search took {slow.took:.3g} s, more than its {slow.budget:.3g} s "
+                         + ("(half the budget; the PID gets the other half)" if pid else "")
+                         + f"; give a budget of at least {need:.2g} s, or max_generations without "
+                         f"a budget") from None
+    assert found.generations and coster.extra_costs is not None  # a result is always evaluated
+    default_cost = float(coster.extra_costs[0])
     pid_result: PIDTuning | None = None
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
-        pid_found = _search_pid(pid_problem, executor, _sign(space), u_min, u_max,
-                                began + budget - time.monotonic(), common)
+        pid_found = _search_pid(pid_problem, executor, pid_space, began + budget - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
@@ -265,9 +288,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
                   (objective_name, how), plant, yd, noise, seed)
 
 
-def _search_pid(problem: evaluate.Problem, executor: Executor | None, sign: float,
-                u_min: float | None, u_max: float | None, budget: float,
-                common: dict[str, Any]) -> SearchResult:
+def _search_pid(problem: evaluate.Problem, executor: Executor | None, space: SearchSpace,
+                budget: float, common: dict[str, Any]) -> SearchResult:
     coster = _Coster(problem, executor, _workers(executor))
     coster.generations = 1  # a PID that diverges everywhere is a result, not an error
-    return cma_search(_pid_space(sign, u_min, u_max), coster, budget=budget, stage="pid", **common)
+    return cma_search(space, coster, budget=budget, stage="pid", **common)
