@@ -10,15 +10,23 @@
 
 namespace vorn::py {
 
-// The slots of a module: its exec step `Exec`, run so that no C++ exception leaves it, or
-// none when there is no exec step.
+// The interpreters a module loads in: the main one alone. The classes are process-wide
+// static types and the modules keep what they fetch (numpy, the controller classes) for
+// the process, so a subinterpreter's import is refused with ImportError before any of it
+// is touched.
+inline constexpr PyModuleDef_Slot kMainInterpreterOnly{Py_mod_multiple_interpreters,
+                                                      Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED};
+
+// The slots of a module: its exec step `Exec`, run so that no C++ exception leaves it
+// (none when there is no exec step), and the interpreters it loads in.
 template <int (*Exec)(PyObject*)>
 auto module_slots() {
     if constexpr (Exec != nullptr) {
         int (*const exec)(PyObject*) = [](PyObject* module) { return guard([&] { return Exec(module); }); };
-        return std::to_array<PyModuleDef_Slot>({{Py_mod_exec, reinterpret_cast<void*>(exec)}, {0, nullptr}});
+        return std::to_array<PyModuleDef_Slot>(
+            {{Py_mod_exec, reinterpret_cast<void*>(exec)}, kMainInterpreterOnly, {0, nullptr}});
     } else {
-        return std::to_array<PyModuleDef_Slot>({{0, nullptr}});
+        return std::to_array<PyModuleDef_Slot>({kMainInterpreterOnly, {0, nullptr}});
     }
 }
 
