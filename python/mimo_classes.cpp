@@ -75,7 +75,8 @@ struct MimoMethods {
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
             PyObject* a[kMimoFields.size()];
-            if (!bind(new_sig, args, kwargs, a)) return nullptr;
+            HeldArgs held;
+            if (!bind(new_sig, args, kwargs, a, held)) return nullptr;
             MimoParams p{};
             set_defaults(kMimoFields, p, F);
             std::size_t i = 0;

@@ -7,7 +7,8 @@ namespace vorn::py {
 
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out) {
     PyObject* a[kSisoFields.size()];
-    if (!bind(sig, args, kwargs, a)) return false;
+    HeldArgs held;
+    if (!bind(sig, args, kwargs, a, held)) return false;
     std::size_t i = 0;
     return all_fields(kSisoFields, out, [&](const SisoField& f, auto& member) { return arg(a[i++], f.arg, member); });
 }

@@ -1,6 +1,7 @@
 """The fleet classes' Python face: construction and its refusals, argument shapes and
 dtypes, refusals that leave the fleet unchanged, member access, re-entry and threads."""
 
+import inspect
 import pickle
 import threading
 
@@ -65,11 +66,18 @@ def test_setters_store_unvalidated_values_that_survive_pickling():
     fleet.set_eta(np.array([5.0, 1.0]))
     fleet.set_u_min(3.0)
     fleet.set_u_max(np.array([1.0, np.nan]))
-    copy = pickle.loads(pickle.dumps(fleet))
-    assert repr(copy[0]) == repr(fleet[0]) and "eta=5.0000" in repr(copy[0])
-    assert np.array_equal(copy.update([0.0, 0.0], 1.0), [1.0, 3.0])  # u_max applies last; NaN as in the classes
+    assert "eta=5.0000" in repr(fleet[0])
+    assert np.array_equal(fleet.update([0.0, 0.0], 1.0), [1.0, 3.0])  # u_max applies last; NaN as in the classes
+    # A member its class would refuse to unpickle is refused by the fleet's unpickling too.
+    with pytest.raises(ValueError, match="eta") as info:
+        pickle.loads(pickle.dumps(fleet))
+    assert info.value.__notes__ == ["member 0"]
     with pytest.raises(ValueError, match="eta"):
-        pickle.loads(pickle.dumps(copy[0]))  # the class validates its constructor arguments
+        pickle.loads(pickle.dumps(fleet[0]))  # the class validates its constructor arguments
+    fleet.set_eta(1.0)
+    fleet.set_u_min(None)
+    copy = pickle.loads(pickle.dumps(fleet))
+    assert repr(copy[1]) == repr(fleet[1]) and snapshot(copy) == snapshot(fleet)
 
 
 def test_nan_parameters_and_limits_pass_as_in_the_classes():
@@ -312,3 +320,73 @@ def test_a_busy_fleet_refuses_a_second_thread():
             errors.append(str(e))
     t.join()
     assert set(errors) <= {"Already borrowed"}
+
+
+# --- refusals found by hostile input ------------------------------------------------------
+
+@pytest.mark.parametrize("make", [
+    lambda: vorn.PFDLFleet(0, l_u=2**60),
+    lambda: vorn.FFDLFleet(0, l_y=2**59, l_u=2**59),
+    lambda: vorn.PFDLFleet(0, l_u=2**40),
+    lambda: vorn.FFDLFleet(0, l_y=2**40),
+    lambda: vorn.PFDLFleet.from_controllers([]).__setstate__(dict(vorn.PFDLFleet(0).__getstate__(), l_u=2**60)),
+    lambda: vorn.FFDLFleet(0).__setstate__(dict(vorn.FFDLFleet(0).__getstate__(), l_y=2**41)),
+], ids=["pfdl overflow", "ffdl overflow", "pfdl memory", "ffdl memory", "pfdl setstate", "ffdl setstate"])
+def test_orders_are_bounded_by_themselves_in_an_empty_fleet(make):
+    """Zero members do not make any pseudo-order acceptable: one member's storage is checked."""
+    with pytest.raises((OverflowError, MemoryError)) as fleet_error:
+        make()
+    single = {OverflowError: {"l_u": 2**60}, MemoryError: {"l_u": 2**40}}[type(fleet_error.value)]
+    with pytest.raises(type(fleet_error.value)):
+        vorn.PFDLController(**single)
+
+
+INVALID_MEMBER_FIELDS = [("eta", 5.0), ("mu", -1.0), ("rho", 0.0), ("lambda", -1.0), ("eps", -1.0)]
+
+
+@pytest.mark.parametrize("cls", FLEETS)
+@pytest.mark.parametrize("key, value", INVALID_MEMBER_FIELDS + [("limits", None)])
+def test_setstate_judges_every_member_as_its_class_unpickles(cls, key, value):
+    fleet = cls(3)
+    before = snapshot(fleet)
+    state = fleet.__getstate__()
+    if key == "limits":
+        state.update(u_min=np.array([0.0, 2.0, 0.0]), has_u_min=np.ones(3, bool),
+                     u_max=np.array([1.0, 1.0, 1.0]), has_u_max=np.ones(3, bool))
+    else:
+        state[key] = np.array([1.0 if key == "eta" else state[key][0], state[key][1], value])
+    member = 1 if key == "limits" else 2
+    with pytest.raises(ValueError) as info:
+        fleet.__setstate__(state)
+    assert info.value.__notes__ == [f"member {member}"]
+    assert snapshot(fleet) == before
+    # The message is the one the class gives for that member's values.
+    single_cls = type(fleet[0])
+    kwargs = dict(zip(inspect.signature(single_cls).parameters, fleet[0].__getnewargs__()))
+    if key == "limits":
+        kwargs.update(u_min=2.0, u_max=1.0)
+    else:
+        kwargs["lambda_" if key == "lambda" else key] = value
+    with pytest.raises(ValueError) as single_info:
+        single_cls(**kwargs)
+    assert str(info.value) == str(single_info.value)
+
+
+WRONG_DIMENSIONS = {
+    "update y": lambda f: f.update(np.zeros((3, 1, 1)), 1.0),
+    "update yd": lambda f: f.update(np.zeros(3), np.zeros((3, 1, 1))),
+    "update_logged y": lambda f: f.update_logged(np.zeros((1, 3, 1)), 1.0),
+    "set_phi_hat": lambda f: f.set_phi_hat(np.zeros((3, 2, 1))),
+    "set_eta": lambda f: f.set_eta(np.zeros((3, 1, 1))),
+    "set_initial_phi": lambda f: f.set_initial_phi(np.ones((3, 2, 1))),
+    "int y": lambda f: f.update(np.zeros((3, 1, 1), dtype=np.int64), 1.0),
+}
+
+
+@pytest.mark.parametrize("call", WRONG_DIMENSIONS.values(), ids=WRONG_DIMENSIONS.keys())
+def test_float64_arrays_of_the_wrong_dimensions_name_their_shape(call):
+    fleet = vorn.PFDLFleet(3)
+    before = snapshot(fleet)
+    with pytest.raises(ValueError, match=r"has shape \((3, 1, 1|1, 3, 1|3, 2, 1)\), expected"):
+        call(fleet)
+    assert snapshot(fleet) == before

@@ -219,9 +219,54 @@ def function_cases():
     return [(f"function {k}", v) for k, v in cases.items()]
 
 
+def fleet_cases(cls):
+    import numpy as np
+    from vorn import _vorn_fleet as fl
+    cls = getattr(fl, cls)
+    n = 4
+    f = cls(n)
+    state = f.__getstate__()
+    y, out = np.linspace(0.0, 0.3, n), np.zeros(n)
+    phi = f.get_phi()
+    members = [f[i] for i in range(n)]
+    cases = {
+        "construct": lambda: cls(n, eta=np.full(n, 0.5)),
+        "update": lambda: f.update(y, 1.0),
+        "update out": lambda: f.update(y, np.ones(n), out=out),
+        "update_logged": lambda: f.update_logged(y, 1.0),
+        "get_phi": f.get_phi,
+        "set_phi_hat": lambda: f.set_phi_hat(phi),
+        "set_eta": lambda: f.set_eta(np.full(n, 1.0)),
+        "set_u_min none": lambda: f.set_u_min(None),
+        "item": lambda: f[1],
+        "from_controllers": lambda: cls.from_controllers(members),
+        "pickle": lambda: pickle.loads(pickle.dumps(f)),
+        "setstate": lambda: f.__setstate__(state),
+        "refuse eta": refused(ValueError, cls, n, eta=3.0),
+        "refuse y shape": refused(ValueError, f.update, np.zeros((n, 1, 1)), 1.0),
+        "refuse yd raising": refused(Boom, f.update, y, RaisingFloat()),
+        "refuse out dtype": refused(TypeError, f.update, y, 1.0, out=np.zeros(n, np.float32)),
+        "refuse setstate member": refused(ValueError, f.__setstate__, dict(state, eta=np.full(n, 5.0))),
+        "refuse setstate missing": refused(KeyError, f.__setstate__, {"l_y": 0, "l_u": 1}),
+        "refuse empty orders": refused((OverflowError, MemoryError, ValueError), cls, 0, l_y=2**59, l_u=2**59),
+        "refuse re-entry": refused(RuntimeError, f.update, y, _Reentrant(f)),
+    }
+    return [(f"{cls.__name__} {k}", v) for k, v in cases.items()]
+
+
+class _Reentrant:
+    def __init__(self, fleet):
+        self.fleet = fleet
+
+    def __float__(self):
+        self.fleet.get_phi()
+        return 1.0
+
+
 CASES = (siso_cases(m.CFDLController, 1) + siso_cases(m.PFDLController, 2) + siso_cases(m.FFDLController, 3)
          + mimo_cases(m.MimoCfdlController, 1) + mimo_cases(m.MimoPfdlController, 2)
-         + mimo_cases(m.MimoFfdlController, 3) + function_cases())
+         + mimo_cases(m.MimoFfdlController, 3) + function_cases()
+         + fleet_cases("CFDLFleet") + fleet_cases("PFDLFleet") + fleet_cases("FFDLFleet"))
 
 
 @pytest.fixture(scope="module", autouse=True)

@@ -166,3 +166,55 @@ def test_shared_tuning_and_loader():
     assert set(out) == {bits(expected)}
     assert bits(ff.__getstate__()["rho_vector"]) == bits(expected)
     assert pf.get_phi() == [0.3, 0.2]
+
+
+@pytest.mark.parametrize("cls", ["CFDLFleet", "PFDLFleet", "FFDLFleet"])
+@pytest.mark.parametrize("n", [3, 1 << 14], ids=["small", "without the lock"])
+def test_shared_fleet(cls, n):
+    """Threads stepping and reading one fleet: every accepted step is a step of the serial
+    run, every reading a state of it; a refusal is the access state's RuntimeError. The
+    larger fleet steps with the interpreter lock released."""
+    import numpy as np
+    from vorn import _vorn_fleet as fl
+    make = lambda: getattr(fl, cls)(n, u_min=-2.0, u_max=2.0)  # noqa: E731
+    y, yd = np.linspace(-0.5, 0.5, n), np.ones(n)
+    writers, per_writer = THREADS // 2, max(STEPS // 10, 20)
+    reference = make()
+    serial_results, serial_states = [], {reference.get_phi().tobytes()}
+    for _ in range(writers * per_writer):
+        serial_results.append(reference.update(y, yd).tobytes())
+        serial_states.add(reference.get_phi().tobytes())
+
+    fleet = make()
+    got, seen, conflicts = [], [], []
+
+    def writer():
+        out = np.empty(n)
+        for k in range(per_writer):
+            while True:
+                try:
+                    if k % 2:
+                        got.append(fleet.update(y, yd, out=out).tobytes())
+                    else:
+                        got.append(fleet.update_logged(y, yd)[0].tobytes())
+                    break
+                except RuntimeError as e:
+                    conflicts.append(str(e))
+
+    def reader():
+        calls = [lambda: fleet.get_phi().tobytes(), fleet.__getstate__, lambda: len(fleet), lambda: repr(fleet),
+                 lambda: fleet[n - 1]]
+        for k in range(per_writer):
+            try:
+                value = calls[k % len(calls)]()
+            except RuntimeError as e:
+                conflicts.append(str(e))
+                continue
+            if k % len(calls) == 0:
+                seen.append(value)
+
+    run_threads([writer] * writers + [reader] * (THREADS - writers))
+    assert set(conflicts) <= {"Already borrowed", "Already mutably borrowed"}
+    assert sorted(got) == sorted(serial_results), "a step was lost, repeated or torn"
+    assert fleet.get_phi().tobytes() == reference.get_phi().tobytes()
+    assert set(seen) <= serial_states, "a reading showed a state no serial run passes through"

@@ -123,7 +123,7 @@ bool bind_slow(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, Py
     return true;
 }
 
-bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out, HeldArgs& held) {
     const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
     if (nargs < 0 || !check_positional(sig, nargs, out)) return false;
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = PyTuple_GetItem(args, i);
@@ -134,6 +134,7 @@ bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out
         std::size_t slot = 0;
         while (PyDict_Next(kwargs, &pos, &key, &value)) {
             if (!place_keyword(sig, key, value, nargs, out, slot)) return false;
+            held[slot] = Ref::borrow(value);
         }
     }
     return check_required(sig, out);

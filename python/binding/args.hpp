@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "python/binding/py.hpp"
+#include "python/binding/ref.hpp"
 
 namespace vorn::py {
 
@@ -69,7 +70,12 @@ inline bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf,
     return bind_slow(sig, args, nargs, kwnames, out);
 }
 
-// Tuple-and-dict binding, as a type's constructor receives its arguments.
-bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+// Strong references to the values that tuple-and-dict binding placed: the dictionary may
+// be the caller's own, which a value's conversion (Python code) can change or clear.
+using HeldArgs = std::array<Ref, kMaxParams>;
+
+// Tuple-and-dict binding, as a type's constructor receives its arguments; `held` keeps
+// every keyword value alive for as long as `out` is used.
+bool bind(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out, HeldArgs& held);
 
 }  // namespace vorn::py

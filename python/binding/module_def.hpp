@@ -10,16 +10,34 @@
 
 namespace vorn::py {
 
-// The slots of a module: its exec step `Exec`, run so that no C++ exception leaves it, or
-// none when there is no exec step.
+// The interpreters a module loads in: the main one alone. The classes are process-wide
+// static types and the modules keep what they fetch (numpy, the controller classes) for
+// the process. The slot makes an isolated subinterpreter refuse the import; a legacy one
+// ignores it, so the exec step refuses there too, with the same ImportError, before any
+// of the module is touched.
+inline constexpr PyModuleDef_Slot kMainInterpreterOnly{Py_mod_multiple_interpreters,
+                                                      Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED};
+
+inline bool in_main_interpreter(PyObject* module) {
+    if (PyInterpreterState_GetID(PyInterpreterState_Get()) == 0) return true;
+    PyErr_Format(PyExc_ImportError, "module %s does not support loading in subinterpreters", PyModule_GetName(module));
+    return false;
+}
+
+// The slots of a module: its exec step, which checks the interpreter and then runs `Exec`
+// (when given) so that no C++ exception leaves it, and the interpreters it loads in.
 template <int (*Exec)(PyObject*)>
 auto module_slots() {
-    if constexpr (Exec != nullptr) {
-        int (*const exec)(PyObject*) = [](PyObject* module) { return guard([&] { return Exec(module); }); };
-        return std::to_array<PyModuleDef_Slot>({{Py_mod_exec, reinterpret_cast<void*>(exec)}, {0, nullptr}});
-    } else {
-        return std::to_array<PyModuleDef_Slot>({{0, nullptr}});
-    }
+    int (*const exec)(PyObject*) = [](PyObject* module) {
+        if (!in_main_interpreter(module)) return -1;
+        if constexpr (Exec != nullptr) {
+            return guard([&] { return Exec(module); });
+        } else {
+            return 0;
+        }
+    };
+    return std::to_array<PyModuleDef_Slot>(
+        {{Py_mod_exec, reinterpret_cast<void*>(exec)}, kMainInterpreterOnly, {0, nullptr}});
 }
 
 // What PyInit_<name> returns. `functions` are added to the module before `Exec` runs.

@@ -95,15 +95,19 @@ void copy_strided(const Py_buffer& v, std::vector<double>& to, std::size_t size)
     }
 }
 
-// Reads a float64 buffer of `o` into `out`; pins it when contiguous and `pin` is set.
+// What a read does with a contiguous float64 buffer: copy it, pin it, or leave it to pin().
+enum class Pin { No, Now, Later };
+
+// Reads a float64 buffer of `o` into `out`; pins it when contiguous as `pin` says.
 // Returns 1 on success, 0 when `o` exports no float64 buffer (no exception), -1 on error.
-int from_float64_buffer(PyObject* o, const char* name, const Shape& e, bool pin, Doubles& out) {
+// A float64 buffer of any number of dimensions is judged by its shape.
+int from_float64_buffer(PyObject* o, const char* name, const Shape& e, Pin pin, Doubles& out) {
     Py_buffer v;
     if (PyObject_GetBuffer(o, &v, PyBUF_RECORDS_RO) < 0) {
         PyErr_Clear();
         return 0;
     }
-    if (!is_float64(v.format) || v.itemsize != sizeof(double) || v.ndim > 2) {
+    if (!is_float64(v.format) || v.itemsize != sizeof(double)) {
         PyBuffer_Release(&v);
         return 0;
     }
@@ -111,7 +115,14 @@ int from_float64_buffer(PyObject* o, const char* name, const Shape& e, bool pin,
         PyBuffer_Release(&v);
         return -1;
     }
-    if (pin && c_contiguous(v)) {
+    if (pin == Pin::Later && c_contiguous(v)) {
+        PyBuffer_Release(&v);
+        out.pending = Ref::borrow(o);
+        out.pending_name = name;
+        out.pending_shape = e;
+        return 1;
+    }
+    if (pin == Pin::Now && c_contiguous(v)) {
         out.view = v;
         out.held = true;
         out.data = static_cast<const double*>(v.buf);
@@ -123,7 +134,7 @@ int from_float64_buffer(PyObject* o, const char* name, const Shape& e, bool pin,
     return 1;
 }
 
-bool read_any(PyObject* o, const char* name, const Shape& e, Doubles& out) {
+bool read_any(PyObject* o, const char* name, const Shape& e, Doubles& out, Pin pin) {
     // Plain numbers first: the common scalar argument costs no array.
     if (e.broadcast && e.cols == 0 &&
         (PyFloat_Check(o) || PyLong_Check(o) || (!PyObject_CheckBuffer(o) && !PySequence_Check(o)))) {
@@ -135,7 +146,7 @@ bool read_any(PyObject* o, const char* name, const Shape& e, Doubles& out) {
         return true;
     }
     if (Py_IS_TYPE(o, reinterpret_cast<PyTypeObject*>(np_ndarray))) {
-        const int r = from_float64_buffer(o, name, e, true, out);
+        const int r = from_float64_buffer(o, name, e, pin, out);
         if (r != 0) return r > 0;
     }
     // numpy.asarray would drop the mask and hand over the hidden values as if they were data.
@@ -158,7 +169,7 @@ bool read_any(PyObject* o, const char* name, const Shape& e, Doubles& out) {
     }
     Ref f64(PyObject_CallMethod(arr.get(), "astype", "O", np_float64));
     if (!f64) return false;
-    const int r = from_float64_buffer(f64.get(), name, e, false, out);
+    const int r = from_float64_buffer(f64.get(), name, e, Pin::No, out);
     if (r == 0) PyErr_Format(PyExc_TypeError, "%s did not convert to float64 values", name);
     return r > 0;
 }
@@ -205,8 +216,19 @@ bool Doubles::overlaps(const void* p, std::size_t bytes) const {
     return size && bytes && a < b + bytes && b < a + size * sizeof(double);
 }
 
-bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& out) {
-    return read_any(o, name, shape, out) || add_note(name);
+bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& out, bool defer) {
+    return read_any(o, name, shape, out, defer ? Pin::Later : Pin::Now) || add_note(name);
+}
+
+bool Doubles::pin() {
+    if (!pending) return true;
+    // An exact numpy.ndarray: its buffer and, should its dtype have been changed meanwhile,
+    // its conversion run numpy's code alone.
+    const Ref o = std::move(pending);
+    data = nullptr;
+    size = 0;
+    scalar = false;
+    return read_doubles(o.get(), pending_name, pending_shape, *this);
 }
 
 namespace {

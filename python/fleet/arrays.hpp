@@ -15,8 +15,19 @@ namespace vorn::py::fleet {
 // Imports numpy once per process; false with the exception set.
 bool init_numpy();
 
+// The accepted shapes of an argument: `rows` × `cols` (cols 0: one-dimensional of `rows`),
+// or, when `broadcast` is set, one row of `cols` (or a scalar when cols is 0) for everyone.
+struct Shape {
+    std::size_t rows;
+    std::size_t cols = 0;
+    bool broadcast = false;
+};
+
 // float64 values read from an argument. `data` points into the argument's own buffer
-// (held, so the object cannot resize or free it) or into `copy`.
+// (held, so the object cannot resize or free it) or into `copy`. A read with `defer`
+// set leaves a contiguous float64 array unpinned (`data` null) until pin(): a call that
+// converts several arguments pins only after every conversion that can run Python code,
+// since such code may reallocate an array's memory even while its buffer is held.
 class Doubles {
 public:
     Doubles() = default;
@@ -33,24 +44,27 @@ public:
     // True when [data, data + size) shares memory with [p, p + bytes).
     bool overlaps(const void* p, std::size_t bytes) const;
 
+    // Pins the array left by a deferred read, checking its shape again (Python code that ran
+    // since may have changed it); runs no Python code of the caller's. True when there is none.
+    bool pin();
+
     std::vector<double> copy;
     Py_buffer view{};
     bool held = false;
     void release();
+
+    // What a deferred read left to pin: the array, its parameter's name and expected shape.
+    Ref pending;
+    const char* pending_name = nullptr;
+    Shape pending_shape{0};
 };
 
-// The accepted shapes of an argument: `rows` × `cols` (cols 0: one-dimensional of `rows`),
-// or, when `broadcast` is set, one row of `cols` (or a scalar when cols is 0) for everyone.
-struct Shape {
-    std::size_t rows;
-    std::size_t cols = 0;
-    bool broadcast = false;
-};
 
 // Reads `o` as float64 values of `shape`. Float and integer data convert; strings,
 // objects and complex numbers raise TypeError, a wrong shape ValueError naming `name` and
 // both shapes; every failure adds the note naming `name`.
-bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& out);
+// With `defer`, a contiguous float64 array is pinned only by out.pin().
+bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& out, bool defer = false);
 
 // A new float64 array of shape (rows,) or (rows, cols) and its writable data.
 Ref new_array(std::size_t rows, std::size_t cols, double*& data);

@@ -112,10 +112,12 @@ struct FleetClass {
     static inline const Signature from_sig{callable("from_controllers"), {"controllers"}, 1};
     static inline const Signature setstate_sig{callable("__setstate__"), {"state"}, 1};
 
-    // Refuses sizes that overflow or exceed the machine before anything is allocated.
+    // Refuses sizes that overflow or exceed the machine before anything is allocated. The
+    // pseudo-orders are bounded by themselves, as one member's storage, even in a fleet of
+    // none: loops over the components run whatever the member count.
     static bool check_size(std::uint64_t n, std::uint64_t l_y, std::uint64_t l_u) {
         const Size count = to_size(n);
-        return check_storage(count ? Kind::storage_bytes(*count, l_y, l_u) : Size());
+        return check_storage(count ? Kind::storage_bytes(std::max<std::size_t>(*count, 1), l_y, l_u) : Size());
     }
 
     // Arguments in table order after n: the pseudo-orders first, then every per-member
@@ -123,7 +125,8 @@ struct FleetClass {
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
             PyObject* a[1 + kSisoRows];
-            if (!bind(new_sig, args, kwargs, a)) return nullptr;
+            HeldArgs held;
+            if (!bind(new_sig, args, kwargs, a, held)) return nullptr;
             PyObject* const* fields = a + 1;
             std::uint64_t n64 = 0;
             SisoParams base = kind_defaults<Kind>();
@@ -141,16 +144,24 @@ struct FleetClass {
                     return nullptr;
                 }
             }
-            for (std::size_t i = 0; i < n; ++i) {
-                if (auto error = validate(params.member(i))) {
-                    raise_error(*error);
-                    return add_note_text(("member " + std::to_string(i)).c_str()), nullptr;
-                }
-                if (i == 0 && !Kind::form_ok(base)) break;
-            }
+            if (!validate_members(params, Kind::form_ok(base))) return nullptr;
             if (!Kind::form_ok(base)) return raise_value_error(Kind::form_message);
             return new_instance(type, Kind::make(std::move(params)));
         });
+    }
+
+    // Judges every member as its class's constructor would, in member order: ValueError with
+    // the class's message and a note naming the member. With `form_ok` false, only the first
+    // member is judged (the caller then reports the form).
+    static bool validate_members(const FleetParams& params, bool form_ok) {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            if (auto error = validate(params.member(i))) {
+                raise_error(*error);
+                return add_note_text(("member " + std::to_string(i)).c_str());
+            }
+            if (!form_ok) break;
+        }
+        return true;
     }
 
     template <class Step>
@@ -164,8 +175,9 @@ struct FleetClass {
         }
     }
 
-    // A step's call under exclusive access: y of n values and yd a scalar or n values (pinned
-    // or copied), then body(call, y, yd).
+    // A step's call under exclusive access: y of n values and yd a scalar or n values (copied,
+    // or left to pin_inputs), then body(call, y, yd), which pins them once no more Python code
+    // of the caller's can run.
     template <class Body>
     static PyObject* step_call(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames, Body&& body) {
@@ -174,12 +186,15 @@ struct FleetClass {
             if (!call) return nullptr;
             const std::size_t n = call.core().size();
             Doubles y, yd;
-            if (!read_doubles(call.raw(0), "y", Shape{n}, y) || !read_doubles(call.raw(1), "yd", Shape{n, 0, true}, yd)) {
+            if (!read_doubles(call.raw(0), "y", Shape{n}, y, true) ||
+                !read_doubles(call.raw(1), "yd", Shape{n, 0, true}, yd, true)) {
                 return nullptr;
             }
             return body(call, y, yd);
         });
     }
+
+    static bool pin_inputs(Doubles& y, Doubles& yd) { return y.pin() && yd.pin(); }
 
     static PyObject* update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return step_call(self, update_sig, args, nargs, kwnames, [](auto& call, Doubles& y, Doubles& yd) -> PyObject* {
@@ -191,8 +206,10 @@ struct FleetClass {
             double* out = nullptr;
             std::ptrdiff_t stride = sizeof(double);
             if (out_arg && out_arg != Py_None) {
+                // A buffer of `out` may come from Python code (`__buffer__`): it is taken
+                // before the inputs are pinned.
                 out = writable_out(out_arg, n, pinned_out, stride);
-                if (!out) return nullptr;
+                if (!out || !pin_inputs(y, yd)) return nullptr;
                 result = Ref::borrow(out_arg);
                 // The step reads its inputs after writing some outputs: inputs that share
                 // memory with `out` are copied first.
@@ -203,7 +220,7 @@ struct FleetClass {
                 if (yd.overlaps(low, span)) yd.own();
             } else {
                 result = new_array(n, 0, out);
-                if (!result) return nullptr;
+                if (!result || !pin_inputs(y, yd)) return nullptr;
             }
             if (stride == sizeof(double)) {
                 run(n, [&] { core.update(y.data, yd.data, yd.scalar, out); });
@@ -224,7 +241,7 @@ struct FleetClass {
             double *u, *dy, *dh, *e, *phi;
             Ref ru = new_array(n, 0, u), rdy = new_array(n, 0, dy), rdh = new_array(n, m, dh), re = new_array(n, 0, e),
                 rphi = new_array(n, m, phi);
-            if (!ru || !rdy || !rdh || !re || !rphi) return static_cast<PyObject*>(nullptr);
+            if (!ru || !rdy || !rdh || !re || !rphi || !pin_inputs(y, yd)) return static_cast<PyObject*>(nullptr);
             // A CFDL member's increment vector and estimate have one entry: (n, 1) is laid out as (n,).
             const typename Kind::Log log{dy, dh, e, phi};
             run(n, [&] { core.update(y.data, yd.data, yd.scalar, u, &log); });
@@ -399,8 +416,12 @@ struct FleetClass {
         return guard([&]() -> PyObject* {
             ExclusiveCall<Core, 1> call(self, setstate_sig, args, nargs, kwnames);
             if (!call) return nullptr;
-            PyObject* state = call.raw(0);
-            if (!PyDict_Check(state)) return fail_not_instance(state, "dict"), add_note("state"), nullptr;
+            if (!PyDict_Check(call.raw(0))) return fail_not_instance(call.raw(0), "dict"), add_note("state"), nullptr;
+            // A copy of our own holds every value: converting one runs Python code
+            // (`__class__`, `__len__`, `__array__`) that may change or clear the caller's dict.
+            const Ref own_state(PyDict_Copy(call.raw(0)));
+            if (!own_state) return nullptr;
+            PyObject* state = own_state.get();
             SisoParams base;
             for (const SisoField& f : kSisoFields) {
                 if (f.kind == FieldKind::Count && !state_item(state, f.key, base.*f.count)) return nullptr;
@@ -418,6 +439,8 @@ struct FleetClass {
             });
             if (!ok) return nullptr;
             core.params().normalise_limits();
+            // A member that its class would refuse to unpickle is refused here too.
+            if (!validate_members(core.params(), true)) return nullptr;
             call.core() = std::move(core);
             return none();
         });
