@@ -22,6 +22,8 @@ followed. The rules:
 - The replaced file keeps its permission bits (a 0600 file stays 0600) and, where the process
   may set them, its owner and group; a new file gets the mode `open()` would give it (0666
   less the umask).
+- A file with several hard links is replaced at the path written; its other links keep the
+  old content (as with any rename).
 - On any failure the old file is untouched and the temporary file removed. Errors are the
   operating system's (or a ValueError from `check`) and name the path the caller gave, never
   the temporary file.
