@@ -117,7 +117,7 @@ def _special(kind: str, path: Path) -> None:
 
 
 @writers
-@pytest.mark.parametrize("kind, words", [("fifo", "is a FIFO"), ("directory", "is a directory"),
+@pytest.mark.parametrize("kind, words", [("fifo", "is a FIFO"), ("directory", "Is a directory"),
                                          ("device", "is a character device")])
 @pytest.mark.parametrize("linked", [False, True])
 def test_what_is_not_a_regular_file_is_refused_and_kept(tmp_path: Path, writer: str, kind: str,

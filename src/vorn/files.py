@@ -47,7 +47,7 @@ Check = Callable[[str], None]  # given the complete temporary file; raises to ab
 _O_CLOEXEC = getattr(os, "O_CLOEXEC", 0)
 _O_NONBLOCK = getattr(os, "O_NONBLOCK", 0)  # a FIFO swapped in after the check must not block
 _O_NOCTTY = getattr(os, "O_NOCTTY", 0)
-_KINDS = ((stat.S_ISDIR, "a directory"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"),
+_KINDS = ((stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"),
           (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"))
 
 
@@ -66,9 +66,10 @@ def _naming(error: OSError, path: str) -> OSError:
 
 
 def _not_regular(mode: int, path: str) -> OSError:
+    if stat.S_ISDIR(mode):  # what open() says of one
+        return IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
     kind = next((name for test, name in _KINDS if test(mode)), "not a regular file")
-    code = errno.EISDIR if stat.S_ISDIR(mode) else errno.EINVAL
-    return OSError(code, f"is {kind}, not a regular file: only regular files are replaced", path)
+    return OSError(errno.EINVAL, f"is {kind}, not a regular file: only regular files are replaced", path)
 
 
 @dataclass(frozen=True)
