@@ -5,6 +5,7 @@ from __future__ import annotations
 import importlib
 import math
 import random
+import re
 import runpy
 import shutil
 import struct
@@ -421,3 +422,142 @@ def test_the_deployment_example_prints_identical_loops(capsys: pytest.CaptureFix
     assert example["main"]() == 0
     out = capsys.readouterr().out
     assert out.endswith("45 of 45 samples identical to the last bit\n") and "differs" not in out
+
+
+@pytest.mark.parametrize("name, words", [
+    *[(n, f"struct {n}_t, which redefines") for n in ["uint64", "size", "int32", "int64", "intptr", "uintptr",
+                                                      "uint_least8", "int_fast16", "wchar", "time", "ssize",
+                                                      "pid", "atomic_size"]],
+    *[(n, "hides the system header") for n in ["math", "Math", "STDIO", "stdint", "string", "fcntl", "unistd"]],
+])
+def test_names_that_collide_with_the_c_library_are_refused(tmp_path: Path, name: str, words: str) -> None:
+    with pytest.raises(ValueError, match=words):
+        vorn.export_c(vorn.PFDLController(), tmp_path, name)
+    assert list(tmp_path.iterdir()) == []
+
+
+STANDARD_HEADERS = """assert complex ctype errno fenv float inttypes iso646 limits locale math setjmp signal
+    stdalign stdarg stdatomic stdbool stddef stdint stdio stdlib stdnoreturn string tgmath threads time
+    uchar wchar wctype""".split()
+
+
+@needs_cc
+def test_no_type_of_the_standard_headers_can_be_a_struct_name(tmp_path: Path) -> None:
+    # Every `_t` type the compiler's own standard headers declare, read from their preprocessed text.
+    present = [h for h in STANDARD_HEADERS if subprocess.run(
+        [CC, "-std=c11", "-E", "-x", "c", "-"], input=f"#include <{h}.h>\n", capture_output=True,
+        text=True).returncode == 0]
+    text = subprocess.run([CC, "-std=c11", "-E", "-x", "c", "-"], capture_output=True, text=True, check=True,
+                          input="".join(f"#include <{h}.h>\n" for h in present)).stdout
+    types = {t for t in re.findall(r"\b([a-z]\w*_t)\s*;", text)}
+    assert {"size_t", "uint64_t", "int_least8_t"} <= types
+    accepted = []
+    for t in sorted(types):
+        try:
+            ex.check_c_name(t[:-2])
+            accepted.append(t)
+        except ValueError:
+            pass
+    assert accepted == []
+
+
+def stack_usage(tmp_path: Path, controller: Any, level: str) -> dict[str, str]:
+    """Every function's frame in the exported code, as gcc reports it: bytes and kind."""
+    ex.export_c(controller, tmp_path, "ctl")
+    subprocess.run([CC, *STRICT, level, "-fstack-usage", "-c", "ctl.c", "-o", "ctl.o"], cwd=tmp_path,
+                   check=True, capture_output=True, timeout=120)
+    lines = (tmp_path / "ctl.su").read_text().splitlines()
+    return {line.split("\t")[0].rsplit(":", 1)[-1]: " ".join(line.split("\t")[1:]) for line in lines}
+
+
+needs_gcc = pytest.mark.skipif(not CC or "gcc" not in Path(CC).name and not shutil.which("gcc"),
+                               reason="-fstack-usage needs gcc")
+
+
+@needs_gcc
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+@pytest.mark.parametrize("level", ["-O0", "-O2"])
+def test_the_stack_each_call_needs_is_small_and_independent_of_the_orders(tmp_path: Path, form: str,
+                                                                          level: str) -> None:
+    # Tiny orders let the optimiser unroll loops away; from a few hundred entries on it cannot.
+    sizes = [{"l_u": 1_000}, {"l_u": 200_000}] if form == "pfdl" else [{"l_y": 300, "l_u": 700},
+                                                                        {"l_y": 50_000, "l_u": 150_000}]
+    frames = [stack_usage(tmp_path, CLASSES[form](**(s if form != "cfdl" else {})), level) for s in sizes]
+    assert all(kind.endswith("static") for f in frames for kind in f.values()), frames
+    # What ctl_update runs: itself and every function it may call. Their frames summed bound
+    # the deepest chain of calls.
+    chain = [{k: v for k, v in f.items() if k in UPDATE_CHAIN} for f in frames]
+    assert chain[0] == chain[1] and "ctl_update" in chain[0]
+    bound = int(re.search(r"#define CTL_STACK_BYTES (\d+)", (tmp_path / "ctl.h").read_text())[1])
+    assert bound == ex.UPDATE_STACK_BYTES
+    assert sum(int(kind.split()[0]) for kind in chain[0].values()) <= bound, chain[0]
+    assert max(int(kind.split()[0]) for kind in frames[1].values()) <= bound
+
+
+UPDATE_CHAIN = {f"ctl_{f}" for f in ("update", "estimate", "law", "weight", "clamp", "max_num", "min_num")}
+
+
+LARGE_HARNESS = r"""
+#include <inttypes.h>
+#include <stdio.h>
+#include <string.h>
+#include "ctl.h"
+
+static ctl_t c;
+
+int main(void)
+{
+    int k;
+    ctl_init(&c);
+    for (k = 0; k < 6; ++k) {
+        uint64_t b;
+        const double u = ctl_update(&c, 0.1 * k, 1.0);
+        memcpy(&b, &u, sizeof b);
+        printf("%016" PRIx64 "\n", b);
+    }
+    return 0;
+}
+"""
+
+
+def run_large(tmp_path: Path, limits: Any = None) -> list[str]:
+    """Builds the exported `ctl` with a static state and returns the bits of its first updates.
+    The build's time limit guards against a hang; it measures nothing."""
+    (tmp_path / "main.c").write_text(LARGE_HARNESS)
+    subprocess.run([CC, *STRICT, "main.c", "ctl.c", "-o", "large", "-lm"], cwd=tmp_path, check=True,
+                   capture_output=True, timeout=60)
+    out = subprocess.run([str(tmp_path / "large")], capture_output=True, text=True, timeout=60,
+                         preexec_fn=limits)
+    assert out.returncode == 0, out.stderr
+    return out.stdout.split()
+
+
+@needs_cc
+def test_a_controller_of_large_order_runs_on_a_small_stack(tmp_path: Path) -> None:
+    import resource
+
+    ctl = vorn.PFDLController(l_u=200_000)
+    ex.export_c(ctl, tmp_path, "ctl")
+
+    def small_stack() -> None:  # far below the 1.6 MB one increment vector takes
+        resource.setrlimit(resource.RLIMIT_STACK, (128 * 1024, 128 * 1024))
+
+    assert run_large(tmp_path, small_stack) == [bits(ctl.update(0.1 * k, 1.0)) for k in range(6)]
+
+
+@needs_cc
+def test_an_advanced_controller_of_large_order_initialises_from_tables(tmp_path: Path) -> None:
+    rng = random.Random(7)
+    ctl = vorn.FFDLController(l_y=5_000, l_u=15_000)
+    ctl.set_phi_hat([rng.uniform(-1, 1) for _ in range(20_000)])
+    ctl.set_rho_vector([rng.uniform(0.1, 1) if i % 7 else math.nan for i in range(20_000)])
+    for k in range(5):
+        ctl.update(0.01 * k, 1.0)
+    ex.export_c(ctl, tmp_path, "ctl")
+    source = (tmp_path / "ctl.c").read_text()
+    init = source[source.index("void ctl_init("):]
+    init = init[:init.index("\n}\n")]
+    assert init.count(";") < 40  # a loop per array, not a statement per entry
+    assert "static const double ctl_initial_phi_hat[CTL_N]" in source
+    assert "static const uint64_t ctl_initial_rho_vector[CTL_N]" in source  # NaN entries as bits
+    assert run_large(tmp_path) == [bits(ctl.update(0.1 * k, 1.0)) for k in range(6)]

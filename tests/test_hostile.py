@@ -323,7 +323,9 @@ def test_failed_writes_are_one_line(tmp_path, args, unbuffered):
         result = vorn(*args, cwd=tmp_path, stdout=full, unbuffered=unbuffered)
     assert result.returncode == 2
     [line] = result.stderr.splitlines()
-    assert line.startswith("vorn: cannot write ") and line.endswith(os.strerror(28))
+    assert line.startswith("vorn: cannot write ")
+    # Standard output fills up; a CSV file is never written over a device, so that one is refused.
+    assert line.endswith(os.strerror(28) if "--csv" not in args else "only regular files are replaced")
 
 
 @pytest.mark.parametrize("args", [("demo",), ("--help",)])

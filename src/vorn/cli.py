@@ -11,6 +11,7 @@ from typing import Any, Callable, NoReturn, Sequence
 
 from vorn import __version__, check_config, demo, export_c_command
 from vorn._vorn_core import load_config_from_yaml
+from vorn.files import check_writable, replacing
 from vorn.plants import PLANTS, check_noise, parse_disturbance
 from vorn.tuner import command as tune_command
 
@@ -137,7 +138,7 @@ def _controller_from_config(form: str, plant: str, path: str) -> Any:
 
 def write_csv(path: str, runs: Sequence[demo.Run]) -> None:
     """One row per run, channel and sample: controller, plant, channel, k, yd, y, u."""
-    with open(path, "w", newline="", encoding="utf-8") as stream:
+    with replacing(path, newline="") as stream:
         writer = csv.writer(stream)
         writer.writerow(("controller", "plant", "channel", "k", "yd", "y", "u"))
         for run in runs:
@@ -195,12 +196,8 @@ def _check_outputs(args: argparse.Namespace) -> None:
         if path == "":
             raise UsageError(f"{option} needs a file name")
     if args.csv is not None:
-        existed = os.path.lexists(args.csv)
         try:
-            with open(args.csv, "a", encoding="utf-8"):
-                pass
-            if not existed:
-                os.remove(args.csv)  # written for real once the runs are done
+            check_writable(args.csv)
         except OSError as error:
             raise UsageError(f"cannot write {args.csv}: {error.strerror or error}") from None
 

@@ -12,7 +12,6 @@ from __future__ import annotations
 import math
 import os
 import re
-import secrets
 import struct
 from dataclasses import dataclass
 from importlib import resources
@@ -20,6 +19,7 @@ from string import Template
 from typing import Any
 
 from vorn._vorn_core import CFDLController, FFDLController, PFDLController
+from vorn.files import write_files
 
 __all__ = ["export_c", "check_c_name"]
 
@@ -40,8 +40,45 @@ _C_KEYWORDS = frozenset("""
 """.split())
 
 
+def _integer_types() -> list[str]:
+    widths = ("8", "16", "32", "64")
+    kinds = [f"{w}" for w in widths] + [f"_least{w}" for w in widths] + [f"_fast{w}" for w in widths]
+    return [f"{sign}int{kind}_t" for sign in ("", "u") for kind in kinds + ["max", "ptr"]]
+
+
+# The `_t` types of the standard C headers (C99 to C23, Annex K included) and of POSIX's
+# <sys/types.h>: a struct `NAME_t` must not redefine one of them in a file that includes both.
+_C_TYPES = _integer_types() + """
+    size_t ptrdiff_t wchar_t wint_t max_align_t nullptr_t char8_t char16_t char32_t mbstate_t
+    fpos_t clock_t time_t div_t ldiv_t lldiv_t imaxdiv_t sig_atomic_t fenv_t fexcept_t
+    float_t double_t errno_t rsize_t constraint_handler_t wctype_t wctrans_t thrd_t mtx_t
+    cnd_t tss_t tss_dtor_t thrd_start_t memory_order_t
+""".split()
+_POSIX_TYPES = """
+    ssize_t off_t pid_t uid_t gid_t id_t mode_t dev_t ino_t nlink_t blksize_t blkcnt_t
+    fsblkcnt_t fsfilcnt_t suseconds_t useconds_t clockid_t timer_t key_t locale_t trace_id_t
+    pthread_t pthread_attr_t pthread_mutex_t pthread_cond_t pthread_key_t pthread_once_t
+    socklen_t sigset_t regex_t regoff_t regmatch_t glob_t iconv_t nl_catd_t caddr_t
+""".split()
+_ATOMIC_TYPES = [f"atomic_{t}" for t in _integer_types()
+                 + "size_t ptrdiff_t wchar_t char8_t char16_t char32_t".split()]
+_LIBRARY_TYPES = frozenset(_C_TYPES + _POSIX_TYPES + _ATOMIC_TYPES)
+# Base names of the standard C and POSIX headers, compared without case (some file systems
+# fold it): `NAME.h` beside the code must not stand in for one of them.
+_LIBRARY_HEADERS = frozenset("""
+    assert complex ctype errno fenv float inttypes iso646 limits locale math setjmp signal
+    stdalign stdarg stdatomic stdbit stdbool stdckdint stddef stdint stdio stdlib stdnoreturn
+    string tgmath threads time uchar wchar wctype
+    aio cpio dirent dlfcn fcntl fmtmsg fnmatch ftw glob grp iconv langinfo libgen monetary
+    mqueue ndbm netdb nl_types poll pthread pwd regex sched search semaphore spawn strings
+    syslog tar termios unistd utime utmpx wordexp
+""".split())
+
+
 def check_c_name(name: object) -> str:
-    """Returns `name` if it can prefix the generated C names and files, else raises."""
+    """Returns `name` if it can prefix the generated C names and files, else raises: a name
+    must be a C identifier, not a keyword, not reserved (a leading underscore), and must not
+    make `NAME_t` one of the C library's types or `NAME.h` one of its headers."""
     if not isinstance(name, str):
         raise TypeError(f"name must be a str, not {type(name).__name__}")
     if name.startswith("_"):
@@ -51,6 +88,13 @@ def check_c_name(name: object) -> str:
                          "starting with a letter)")
     if name in _C_KEYWORDS:
         raise ValueError(f"name {name!r} is a C keyword")
+    if f"{name}_t" in _LIBRARY_TYPES:
+        raise ValueError(f"name {name!r} would make the struct {name}_t, which redefines the C "
+                         "library's type of that name")
+    if name.lower() in _LIBRARY_HEADERS:
+        raise ValueError(f"name {name!r} would write {name}.h, which hides the system header "
+                         f"<{name.lower()}.h> from code built with the export's directory on its "
+                         "include path")
     return name
 
 
@@ -152,6 +196,7 @@ def _fields(form: str, state: dict[str, Any]) -> list[_Field]:
     else:
         doubles.append(_scalar("y_prev", state["y_prev"], "y(k-1)"))
     doubles.append(_array("u_hist", ("L_U", 1), _prefix(state["u_hist"], l_u + 1, "u_hist"), "u(k-1-j), newest first"))
+    doubles.append(_array("delta_h", ("N", 0), pad, "the update's increment vector (scratch)"))
     ints += [
         _scalar("phi_len", phi_len, "entries of phi_hat in use", "int"),
         _scalar("phi_reset_len", reset_len, "entries of phi_reset in use", "int"),
@@ -176,8 +221,10 @@ def _assign(target: str, value: float, prefix: str) -> str:
     return f"{target} = {prefix}_bits(UINT64_C({_bits(value):#018x})); /* {value!r} */"
 
 
-def _init_lines(fields: list[_Field], prefix: str, macro: str) -> list[str]:
-    lines = []
+def _init_lines(fields: list[_Field], prefix: str, macro: str) -> tuple[list[str], list[str]]:
+    """NAME_init's statements, and the tables its arrays of differing entries are copied from
+    (one statement per entry would take the compiler minutes at large orders)."""
+    lines, tables = [], []
     for f in fields:
         if f.ctype == "int":
             lines.append(f"c->{f.name} = {f.value};")
@@ -187,8 +234,21 @@ def _init_lines(fields: list[_Field], prefix: str, macro: str) -> list[str]:
             lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) "
                          + _assign(f"c->{f.name}[i]", f.value[0], prefix))
         else:
-            lines += [_assign(f"c->{f.name}[{i}]", v, prefix) for i, v in enumerate(f.value)]
-    return [f"    {line}\n" for line in lines]
+            table = f"{prefix}_initial_{f.name}"
+            tables.append(_table(table, f, macro))
+            entry = f"{table}[i]" if all(map(math.isfinite, f.value)) else f"{prefix}_bits({table}[i])"
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) c->{f.name}[i] = {entry};")
+    return [f"    {line}\n" for line in lines], tables
+
+
+def _table(table: str, f: _Field, macro: str) -> str:
+    """A static table of the array's initial entries: hexadecimal literals, exact; bit
+    patterns instead when an entry is NaN or infinite (no constant expression spells those)."""
+    finite = all(map(math.isfinite, f.value))
+    entries = [v.hex() if finite else f"UINT64_C({_bits(v):#018x})" for v in f.value]
+    rows = ",\n".join("    " + ", ".join(entries[i:i + 4]) for i in range(0, len(entries), 4))
+    kind = "double" if finite else "uint64_t"
+    return f"\nstatic const {kind} {table}[{_length(f, macro)}] = {{\n{rows}\n}};\n"
 
 
 def _length(f: _Field, macro: str) -> str:
@@ -227,6 +287,12 @@ void ${P}_set_initial_phi(${P}_t *c, const double phi[${P_UP}_N]);
 _FFDL_PROTOTYPES = _VECTOR_PROTOTYPES + """/* Per-component step factors of the control law, in force from the next update on. */
 void ${P}_set_rho_vector(${P}_t *c, const double rho[${P_UP}_N]);
 """
+# The most stack NAME_update needs, whatever the orders: every function holds a fixed handful
+# of scalars, none an array, none recurses. The frames of the update and of all it calls sum
+# to 256 bytes at most (gcc -fstack-usage, -O0 and -O2, x86-64); this is twice that, for
+# targets with larger frames. tests/test_export_c.py checks the sum.
+UPDATE_STACK_BYTES = 512
+
 _BITS_HELPER = """
 /* The double with the given IEEE 754 bit pattern, NaN sign and payload included. */
 static double ${P}_bits(uint64_t bits)
@@ -264,6 +330,7 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     nonfinite = any(not math.isfinite(v) for f in fields if f.ctype == "double"
                     for v in (f.value if f.length else [f.value]))
     names = {"P": name, "P_UP": macro}
+    init, tables = _init_lines(fields, name, macro)
     values = {
         **names,
         "TITLE": _TITLES[form], "VERSION": __version__, "CLASS": type(controller).__name__,
@@ -272,7 +339,7 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
         "FIELDS": "".join(_struct_lines(fields, macro)),
         "PROTOTYPES": Template(prototypes).substitute(names),
         "BITS": Template(_BITS_HELPER).substitute(names) if nonfinite else "",
-        "INIT": "".join(_init_lines(fields, name, macro)),
+        "INIT": "".join(init), "TABLES": "".join(tables), "STACK": UPDATE_STACK_BYTES,
     }
     header = Template(_template("header.h.in")).substitute(values)
     bodies = ["common.c.in"] + (["cfdl.c.in"] if form == "cfdl" else ["estimator.c.in", f"{form}.c.in"])
@@ -281,28 +348,6 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
 
 
 # --- writing -----------------------------------------------------------------------------
-
-def _write_all(directory: str | os.PathLike[str], files: dict[str, str]) -> list[str]:
-    """Writes every file under a temporary name first and renames them only when all are
-    complete, so that a failure leaves no partly written file behind."""
-    token = secrets.token_hex(6)
-    pending: list[tuple[str, str]] = []
-    try:
-        for filename, text in files.items():
-            final = os.path.join(directory, filename)
-            temporary = os.path.join(directory, f".{filename}.{token}.tmp")
-            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-            pending.append((temporary, final))
-            with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as stream:
-                stream.write(text)
-        for temporary, final in pending:
-            os.replace(temporary, final)
-    finally:
-        for temporary, _ in pending:
-            if os.path.exists(temporary):
-                os.unlink(temporary)
-    return [final for _, final in pending]
-
 
 def export_c(controller: Any, directory: str | os.PathLike[str], name: str = "vorn_ctrl") -> tuple[str, str]:
     """Writes `NAME.h` and `NAME.c` into `directory` (which must exist) and returns their paths.
@@ -313,5 +358,7 @@ def export_c(controller: Any, directory: str | os.PathLike[str], name: str = "vo
     and the OS error when the directory cannot be written (no file is then changed).
     """
     header, source = render(controller, name)
-    paths = _write_all(os.fspath(directory), {f"{name}.h": header, f"{name}.c": source})
-    return paths[0], paths[1]
+    directory = os.fspath(directory)
+    targets = [os.path.join(directory, f"{name}.h"), os.path.join(directory, f"{name}.c")]
+    write_files([(targets[0], header), (targets[1], source)])
+    return targets[0], targets[1]

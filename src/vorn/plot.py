@@ -4,9 +4,12 @@ right of their panels, outside the data area, so they never cover a trace."""
 
 from __future__ import annotations
 
+import io
+import os
 from typing import Any, Sequence
 
 from vorn.demo import Run
+from vorn.files import write_file
 
 INSTALL_HINT = "--plot needs matplotlib; install it with: pip install 'vorn[plot]'"
 
@@ -26,6 +29,15 @@ def _pyplot() -> Any:
     import matplotlib.pyplot as plt
 
     return plt
+
+
+def save_figure(fig: Any, path: str | os.PathLike[str], dpi: int) -> None:
+    """Draws `fig` in memory in the format its extension names (matplotlib's default without
+    one), then writes the file as `vorn.files` writes every file: whole or not at all."""
+    path = os.fspath(path)
+    buffer = io.BytesIO()
+    fig.savefig(buffer, format=os.path.splitext(path)[1][1:].lower() or None, dpi=dpi)
+    write_file(path, buffer.getvalue())
 
 
 def _draw(run: Run, out_axis: Any, in_axis: Any, title: str) -> None:
@@ -55,7 +67,7 @@ def save_run(run: Run, path: str) -> None:
     fig, (top, bottom) = plt.subplots(2, 1, sharex=True, figsize=(8, 5), layout="constrained")
     _draw(run, top, bottom, f"{run.controller} on the {run.plant} plant")
     try:
-        fig.savefig(path, dpi=110)
+        save_figure(fig, path, dpi=110)
     finally:
         plt.close(fig)
 
@@ -76,6 +88,6 @@ def save_grid(runs: Sequence[Run], path: str) -> None:
         if not axis.has_data():
             axis.set_visible(False)
     try:
-        fig.savefig(path, dpi=90)
+        save_figure(fig, path, dpi=90)
     finally:
         plt.close(fig)

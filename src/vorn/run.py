@@ -26,6 +26,7 @@ from typing import Any, Sequence
 import numpy as np
 
 from vorn import metrics as measures
+from vorn.files import replacing
 
 PANDAS_HINT = "Run.to_frame needs pandas; install it with: pip install 'vorn[frame]'"
 PLOT_HINT = "Run.plot needs matplotlib; install it with: pip install 'vorn[plot]'"
@@ -175,7 +176,7 @@ def write_csv(path: str, runs: Sequence[Run]) -> None:
     """One row per run, member, channel and sample; the member column only when a run has
     more than one member. Floats are written in full (repr), so they read back exactly."""
     members = any(r.n > 1 for r in runs)
-    with open(path, "w", newline="", encoding="utf-8") as stream:
+    with replacing(path, newline="") as stream:
         writer = csv.writer(stream)
         writer.writerow(_columns(members))
         for row in _rows(runs, members):

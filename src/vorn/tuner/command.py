@@ -77,9 +77,17 @@ def _describe(params: dict[str, Any]) -> str:
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
     from vorn.cli import PROG, UsageError
+    from vorn.files import check_writable
     from vorn.tuner.progress import ProgressReport
     from vorn.tuner.tune import tune
 
+    if args.out is not None:  # refused now, not after the whole search
+        if not args.out:
+            raise UsageError("--out needs a file name")
+        try:
+            check_writable(args.out)
+        except OSError as error:
+            raise UsageError(f"cannot write {args.out}: {error.strerror or error}") from None
     executor = None
     if args.workers and args.workers > 1:
         from concurrent.futures import ProcessPoolExecutor

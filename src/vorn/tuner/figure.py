@@ -49,7 +49,7 @@ def plot_tuning(tuning: Any, path: str | os.PathLike[str] | None = None) -> Any:
     if path is None:
         return fig
     try:
-        fig.savefig(os.fspath(path), dpi=110)
+        plot.save_figure(fig, path, dpi=110)
     finally:
         plt.close(fig)
     return None

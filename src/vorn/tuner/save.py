@@ -3,17 +3,17 @@
 
 Doubles are written as their shortest round-trip text (repr), infinities and NaN in YAML's
 spelling; the file is written to a temporary file beside the target, read back and compared,
-and only then renamed over the target, so a reader never sees half a file.
+and only then renamed over the target (`vorn.files`), so a reader never sees half a file.
 """
 
 from __future__ import annotations
 
 import math
 import os
-import tempfile
 from typing import Any, Mapping
 
 from vorn import _vorn_core as core
+from vorn.files import write_file
 
 # The configuration file's keys, in the loader's order, with the keyword each one holds.
 KEYS = (("eta", "eta"), ("mu", "mu"), ("rho", "rho"), ("lambda_", "lambda_"), ("eps", "eps"),
@@ -54,24 +54,12 @@ def _same(a: tuple[Any, ...], b: tuple[Any, ...]) -> bool:
 
 
 def save_config(path: str | os.PathLike[str], values: tuple[Any, ...], header: str = "") -> None:
-    """Writes `values` (the loader's 11-tuple) to `path` atomically, after checking that the
-    loader reads the new file back to exactly `values`."""
-    path = os.fspath(path)
-    directory = os.path.dirname(os.path.abspath(path))
-    fd, temporary = tempfile.mkstemp(prefix=".vorn-", suffix=".yaml", dir=directory)
-    try:
-        with os.fdopen(fd, "w", encoding="utf-8") as stream:
-            stream.write(config_text(values, header))
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.chmod(temporary, 0o644)
+    """Writes `values` (the loader's 11-tuple) to `path` as `vorn.files.write_file` writes
+    (atomically, keeping the old file's mode, refusing what is not a regular file), after
+    checking that the loader reads the new file back to exactly `values`."""
+    def reads_back(temporary: str) -> None:
         back = core.load_config_from_yaml(True, temporary)
         if not _same(tuple(back), values):
             raise ValueError(f"the configuration file would not read back to the same values: {back!r}")
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.unlink(temporary)
-        except OSError:
-            pass
-        raise
+
+    write_file(path, config_text(values, header), check=reads_back)
