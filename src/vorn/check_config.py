@@ -1,7 +1,7 @@
 """check_config.py: `vorn check-config FILE`: the parameters a YAML configuration file yields,
 the keys the loader reads past (each with the key that was likely meant) and the controller
 classes the parameters build. Exit status 0 when clean, 1 when a key was ignored, 2 when the
-loader refuses the file.
+loader refuses the file or no class can hold pseudo-orders that large.
 
 The file is read once, by the loader's own reader (vorn._vorn_config): the keys are seen exactly
 as `load_config_from_yaml` sees them (quoted keys, aliases and collection keys included), and
@@ -16,8 +16,8 @@ import difflib
 from typing import Any, NamedTuple, Sequence, TextIO
 
 from vorn import _vorn_config
-from vorn.messages import explain
 from vorn.demo import SISO_CLASSES
+from vorn.messages import explain
 
 # The file's keys, in the order of the constructor arguments that they fill.
 FILE_KEYS = ("eta", "mu", "rho", "lambda_", "eps", "L_y", "L_u", "initial_phi", "u0", "u_min", "u_max")
@@ -167,7 +167,8 @@ def add_parser(commands: Any) -> None:
         "check-config", help="what a YAML configuration file yields, and the keys it ignores",
         description="Loads FILE as load_config_from_yaml does, prints the parameters it yields and "
         "the controller classes they build, and reports every key the loader ignores with the key "
-        "that was likely meant. Exit status: 0 clean, 1 a key was ignored, 2 the file is refused.")
+        "that was likely meant. Exit status: 0 clean, 1 a key was ignored, 2 the file is refused "
+        "(or its pseudo-orders are too large for any class).")
     parser.add_argument("file", metavar="FILE", help="the YAML configuration file")
 
 
