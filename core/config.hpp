@@ -22,9 +22,6 @@ Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std:
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool is_utf8(std::string_view s);
 
-// The parse, default and validation steps on text already in memory.
-Expected<SisoParams, ParamError> config_from_text(std::string_view text);
-
 // A key of the root mapping that is no field of the record: the loader skips it with its value.
 struct IgnoredKey {
     std::string name;         // the key's text; empty when the key is a collection
@@ -32,6 +29,20 @@ struct IgnoredKey {
     std::size_t line = 0;     // where the key starts, counted from 1
     std::size_t column = 0;
 };
+
+// The parse, default and validation steps on text already in memory; `ignored`, when given,
+// receives the keys that the parse reads past, in document order.
+Expected<SisoParams, ParamError> config_from_text(std::string_view text, std::vector<IgnoredKey>* ignored = nullptr);
+
+// A configuration file as one read of it yields: the record and the keys the loader read past.
+struct ConfigFile {
+    SisoParams params;
+    std::vector<IgnoredKey> ignored;
+};
+
+// Reads `path` once, exactly as load_config(true, path) does and with its failures, and keeps
+// the ignored keys that the same parse met.
+Expected<ConfigFile, ParamError> load_config_file(const std::string& path);
 
 // The keys that config_from_text reads past in `text`, in document order, found by the same
 // reader; or the reader's message when the text does not parse. Nothing is validated.

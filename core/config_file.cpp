@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "core/config.hpp"
 
@@ -131,15 +133,30 @@ bool is_utf8(std::string_view s) {
     return true;
 }
 
+namespace {
+
+// The file at `path`, read whole and checked to be UTF-8, through parse, defaults and validation.
+Expected<SisoParams, ParamError> parse_file(const std::string& path, std::vector<IgnoredKey>* ignored) {
+    auto text = read_regular_file(path);
+    if (!text) return read_failure(text.error().description);
+    if (!is_utf8(text.value())) return read_failure("stream did not contain valid UTF-8");
+    return config_from_text(text.value(), ignored);
+}
+
+}  // namespace
+
 Expected<SisoParams, ParamError> load_config(bool read, const std::optional<std::string>& path) {
     // Not reading: the default record, unvalidated.
     if (!read) return SisoParams{};
-    // The whole file, which must be UTF-8.
-    auto text = read_regular_file(path ? *path : std::string(kDefaultConfigPath));
-    if (!text) return read_failure(text.error().description);
-    if (!is_utf8(text.value())) return read_failure("stream did not contain valid UTF-8");
-    // Then parse, defaults and validation, as for a text.
-    return config_from_text(text.value());
+    return parse_file(path ? *path : std::string(kDefaultConfigPath), nullptr);
+}
+
+Expected<ConfigFile, ParamError> load_config_file(const std::string& path) {
+    ConfigFile file;
+    auto params = parse_file(path, &file.ignored);
+    if (!params) return params.error();
+    file.params = std::move(params).value();
+    return file;
 }
 
 }  // namespace vorn

@@ -327,9 +327,9 @@ std::string_view without_bom(std::string_view text) {
 
 }  // namespace
 
-Expected<SisoParams, ParamError> config_from_text(std::string_view text) {
+Expected<SisoParams, ParamError> config_from_text(std::string_view text, std::vector<IgnoredKey>* ignored) {
     // Parse; absent keys keep their defaults.
-    auto record = ConfigReader(without_bom(text)).read();
+    auto record = ConfigReader(without_bom(text), ignored).read();
     if (!record) return ParamError::yaml("YAML 解析失败: " + record.error());
     // Validate, then the record.
     if (auto err = validate(record.value())) return *err;

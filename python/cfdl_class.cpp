@@ -12,7 +12,6 @@ struct CfdlForm {
     using State = CfdlHistory;
     static constexpr const char* name = "CFDLController";
     static constexpr DlForm form = DlForm::Compact;
-    static constexpr const char* form_message = "CFDL 要求 l_y == 0 且 l_u == 1";
     static constexpr const char* doc =
         "对应 Python 侧的 `CFDLController`。\n\n包装 [`CfdlController`]，要求 `l_y == 0` 且 `l_u == 1`。";
 

@@ -1,7 +1,7 @@
 // siso_class.hpp — the one class template of CFDLController, PFDLController and
 // FFDLController. What differs per class is data in its form description `Form`:
-//   Core, name, doc, form (the defaults and the pseudo-order test) and
-//   form_message; State, state_keys and saved(core): the saved state beyond the parameters;
+//   Core, name, doc, form (the defaults, the pseudo-order test and its message);
+//   State, state_keys and saved(core): the saved state beyond the parameters;
 //   steps(), get_phi with get_phi_doc, set_phi_hat() and extra_setters(): its own entries.
 #pragma once
 
@@ -56,7 +56,7 @@ struct SisoClass {
         return guard([&]() -> PyObject* {
             SisoParams p(Form::form);
             if (!parse_siso_args(new_sig, args, kwargs, p)) return nullptr;
-            if (!check_siso(p, orders_fit(Form::form, p.l_y, p.l_u), Form::form_message)) return nullptr;
+            if (!admit_siso(p, Form::form)) return nullptr;
             std::optional<Core> core = build(p);
             if (!core) return nullptr;
             return new_instance(type, std::move(*core));

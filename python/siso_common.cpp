@@ -3,6 +3,10 @@
 
 #include <type_traits>
 
+#include "core/siso/cfdl_controller.hpp"
+#include "core/siso/ffdl_controller.hpp"
+#include "core/siso/pfdl_controller.hpp"
+
 namespace vorn::py {
 
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out) {
@@ -13,16 +17,30 @@ bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, Sis
     return all_fields(kSisoFields, out, [&](const SisoField& f, auto& member) { return arg(a[i++], f.arg, member); });
 }
 
-bool check_siso(const SisoParams& p, bool form_ok, const char* form_message) {
+namespace {
+
+// The bytes a controller of `form` built from `p` holds; empty when the count overflows.
+Size storage_bytes(const SisoParams& p, DlForm form) {
+    switch (form) {
+        case DlForm::Compact: return CfdlController::storage_bytes(p);
+        case DlForm::Partial: return PfdlController::storage_bytes(p);
+        case DlForm::Full: return FfdlController::storage_bytes(p);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool admit_siso(const SisoParams& p, DlForm form) {
     if (auto error = validate(p)) {
         raise_error(*error);
         return false;
     }
-    if (!form_ok) {
-        PyErr_SetString(PyExc_ValueError, form_message);
+    if (!orders_fit(form, p.l_y, p.l_u)) {
+        PyErr_SetString(PyExc_ValueError, kSisoFormMessages[static_cast<int>(form)]);
         return false;
     }
-    return true;
+    return check_storage(storage_bytes(p, form));
 }
 
 PyObject* siso_newargs(const SisoParams& p) {

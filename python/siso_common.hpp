@@ -1,5 +1,5 @@
 // siso_common.hpp — what the SISO classes share beside their class template: the
-// constructor parameters of the record's table, their validation and form test,
+// constructor parameters of the record's table, their validation, form test and storage check,
 // `__getnewargs__`, the pickle state's parameter keys and items, and the printed form.
 #pragma once
 
@@ -15,9 +15,14 @@ namespace vorn::py {
 // defaults on entry. `sig` must list arg_names(kSisoFields) alone.
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out);
 
-// The constructor's checks in order: validation, then the form test (`form_ok`), raising
-// ValueError with the validation message or `form_message`.
-bool check_siso(const SisoParams& p, bool form_ok, const char* form_message);
+// The message of each form's pseudo-order test, in DlForm's order.
+inline constexpr const char* kSisoFormMessages[] = {
+    "CFDL 要求 l_y == 0 且 l_u == 1", "PFDL 要求 l_y == 0 且 l_u >= 1", "FFDL 要求 l_u >= 1"};
+
+// What the constructor of the class of `form` checks before it allocates, in order: the
+// validation, the form test (ValueError with its message), then the storage the state takes
+// (OverflowError or MemoryError, as check_storage). Raises what the constructor would raise.
+bool admit_siso(const SisoParams& p, DlForm form);
 
 // The constructor arguments, None for absent limits.
 PyObject* siso_newargs(const SisoParams& p);

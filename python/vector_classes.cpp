@@ -11,14 +11,13 @@ namespace vorn::py {
 
 namespace {
 
-// What the two forms share: the form test's message, the state record, the step entries
-// and the estimate's; `Derived` adds the name, doc, state keys and extra setters.
-template <class Derived, class C, DlForm F, const char* Message>
+// What the two forms share: the state record, the step entries and the estimate's;
+// `Derived` adds the name, doc, state keys and extra setters.
+template <class Derived, class C, DlForm F>
 struct VectorForm {
     using Core = C;
     using State = decltype(std::declval<const Core&>().export_state());
     static constexpr DlForm form = F;
-    static constexpr const char* form_message = Message;
     static State saved(const Core& c) { return c.export_state(); }
 
     static constexpr auto get_phi = &Core::phi_hat;
@@ -34,10 +33,7 @@ struct VectorForm {
     }
 };
 
-constexpr char kPfdlMessage[] = "PFDL 要求 l_y == 0 且 l_u >= 1";
-constexpr char kFfdlMessage[] = "FFDL 要求 l_u >= 1";
-
-struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial, kPfdlMessage> {
+struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial> {
     static constexpr const char* name = "PFDLController";
     static constexpr const char* doc =
         "对应 Python 侧的 `PFDLController`。\n\n包装 [`PfdlController`]，要求 `l_y == 0` 且 `l_u >= 1`。";
@@ -46,7 +42,7 @@ struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial, kPfdlMes
     static std::array<PyMethodDef, 0> extra_setters() { return {}; }
 };
 
-struct FfdlForm : VectorForm<FfdlForm, FfdlController, DlForm::Full, kFfdlMessage> {
+struct FfdlForm : VectorForm<FfdlForm, FfdlController, DlForm::Full> {
     static constexpr const char* name = "FFDLController";
     static constexpr const char* doc = "对应 Python 侧的 `FFDLController`。\n\n包装 [`FfdlController`]，要求 `l_u >= 1`。";
     static constexpr std::tuple state_keys{StateKey{"y_hist", &State::y_hist}, StateKey{"u_hist", &State::u_hist},

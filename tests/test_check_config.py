@@ -133,3 +133,141 @@ def test_the_scan_and_the_loader_agree_on_every_root_key(tmp_path_factory, keys,
     defaults = dict(zip(FILE_KEYS, vorn.load_config_from_yaml(False)))
     assert params == {k: EXPECTED[k] if k in keys else defaults[k] for k in FILE_KEYS}
     assert [k for k, _, _ in _vorn_config.ignored_keys(text)] == [k for k in keys if k not in FILE_KEYS]
+
+
+# --- one read of the file, and what each form accepts without building it ---
+
+import builtins
+import io
+import os
+
+from vorn import check_config
+from vorn.cli import main
+
+SISO = {"cfdl": vorn.CFDLController, "pfdl": vorn.PFDLController, "ffdl": vorn.FFDLController}
+
+
+@pytest.mark.parametrize("text", [
+    "", "rho: 0.5\nl_u: 4\n", "{L_u: 3, extra: [1], ? [a] : 2}\n", "\ufeffL_y: 2\nL_u: 2\nu_min: ~\n",
+    "eta: 3.0\n", "eta: 1\neta: 1\n", "rho: '0.5'\n", "- 1\n", "L_u: 1\n---\nL_u: 2\n", "\xff",
+])
+def test_load_reads_what_the_loader_reads_and_refuses_what_it_refuses(tmp_path, text):
+    path = str(tmp_path / "c.yaml")
+    with open(path, "w", encoding="utf-8", errors="surrogateescape") as stream:
+        stream.write(text)
+    try:
+        expected = vorn.load_config_from_yaml(True, path)
+    except ValueError as refusal:
+        with pytest.raises(ValueError) as caught:
+            _vorn_config.load(path)
+        assert str(caught.value) == str(refusal)
+        return
+    assert _vorn_config.load(path) == (expected, _vorn_config.ignored_keys(text))
+
+
+@pytest.mark.parametrize("make", ["missing", "directory", "fifo", "large", "latin-1"])
+def test_load_refuses_every_unreadable_file_as_the_loader_does(tmp_path, make):
+    path = tmp_path / "c.yaml"
+    if make == "directory":
+        path.mkdir()
+    elif make == "fifo":
+        os.mkfifo(path)  # never opened: a read would block
+    elif make == "large":
+        path.write_text("# " + "x" * (1 << 20) + "\n")
+    elif make == "latin-1":
+        path.write_bytes(b"eta: 1\n# caf\xe9\n")
+    with pytest.raises(ValueError) as loader:
+        vorn.load_config_from_yaml(True, str(path))
+    with pytest.raises(ValueError) as one_read:
+        _vorn_config.load(str(path))
+    assert str(one_read.value) == str(loader.value) and "无法读取 YAML 文件" in str(loader.value)
+    result = vorn_cli("check-config", str(path))
+    assert result.returncode == 2 and result.stdout == "" and len(result.stderr.splitlines()) == 1
+
+
+def test_check_config_and_run_read_the_file_once_through_the_loader(tmp_path, monkeypatch, capsys):
+    # No second open of the path (which a FIFO swapped in could block): Python's open is gone.
+    path = write(tmp_path, "L_u: 4\nlamda_: 0.1\n")
+    reads = []
+    real = _vorn_config.load
+    monkeypatch.setattr(_vorn_config, "load", lambda p: reads.append(p) or real(p))
+    for opener in (builtins, io):
+        monkeypatch.setattr(opener, "open", lambda *a, **k: pytest.fail(f"reopened {a[0]}"))
+    assert main(["check-config", path]) == 1
+    assert "ignored key 'lamda_'" in capsys.readouterr().out
+    assert main(["run", "--form", "pfdl", "--plant", "nonlinear", "--config", path, "--steps", "20"]) in (0, 1)
+    assert "ignored key 'lamda_'" in capsys.readouterr().err
+    assert reads == [path, path]
+
+
+# Records at the edges of each rule, and orders from one to beyond any memory.
+RECORDS = [
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 1, 1.0, 0.0, None, None),
+    (2.5, 1.0, 0.5, 1.0, 1e-5, 0, 1, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 1, 1.0, 0.0, 2.0, 1.0),
+    (float("nan"), 1.0, 0.5, 1.0, 1e-5, 0, 1, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 4, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 3, 2, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 0, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 10**11, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 2**63, 1, 1.0, 0.0, None, None),
+    (1.0, 1.0, 0.5, 1.0, 1e-5, 0, 2**64 - 1, 1.0, 0.0, None, None),
+    (1.0,), (), (1.0, 1.0, 0.5, 1.0, 1e-5, 2),
+]
+
+
+@pytest.mark.parametrize("form", SISO)
+@pytest.mark.parametrize("params", RECORDS)
+def test_refusal_is_what_the_class_raises(form, params):
+    refusal = _vorn_config.refusal(form, params)
+    try:
+        SISO[form](*params)  # the class refuses a state beyond memory before allocating it
+    except (ValueError, OverflowError, MemoryError) as raised:
+        assert type(refusal) is type(raised) and str(refusal) == str(raised)
+    else:
+        assert refusal is None
+
+
+@pytest.mark.parametrize("form, params, error", [
+    ("xfdl", (), ValueError), (b"cfdl", (), TypeError), ("cfdl", [1.0], TypeError),
+    ("cfdl", ("1",), TypeError), ("pfdl", (1.0,) * 12, TypeError),
+])
+def test_refusal_raises_for_arguments_that_do_not_convert(form, params, error):
+    with pytest.raises(error):
+        _vorn_config.refusal(form, params)
+
+
+def test_check_config_decides_the_classes_without_allocating_their_state(tmp_path):
+    # L_u = 2e7 makes states of some 480 MB for PFDL and FFDL; none is built, so the peak is
+    # that of a file with small orders (measured alike, as sanitizers inflate both).
+    code = ("import resource, sys; from vorn.cli import main; status = main(['check-config', sys.argv[1]]); "
+            "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss); sys.exit(status)")
+    peaks = []
+    for order in (2, 20000000):
+        result = vorn_cli(write(tmp_path, f"L_u: {order}\n"), code=code)
+        assert result.returncode == 0, result.stderr
+        assert "builds: PFDLController, FFDLController" in result.stdout
+        peaks.append(int(result.stdout.split()[-1]))  # KiB
+    assert peaks[1] - peaks[0] < 100 * 1024
+
+
+@pytest.mark.parametrize("value, english", [
+    ("100000000000", "more than this machine's memory"), ("0xFFFFFFFFFFFFFFFF", "cannot be represented")])
+@pytest.mark.parametrize("command", [
+    ("check-config", "{}"), ("export-c", "--form", "pfdl", "--config", "{}"),
+    ("run", "--form", "ffdl", "--plant", "tank", "--config", "{}")])
+def test_pseudo_orders_too_large_end_in_one_line_with_status_2(tmp_path, command, value, english):
+    path = write(tmp_path, f"L_u: {value}\n")
+    result = vorn_cli(*[part.format(path) for part in command], cwd=tmp_path)
+    assert result.returncode == 2 and "Traceback" not in result.stderr, result.stderr
+    [line] = result.stderr.splitlines()
+    assert line.startswith(f"vorn: {path}: 控制器状态") and line.endswith(f"{english})")
+    assert result.stdout == "" and os.listdir(tmp_path) == ["c.yaml"]
+
+
+def test_export_c_warns_about_ignored_keys_as_run_does(tmp_path):
+    path = write(tmp_path, "L_u: 2\nlamda_: 0.1\n")
+    result = vorn_cli("export-c", "--form", "pfdl", "--config", path, "--out", str(tmp_path))
+    assert result.returncode == 0, result.stderr
+    assert result.stderr.splitlines() == [
+        f"vorn: warning: {path}: ignored key 'lamda_' at line 2, column 1 (did you mean 'lambda_'?)"]

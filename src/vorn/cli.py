@@ -10,12 +10,13 @@ import sys
 from typing import Any, Callable, NoReturn, Sequence
 
 from vorn import __version__, check_config, demo, export_c_command
-from vorn._vorn_core import load_config_from_yaml
 from vorn.files import check_writable, replacing
 from vorn.plants import PLANTS, check_noise, parse_disturbance
 from vorn.tuner import command as tune_command
 
 PROG = "vorn"
+# The most samples a command's runs take: `vorn run`'s steps, and `vorn tune`'s steps times
+# scenarios for each candidate.
 MAX_STEPS = 1_000_000
 
 
@@ -55,14 +56,18 @@ class _Parser(argparse.ArgumentParser):
             (file or sys.stderr).write(message)
 
 
-def _steps(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"invalid number of steps: '{text}'") from None
-    if not 1 <= value <= MAX_STEPS:
-        raise argparse.ArgumentTypeError(f"the number of steps must be from 1 to {MAX_STEPS}, not {value}")
-    return value
+def count_argument(what: str, at_most: int = MAX_STEPS) -> Callable[[str], int]:
+    """The argparse type of a count from 1 to `at_most` (`what` names it: "number of steps").
+    Every count that sizes a run's arrays shares the bound MAX_STEPS."""
+    def convert(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"invalid {what}: '{text}'") from None
+        if not 1 <= value <= at_most:
+            raise argparse.ArgumentTypeError(f"invalid {what} '{value}': must be from 1 to {at_most}")
+        return value
+    return convert
 
 
 def _noise(text: str) -> float:
@@ -82,7 +87,7 @@ def _seed(text: str) -> int:
     return value
 
 
-def _disturbance(text: str) -> tuple[float, int]:
+def _disturbance(text: str) -> tuple[float, int] | None:
     size, at, sample = text.partition("@")
     try:
         return parse_disturbance((float(size), int(sample)))
@@ -91,7 +96,7 @@ def _disturbance(text: str) -> tuple[float, int]:
 
 
 def _add_outputs(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--steps", type=_steps, default=demo.DEFAULT_STEPS, metavar="N",
+    parser.add_argument("--steps", type=count_argument("number of steps"), default=demo.DEFAULT_STEPS, metavar="N",
                         help=f"samples per run (default {demo.DEFAULT_STEPS})")
     parser.add_argument("--csv", metavar="FILE", help="write the trajectories to FILE as CSV")
     parser.add_argument("--plot", metavar="FILE.png", help="draw set point, output and input to FILE.png")
@@ -127,13 +132,7 @@ def build_parser() -> argparse.ArgumentParser:
 def _controller_from_config(form: str, plant: str, path: str) -> Any:
     if PLANTS[plant].dim != 1:
         raise UsageError(f"--config holds SISO parameters; the {plant} plant needs a MIMO controller")
-    try:
-        params = load_config_from_yaml(True, path)
-        check_config.warn_ignored(path, sys.stderr)
-        return demo.SISO_CLASSES[form](*params)
-    except (ValueError, OverflowError, MemoryError) as error:
-        # Absurd pseudo-orders are refused at construction as too large or too big for memory.
-        raise UsageError(f"{path}: {error or 'not enough memory'}") from None
+    return check_config.controller_from_file(form, path, sys.stderr)
 
 
 def write_csv(path: str, runs: Sequence[demo.Run]) -> None:
@@ -242,7 +241,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             raise
         _flush_stdout()
         return status
-    except UsageError as error:
+    except (UsageError, check_config.Refused) as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         _settle_stdout()
         return 2

@@ -3,10 +3,10 @@
 from __future__ import annotations
 
 import argparse
+import sys
 from typing import Any
 
-from vorn import demo
-from vorn._vorn_core import load_config_from_yaml
+from vorn import check_config, demo
 from vorn.export_c import check_c_name, export_c
 
 COMMAND = "export-c"
@@ -31,10 +31,7 @@ def run(args: argparse.Namespace) -> int:
         check_c_name(args.name)
     except ValueError as error:
         raise UsageError(f"--name: {error}") from None
-    try:
-        controller = demo.SISO_CLASSES[args.form](*load_config_from_yaml(True, args.config))
-    except ValueError as error:
-        raise UsageError(f"{args.config}: {error}") from None
+    controller = check_config.controller_from_file(args.form, args.config, sys.stderr)
     try:
         paths = export_c(controller, args.out, args.name)
     except OSError as error:

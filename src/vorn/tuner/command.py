@@ -34,6 +34,8 @@ def _positive(kind: type, what: str) -> Any:
 
 def register(commands: Any) -> None:
     """Adds the `tune` subcommand to the subparsers `commands`."""
+    from vorn.cli import MAX_STEPS, count_argument
+
     siso = [name for name, cls in PLANTS.items() if cls.dim == 1]
     p = commands.add_parser("tune", help="search a controller's parameters on a plant",
                             description="Searches a controller's parameters on a built-in plant with "
@@ -43,13 +45,13 @@ def register(commands: Any) -> None:
     p.add_argument("--plant", required=True, choices=siso, help="built-in SISO plant")
     p.add_argument("--budget", type=_positive(float, "budget"), default=30.0, metavar="SECONDS",
                    help="wall-clock seconds for the whole search, shared with the PID (default 30)")
-    p.add_argument("--scenarios", type=_positive(int, "number of scenarios"), default=1, metavar="N",
+    p.add_argument("--scenarios", type=count_argument("number of scenarios"), default=1, metavar="N",
                    help="runs per candidate: the nominal plant, then noise and ±10%% coefficient "
-                   "spread (default 1)")
+                   f"spread (default 1; N times --steps at most {MAX_STEPS})")
     p.add_argument("--noise", type=float, default=0.0, metavar="SD",
                    help="standard deviation of Gaussian noise on the measured output")
     p.add_argument("--seed", type=int, default=0, metavar="N", help="seed of the search and the noise")
-    p.add_argument("--steps", type=_positive(int, "number of steps"), default=DEFAULT_STEPS, metavar="N",
+    p.add_argument("--steps", type=count_argument("number of steps"), default=DEFAULT_STEPS, metavar="N",
                    help=f"samples per run, along the plant's square wave (default {DEFAULT_STEPS})")
     p.add_argument("--objective", choices=OBJECTIVES, default="iae", help="tracking objective (default iae)")
     p.add_argument("--worst", action="store_true", help="cost the worst scenario instead of the mean")
@@ -76,11 +78,16 @@ def _describe(params: dict[str, Any]) -> str:
 
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
-    from vorn.cli import PROG, UsageError
+    from vorn.cli import MAX_STEPS, PROG, UsageError
     from vorn.files import check_writable
     from vorn.tuner.progress import ProgressReport
     from vorn.tuner.tune import tune
 
+    # A candidate's runs take no more samples than one `vorn run` may: a generation holds the
+    # output and input of every member (candidates × scenarios) at every step.
+    if args.scenarios * args.steps > MAX_STEPS:
+        raise UsageError(f"--scenarios {args.scenarios} × --steps {args.steps} is {args.scenarios * args.steps} "
+                         f"samples per candidate; at most {MAX_STEPS}")
     if args.out is not None:  # refused now, not after the whole search
         if not args.out:
             raise UsageError("--out needs a file name")
