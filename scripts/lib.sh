@@ -72,10 +72,14 @@ install_build_tools() {
     "$1" -m pip install -q "scikit-build-core>=0.10" cmake ninja
 }
 
-# The package's dependencies and its test extra, as pyproject.toml lists them, into the
-# environment of interpreter $1.
+# The package's dependencies, and those of the extras named after the interpreter, as
+# pyproject.toml lists them, into the environment of interpreter $1:
+# install_project_deps .venv/bin/python test
 install_project_deps() {
-    local deps
-    mapfile -t deps < <("$1" "$root/scripts/project-deps")
-    "$1" -m pip install -q "${deps[@]}"
+    local py=$1 listed deps
+    shift
+    listed=$("$py" "$root/scripts/project-deps" "$@") || return 1
+    [ -n "$listed" ] || return 0
+    mapfile -t deps <<<"$listed"
+    "$py" -m pip install -q "${deps[@]}"
 }
