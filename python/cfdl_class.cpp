@@ -8,16 +8,10 @@ namespace vorn::py {
 namespace {
 
 struct CfdlForm {
-    using Core = CfdlController;
-    using State = CfdlHistory;
-    static constexpr const char* name = "CFDLController";
-    static constexpr DlForm form = DlForm::Compact;
-    static constexpr const char* doc =
-        "对应 Python 侧的 `CFDLController`。\n\n包装 [`CfdlController`]，要求 `l_y == 0` 且 `l_u == 1`。";
-
-    static constexpr std::tuple state_keys{StateKey{"y_prev", &State::y_prev}, StateKey{"u_prev", &State::u_prev},
-                                           StateKey{"u_prev2", &State::u_prev2}, StateKey{"phi_hat", &State::phi_hat}};
-    static State saved(const Core& c) { return c.history(); }
+    using Descriptor = forms::Cfdl;
+    using Core = Descriptor::Core;
+    static constexpr const char* name = Descriptor::names.single_class;
+    static Descriptor::State saved(const Core& c) { return c.history(); }
 
     using Class = SisoClass<CfdlForm>;
     static constexpr auto get_phi = &Core::phi_vector;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/forms/mimo_forms.hpp"
 #include "core/mimo/controller.hpp"
 #include "python/binding/binding.hpp"
 #include "python/binding/methods.hpp"
@@ -14,17 +15,6 @@ namespace vorn::py {
 namespace {
 
 using Matrix = std::vector<std::vector<double>>;
-
-// Per form: the class name and the form's short name in messages.
-struct MimoNames {
-    const char* name;
-    const char* form;
-};
-constexpr MimoNames kMimoNames[] = {
-    {"MimoCfdlController", "CFDL"},
-    {"MimoPfdlController", "PFDL"},
-    {"MimoFfdlController", "FFDL"},
-};
 
 std::string shape_message(const std::string& label, const char* what, std::size_t given, std::size_t dim) {
     return label + " " + what + " " + std::to_string(given) + " ≠ dim " + std::to_string(dim);
@@ -58,8 +48,8 @@ struct MimoObject {
 
 template <MimoForm F>
 struct MimoMethods {
-    static constexpr MimoNames names = kMimoNames[static_cast<int>(F)];
-    static constexpr const char* name = names.name;
+    static constexpr forms::Names names = forms::mimo_form(F).names;
+    static constexpr const char* name = names.single_class;
     using Object = MimoObject<F>;
     using Core = MimoCore<F>;
     static constexpr auto kCore = &Object::core;
@@ -143,7 +133,7 @@ struct MimoMethods {
             MimoCore<F>& core = call.core().core;
             const std::size_t count = core.layer_count();
             if (phi.size() != count) {
-                return raise_value_error(std::string(names.form) + " 的 phi 层数应为 " +
+                return raise_value_error(std::string(names.upper) + " 的 phi 层数应为 " +
                                          std::to_string(count) + "，实际为 " + std::to_string(phi.size()));
             }
             std::vector<double> flat;
@@ -208,16 +198,18 @@ struct MimoMethods {
     }
 };
 
-ClassDef cfdl_class = MimoMethods<MimoForm::Compact>::class_def();
-ClassDef pfdl_class = MimoMethods<MimoForm::Partial>::class_def();
-ClassDef ffdl_class = MimoMethods<MimoForm::Full>::class_def();
+template <MimoForm F>
+int add_mimo_class(PyObject* module) {
+    static ClassDef def = MimoMethods<F>::class_def();
+    return add_class(module, MimoMethods<F>::name, def);
+}
 
 }  // namespace
 
 int add_mimo_classes(PyObject* module) {
-    if (add_class(module, "MimoCfdlController", cfdl_class) < 0) return -1;
-    if (add_class(module, "MimoPfdlController", pfdl_class) < 0) return -1;
-    return add_class(module, "MimoFfdlController", ffdl_class);
+    if (add_mimo_class<MimoForm::Compact>(module) < 0) return -1;
+    if (add_mimo_class<MimoForm::Partial>(module) < 0) return -1;
+    return add_mimo_class<MimoForm::Full>(module);
 }
 
 }  // namespace vorn::py

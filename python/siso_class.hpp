@@ -1,7 +1,8 @@
 // siso_class.hpp — the one class template of CFDLController, PFDLController and
-// FFDLController. What differs per class is data in its form description `Form`:
-//   Core, name, doc, form (the defaults, the pseudo-order test and its message);
-//   State, state_keys and saved(core): the saved state beyond the parameters;
+// FFDLController. What differs per class is its form's descriptor `Form::Descriptor`
+// (core/forms/siso_forms.hpp: core, names, defaults, pseudo-order rule, state table) and, in
+// its binding's form description `Form`:
+//   saved(core): the saved record of the state table;
 //   steps(), get_phi with get_phi_doc, set_phi_hat() and extra_setters(): its own entries.
 #pragma once
 
@@ -24,8 +25,10 @@ inline PyObject* step_result(const CfdlStep& s) { return tuple_of(s.u, s.delta_y
 
 template <class Form>
 struct SisoClass {
-    using Core = typename Form::Core;
-    static constexpr const char* name = Form::name;
+    using Descriptor = typename Form::Descriptor;
+    using Core = typename Descriptor::Core;
+    static constexpr DlForm form = Descriptor::form;
+    static constexpr const char* name = Descriptor::names.single_class;
 
     static inline const Signature new_sig{callable_name(name, "__new__"), arg_names(kSisoFields), 0};
     static_assert(kSisoFields.size() <= kMaxParams, "a Signature holds at most kMaxParams names");
@@ -36,7 +39,9 @@ struct SisoClass {
         return text.c_str();
     }
     static const char* doc() {
-        static const std::string text = class_doc(name, kSisoFields, Form::form, 0, Form::doc);
+        static const std::string summary = std::string("对应 Python 侧的 `") + name + "`。\n\n包装 [`" +
+                                           Descriptor::names.core_class + "`]，" + forms::descriptor<Descriptor>().rule.doc() + "。";
+        static const std::string text = class_doc(name, kSisoFields, form, 0, summary.c_str());
         return text.c_str();
     }
 
@@ -54,9 +59,9 @@ struct SisoClass {
 
     static PyObject* new_fn(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         return guard([&]() -> PyObject* {
-            SisoParams p(Form::form);
+            SisoParams p(form);
             if (!parse_siso_args(new_sig, args, kwargs, p)) return nullptr;
-            if (!admit_siso(p, Form::form)) return nullptr;
+            if (!admit_siso(p, form)) return nullptr;
             std::optional<Core> core = build(p);
             if (!core) return nullptr;
             return new_instance(type, std::move(*core));
@@ -89,7 +94,7 @@ struct SisoClass {
     static PyObject* getstate(PyObject* self, PyObject*) {
         return read_core<Core>(self, [](const Core& core) -> PyObject* {
             Ref state = siso_state_dict(core.params());
-            if (!state || !write_state_items(state.get(), Form::saved(core), Form::state_keys)) return nullptr;
+            if (!state || !write_state_items<Descriptor>(state.get(), Form::saved(core))) return nullptr;
             return state.release();
         });
     }
@@ -103,15 +108,15 @@ struct SisoClass {
             if (!call) return nullptr;
             PyObject* state = call.raw(0);
             SisoParams p;
-            typename Form::State saved{};
+            typename Descriptor::State saved{};
             if (!read_state_params(state, p)) return nullptr;
-            if constexpr (Form::form == DlForm::Compact) {
-                if (!read_state_items(state, saved, Form::state_keys)) return nullptr;
+            if constexpr (form == DlForm::Compact) {
+                if (!read_state_items<Descriptor>(state, saved)) return nullptr;
                 call.core().restore(p, saved);
             } else {
-                if (!orders_fit(Form::form, p.l_y, p.l_u)) return raise_error(ParamError{ParamRule::InvalidOrder, {}});
+                if (!orders_fit(form, p.l_y, p.l_u)) return raise_error(ParamError{ParamRule::InvalidOrder, {}});
                 std::optional<Core> core = build(p);
-                if (!core || !read_state_items(state, saved, Form::state_keys)) return nullptr;
+                if (!core || !read_state_items<Descriptor>(state, saved)) return nullptr;
                 if (auto error = core->import_state(std::move(saved))) return raise_error(*error);
                 call.core() = std::move(*core);
             }

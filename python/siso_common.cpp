@@ -3,9 +3,6 @@
 
 #include <type_traits>
 
-#include "core/siso/cfdl_controller.hpp"
-#include "core/siso/ffdl_controller.hpp"
-#include "core/siso/pfdl_controller.hpp"
 
 namespace vorn::py {
 
@@ -21,12 +18,7 @@ namespace {
 
 // The bytes a controller of `form` built from `p` holds; empty when the count overflows.
 Size storage_bytes(const SisoParams& p, DlForm form) {
-    switch (form) {
-        case DlForm::Compact: return CfdlController::storage_bytes(p);
-        case DlForm::Partial: return PfdlController::storage_bytes(p);
-        case DlForm::Full: return FfdlController::storage_bytes(p);
-    }
-    return std::nullopt;
+    return forms::with_siso_form(form, [&](auto f) { return decltype(f)::Core::storage_bytes(p); });
 }
 
 }  // namespace
@@ -37,7 +29,7 @@ bool admit_siso(const SisoParams& p, DlForm form) {
         return false;
     }
     if (!orders_fit(form, p.l_y, p.l_u)) {
-        PyErr_SetString(PyExc_ValueError, kSisoFormMessages[static_cast<int>(form)]);
+        PyErr_SetString(PyExc_ValueError, forms::order_message(form));
         return false;
     }
     return check_storage(storage_bytes(p, form));

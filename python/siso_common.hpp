@@ -1,11 +1,14 @@
 // siso_common.hpp — what the SISO classes share beside their class template: the
 // constructor parameters of the record's table, their validation, form test and storage check,
-// `__getnewargs__`, the pickle state's parameter keys and items, and the printed form.
+// `__getnewargs__`, the pickle state's parameter keys and the rows of the form's state table,
+// and the printed form.
 #pragma once
 
 #include <string>
 #include <tuple>
+#include <type_traits>
 
+#include "core/forms/siso_forms.hpp"
 #include "core/siso/param_table.hpp"
 #include "python/binding/binding.hpp"
 
@@ -15,12 +18,8 @@ namespace vorn::py {
 // defaults on entry. `sig` must list arg_names(kSisoFields) alone.
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out);
 
-// The message of each form's pseudo-order test, in DlForm's order.
-inline constexpr const char* kSisoFormMessages[] = {
-    "CFDL 要求 l_y == 0 且 l_u == 1", "PFDL 要求 l_y == 0 且 l_u >= 1", "FFDL 要求 l_u >= 1"};
-
 // What the constructor of the class of `form` checks before it allocates, in order: the
-// validation, the form test (ValueError with its message), then the storage the state takes
+// validation, the form test (ValueError with the form's message), then the storage the state takes
 // (OverflowError or MemoryError, as check_storage). Raises what the constructor would raise.
 bool admit_siso(const SisoParams& p, DlForm form);
 
@@ -47,23 +46,36 @@ bool state_item(PyObject* dict, const char* key, T& out) {
     return convert(value, out);
 }
 
-// One item of a controller's saved state: its key and the member of the state record.
-template <class State, class T>
-struct StateKey {
-    const char* key;
-    T State::*member;
-};
-
-// Writes the items `keys` (a tuple of StateKey) of `s` into dict `d`, in order.
-template <class State, class Keys>
-bool write_state_items(PyObject* d, const State& s, const Keys& keys) {
-    return std::apply([&](const auto&... k) { return (set_state_item(d, k.key, to_py(s.*k.member)) && ...); }, keys);
+// Writes the pickled rows of `Form`'s state table (forms::Cfdl, …) from the saved record
+// `s` into dict `d`, in table order.
+template <class Form>
+bool write_state_items(PyObject* d, const typename Form::State& s) {
+    return std::apply(
+        [&](const auto&... e) {
+            return ([&](const auto& entry) {
+                if constexpr (forms::in_record<std::remove_cvref_t<decltype(entry)>>) {
+                    if (entry.array.pickled) return set_state_item(d, entry.array.key, to_py(s.*entry.member));
+                }
+                return true;
+            }(e) && ...);
+        },
+        Form::state);
 }
 
-// Reads the items `keys` of dict `d` into `s`, in order, as state_item does.
-template <class State, class Keys>
-bool read_state_items(PyObject* d, State& s, const Keys& keys) {
-    return std::apply([&](const auto&... k) { return (state_item(d, k.key, s.*k.member) && ...); }, keys);
+// Reads the pickled rows of `Form`'s state table from dict `d` into `s`, in table order, as
+// state_item does.
+template <class Form>
+bool read_state_items(PyObject* d, typename Form::State& s) {
+    return std::apply(
+        [&](const auto&... e) {
+            return ([&](const auto& entry) {
+                if constexpr (forms::in_record<std::remove_cvref_t<decltype(entry)>>) {
+                    if (entry.array.pickled) return state_item(d, entry.array.key, s.*entry.member);
+                }
+                return true;
+            }(e) && ...);
+        },
+        Form::state);
 }
 
 // Checks that `state` is a dict (TypeError with the note naming 'state') and reads the

@@ -1,8 +1,6 @@
 // vector_classes.cpp — PFDLController and FFDLController, the Python classes around one
 // PfdlController or FfdlController: what differs from the other SISO classes, as their form
 // descriptions.
-#include "core/siso/ffdl_controller.hpp"
-#include "core/siso/pfdl_controller.hpp"
 #include "python/registry.hpp"
 #include "python/siso_class.hpp"
 #include "python/vector_classes.hpp"
@@ -11,14 +9,14 @@ namespace vorn::py {
 
 namespace {
 
-// What the two forms share: the state record, the step entries and the estimate's;
-// `Derived` adds the name, doc, state keys and extra setters.
-template <class Derived, class C, DlForm F>
+// What the two forms share: the saved record, the step entries and the estimate's;
+// `Derived` adds its extra setters.
+template <class Derived, class D>
 struct VectorForm {
-    using Core = C;
-    using State = decltype(std::declval<const Core&>().export_state());
-    static constexpr DlForm form = F;
-    static State saved(const Core& c) { return c.export_state(); }
+    using Descriptor = D;
+    using Core = typename Descriptor::Core;
+    static constexpr const char* name = Descriptor::names.single_class;
+    static typename Descriptor::State saved(const Core& c) { return c.export_state(); }
 
     static constexpr auto get_phi = &Core::phi_hat;
     static constexpr const char* get_phi_doc = "get_phi($self)\n--\n\n返回当前 PPD 向量估计。";
@@ -33,21 +31,11 @@ struct VectorForm {
     }
 };
 
-struct PfdlForm : VectorForm<PfdlForm, PfdlController, DlForm::Partial> {
-    static constexpr const char* name = "PFDLController";
-    static constexpr const char* doc =
-        "对应 Python 侧的 `PFDLController`。\n\n包装 [`PfdlController`]，要求 `l_y == 0` 且 `l_u >= 1`。";
-    static constexpr std::tuple state_keys{StateKey{"y_prev", &State::y_prev}, StateKey{"u_hist", &State::u_hist},
-                                           StateKey{"phi_hat", &State::phi_hat}};
+struct PfdlForm : VectorForm<PfdlForm, forms::Pfdl> {
     static std::array<PyMethodDef, 0> extra_setters() { return {}; }
 };
 
-struct FfdlForm : VectorForm<FfdlForm, FfdlController, DlForm::Full> {
-    static constexpr const char* name = "FFDLController";
-    static constexpr const char* doc = "对应 Python 侧的 `FFDLController`。\n\n包装 [`FfdlController`]，要求 `l_u >= 1`。";
-    static constexpr std::tuple state_keys{StateKey{"y_hist", &State::y_hist}, StateKey{"u_hist", &State::u_hist},
-                                           StateKey{"phi_hat", &State::phi_hat},
-                                           StateKey{"rho_vector", &State::rho_vector}};
+struct FfdlForm : VectorForm<FfdlForm, forms::Ffdl> {
     static PyMethodDef extra_setters() {
         return setter<Core, &Core::set_rho_vector>(name, "set_rho_vector", "rho", "设置 FFDL 控制律的逐分量步长加权向量。");
     }

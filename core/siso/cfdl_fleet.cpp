@@ -2,6 +2,10 @@
 // and member copies of the compact-form fleet.
 #include "core/siso/cfdl_fleet.hpp"
 
+#include <string_view>
+
+#include "core/forms/siso_forms.hpp"
+
 #include <utility>
 
 #include "core/siso/fleet_block.hpp"
@@ -47,6 +51,14 @@ void CfdlFleet::set_member(std::size_t i, const CfdlController& c) {
     u_prev2_[i] = h.u_prev2;
     phi_hat_[i] = h.phi_hat;
     phi_reset_[i] = c.phi_reset();
+}
+
+std::vector<double>& CfdlFleet::state_array(const forms::StateArray& row) {
+    if (row.role == forms::StateRole::Estimate) return phi_hat_;
+    if (row.role == forms::StateRole::Reset) return phi_reset_;
+    const std::string_view key = row.key;
+    if (key == forms::siso_rows::kUPrev.key) return u_prev_;
+    return key == forms::siso_rows::kUPrev2.key ? u_prev2_ : y_prev_;
 }
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/forms/state_table.hpp"
 #include "core/siso/cfdl_controller.hpp"
 #include "core/siso/fleet_base.hpp"
 
@@ -32,6 +33,8 @@ public:
     std::vector<double>& y_prev() { return y_prev_; }
     std::vector<double>& u_prev() { return u_prev_; }
     std::vector<double>& u_prev2() { return u_prev2_; }
+    // The array that holds one row of the form's state table (core/forms/siso_forms.hpp).
+    std::vector<double>& state_array(const forms::StateArray& row);
 
     // Member i as a controller of its own, and the reverse.
     CfdlController member(std::size_t i) const;

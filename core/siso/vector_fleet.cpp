@@ -3,9 +3,11 @@
 #include "core/siso/vector_fleet.hpp"
 
 #include <algorithm>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
+#include "core/forms/siso_forms.hpp"
 #include "core/siso/fleet_block.hpp"
 
 namespace vorn {
@@ -88,6 +90,17 @@ FfdlController VectorFleet::ffdl_member(std::size_t i) const {
                           std::move(rho)});
     (void)c.set_reset_vector(column(phi_reset_, m_, i));
     return c;
+}
+
+std::vector<double>& VectorFleet::state_array(const forms::StateArray& row) {
+    switch (row.role) {
+        case forms::StateRole::Estimate: return phi_hat_;
+        case forms::StateRole::Reset: return phi_reset_;
+        case forms::StateRole::StepFactors: return rho_vector_;
+        case forms::StateRole::History: break;
+    }
+    // The partial form keeps y_prev as the one row of y_hist.
+    return std::string_view(row.key) == forms::siso_rows::kUHist.key ? u_hist_ : y_hist_;
 }
 
 template <class Controller>

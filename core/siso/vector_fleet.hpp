@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/forms/state_table.hpp"
 #include "core/siso/ffdl_controller.hpp"
 #include "core/siso/fleet_base.hpp"
 #include "core/siso/pfdl_controller.hpp"
@@ -19,7 +20,7 @@ using VectorFleetLog = fleet_kernels::VectorLog;
 
 class VectorFleet : public FleetBase {
 public:
-    enum class Form { Partial, Full };
+    using Form = DlForm;  // Partial or Full
 
     // Bytes a fleet of n members of these pseudo-orders holds; empty when the count overflows.
     static Size storage_bytes(Form form, std::size_t n, std::uint64_t l_y, std::uint64_t l_u);
@@ -42,6 +43,10 @@ public:
     // (l_u + 1)×n and (l_y + 1)×n; the partial form keeps y_prev as the one row of y_hist.
     std::vector<double>& u_hist() { return u_hist_; }
     std::vector<double>& y_hist() { return y_hist_; }
+    // The array that holds one row of the form's state table (core/forms/siso_forms.hpp), and
+    // the presence flags of an optional row (the step weights).
+    std::vector<double>& state_array(const forms::StateArray& row);
+    std::vector<unsigned char>& state_flags(const forms::StateArray&) { return has_rho_vector_; }
 
     // Member i as a controller of its own, and the reverse; a controller whose vectors or
     // pseudo-orders differ from the fleet's layout is refused, the fleet unchanged.

@@ -18,12 +18,15 @@ std::string fixed4(double v);
 std::string real_literal(double v);
 
 // "<Class>(<required>, <arg>=<default>, …)\n--\n\n<doc>": a class docstring whose first line
-// is the constructor's signature, from a record's table. The first `required` fields have
-// no default; the others show theirs in `form`, a limit as None.
+// is the constructor's signature, from a record's table, after the argument `first` when it
+// is given. The first `required` fields have no default; the others show theirs in `form`,
+// a limit as None.
 template <class Table>
-std::string class_doc(const char* class_name, const Table& table, DlForm form, std::size_t required, const char* doc) {
+std::string class_doc(const char* class_name, const Table& table, DlForm form, std::size_t required, const char* doc,
+                      const char* first = nullptr) {
     std::string s = class_name;
     s += '(';
+    if (first) s += std::string(first) + (table.size() ? ", " : "");
     for (std::size_t i = 0; i < table.size(); ++i) {
         const auto& f = table[i];
         if (i > 0) s += ", ";

@@ -8,25 +8,23 @@
 // tp_alloc, and the class's dealloc destroys it.
 #pragma once
 
-#include "core/siso/cfdl_controller.hpp"
-#include "core/siso/ffdl_controller.hpp"
-#include "core/siso/pfdl_controller.hpp"
+#include "core/forms/siso_forms.hpp"
 #include "python/binding/types.hpp"
 
 namespace vorn::py::fleet {
 
-// Fetches the three SISO classes from vorn._vorn_core; false with the exception set.
+// Fetches the SISO classes from vorn._vorn_core, by their forms' names; false with the
+// exception set.
 bool init_bridge();
+
+// The class of vorn._vorn_core of `form`. Borrowed.
+PyTypeObject* single_class(DlForm form);
 
 // The class of vorn._vorn_core that holds a Core. Borrowed.
 template <class Core>
-PyTypeObject* single_type();
-template <>
-PyTypeObject* single_type<CfdlController>();
-template <>
-PyTypeObject* single_type<PfdlController>();
-template <>
-PyTypeObject* single_type<FfdlController>();
+PyTypeObject* single_type() {
+    return single_class(forms::kFormOf<Core>);
+}
 
 // The instance behind `o` when its type is exactly the class of Core, else null (no exception).
 template <class Core>
@@ -34,8 +32,9 @@ Instance<Core>* single_instance(PyObject* o) {
     return Py_IS_TYPE(o, single_type<Core>()) ? &instance<Core>(o) : nullptr;
 }
 
-// _full_state(controller): the controller's __getstate__ dictionary plus "phi_reset", the
-// reset value of its estimate (a float, or a list of floats for the vector forms).
+// _full_state(controller): the controller's __getstate__ dictionary plus the rows of its
+// form's state table that pickling leaves out ("phi_reset", the reset value of its estimate:
+// a float, or a list of floats for the vector forms).
 PyObject* full_state(PyObject* module, PyObject* controller);
 
 }  // namespace vorn::py::fleet

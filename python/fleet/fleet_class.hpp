@@ -86,17 +86,8 @@ inline constexpr std::size_t kFirstColumn = [] {
     return r;
 }();
 
-// The key of a limit's flags in the pickle state, e.g. "has_u_min".
-inline std::string flags_key(const SisoField& f) { return std::string("has_") + f.key; }
-
-// The record a fleet of this kind starts from: the defaults, with the kind's pseudo-orders.
-template <class Kind>
-SisoParams kind_defaults() {
-    SisoParams p;
-    p.l_y = Kind::default_l_y;
-    p.l_u = Kind::default_l_u;
-    return p;
-}
+// The key in the pickle state of the flags of a limit or an optional array, e.g. "has_u_min".
+inline std::string flags_key(const char* key) { return std::string("has_") + key; }
 
 template <class Kind>
 struct FleetClass {
@@ -129,7 +120,7 @@ struct FleetClass {
             if (!bind(new_sig, args, kwargs, a, held)) return nullptr;
             PyObject* const* fields = a + 1;
             std::uint64_t n64 = 0;
-            SisoParams base = kind_defaults<Kind>();
+            SisoParams base = SisoParams(Kind::form);
             if (!arg(a[0], "n", n64)) return nullptr;
             for (const SisoField& f : kSisoFields) {
                 if (f.kind == FieldKind::Count && !arg(fields[&f - kSisoFields.data()], f.arg, base.*f.count)) {
@@ -145,7 +136,7 @@ struct FleetClass {
                 }
             }
             if (!validate_members(params, Kind::form_ok(base))) return nullptr;
-            if (!Kind::form_ok(base)) return raise_value_error(Kind::form_message);
+            if (!Kind::form_ok(base)) return raise_value_error(Kind::form_message());
             return new_instance(type, Kind::make(std::move(params)));
         });
     }
@@ -286,7 +277,8 @@ struct FleetClass {
         if constexpr (kSisoFields[Row].real != &SisoParams::initial_phi) {
             return store_column(o, Row, core.params());
         } else {
-            const std::size_t n = core.size(), cols = Kind::estimate_rows(core), rows = cols ? cols : 1;
+            const std::size_t n = core.size(), cols = Kind::rows(Kind::estimate(), core.params().shared),
+                              rows = cols ? cols : 1;
             Doubles v;
             if (!read_doubles(o, name, Shape{n, cols, true}, v)) return false;
             std::vector<double>& param = core.params().values[Row];
@@ -334,7 +326,7 @@ struct FleetClass {
                     return add_note_text(("controllers[" + std::to_string(i) + "]").c_str()), nullptr;
                 }
             }
-            SisoParams base = kind_defaults<Kind>();
+            SisoParams base = SisoParams(Kind::form);
             if (n) {
                 Instance<Single>& first = *single_instance<Single>(objs[0]);
                 SharedAccess access(first.access);
@@ -370,9 +362,9 @@ struct FleetClass {
     }
 
     // fn(key, array, rows) for every array of the pickle state, in order: the parameter
-    // columns, the limits' flags (keyed as in the table), the estimates and their reset
-    // values, the kind's arrays; `array` is a
-    // std::vector<double>& (rows as in StateArray) or a std::vector<unsigned char>& of flags.
+    // columns, the limits' flags (keyed as in the table), then the rows of the form's state
+    // table, an optional row followed by its flags ("has_rho_vector"); `array` is a
+    // std::vector<double>& (rows as Kind::rows gives them) or a std::vector<unsigned char>& of flags.
     template <class F>
     static bool each_array(Core& core, F&& fn) {
         FleetParams& p = core.params();
@@ -380,17 +372,18 @@ struct FleetClass {
             if (kSisoFields[r].kind != FieldKind::Count && !fn(kSisoFields[r].key, p.values[r], 0)) return false;
         }
         for (std::size_t r = 0; r < kSisoRows; ++r) {
-            if (kSisoFields[r].kind == FieldKind::Limit && !fn(flags_key(kSisoFields[r]).c_str(), p.present[r], 0)) {
+            if (kSisoFields[r].kind == FieldKind::Limit && !fn(flags_key(kSisoFields[r].key).c_str(), p.present[r], 0)) {
                 return false;
             }
         }
-        const std::size_t rows = Kind::estimate_rows(core);
-        if (!fn("phi_hat", core.phi_hat(), rows) || !fn("phi_reset", core.phi_reset(), rows)) return false;
-        for (const auto& s : Kind::state) {
-            if (s.rows && !fn(s.key, (core.*s.get)(), s.rows(core))) return false;
-        }
-        if constexpr (Kind::has_rho_vector) return fn("has_rho_vector", core.has_rho_vector(), 0);
-        return true;
+        return [&]<std::size_t... Row>(std::index_sequence<Row...>) {
+            return ([&] {
+                constexpr const forms::StateArray& a = Kind::state[Row];
+                if (!fn(a.key, core.state_array(a), Kind::rows(a, p.shared))) return false;
+                if constexpr (a.optional) return fn(flags_key(a.key).c_str(), core.state_flags(a), 0);
+                return true;
+            }() && ...);
+        }(std::make_index_sequence<Kind::state.size()>());
     }
 
     // The whole state of every member, reset values included: the pseudo-orders, then every

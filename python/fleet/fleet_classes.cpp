@@ -63,7 +63,7 @@ template <class Kind>
 PyMethodDef* methods() {
     using C = FleetClass<Kind>;
     std::vector<PyMethodDef> rho_vector;
-    if constexpr (Kind::has_rho_vector) {
+    if constexpr (Kind::has_step_factors) {
         rho_vector.push_back(one_arg_method<&C::template setter<store_rho_vector>>(
             Kind::name, "set_rho_vector", "rho", "Step weights of every member: shape (n, m), or (m,) for all."));
     }
@@ -90,15 +90,12 @@ ClassDef& class_def() {
         {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
         {0, nullptr},
     };
-    auto number = [](std::uint64_t v) { return std::to_string(v); };
     static const std::string qualified_name = std::string("vorn._vorn_fleet.") + Kind::name,
-                             doc = std::string(Kind::name) +
-                                   "(n, eta=1.0, mu=1.0, rho=0.1, lambda_=0.02, eps=1e-5, l_y=" + number(Kind::default_l_y) +
-                                   ", l_u=" + number(Kind::default_l_u) +
-                                   ", initial_phi=0.5, u0=0.0, u_min=None, u_max=None)\n--\n\nn " + Kind::form_name +
-                                   " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
-                                   "\nbuilt from member i's parameters. Each real parameter is a scalar or one value per "
-                                   "member.";
+                             summary = std::string("n ") + Kind::Form::names.text +
+                                       " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
+                                       "\nbuilt from member i's parameters. Each real parameter is a scalar or one value "
+                                       "per member.",
+                             doc = class_doc(Kind::name, kSisoFields, Kind::form, 0, summary.c_str(), "n");
     static ClassDef d{
         .qualified_name = qualified_name.c_str(),
         .basic_size = instance_size<typename Kind::Core>(),

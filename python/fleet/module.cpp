@@ -3,10 +3,12 @@
 // The module's Python face:
 //   CFDLFleet, PFDLFleet, FFDLFleet   n SISO controllers stepped by one call on arrays
 //   _full_state(controller)           a controller's pickle state plus its estimate's reset value
+//   _forms()                          the descriptors of the six controller forms, as dicts
 #include "python/binding/module_def.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_classes.hpp"
+#include "python/fleet/forms_table.hpp"
 
 namespace vorn::py::fleet {
 namespace {
@@ -15,6 +17,9 @@ PyMethodDef functions[] = {
     {"_full_state", full_state, METH_O,
      "_full_state(controller, /)\n--\n\n"
      "The controller's __getstate__() dictionary plus \"phi_reset\", the reset value of its estimate."},
+    {"_forms", forms_table, METH_NOARGS,
+     "_forms($module, /)\n--\n\n"
+     "The descriptors of the six controller forms: one dict per form, the SISO forms first."},
     {"_use_kernels", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(use_kernels)), METH_FASTCALL,
      "_use_kernels(fleet, variant, /)\n--\n\n"
      "Steps the fleet with the block steps of one instruction set: \"portable\", \"avx2\" or \"avx512\"."},

@@ -25,6 +25,8 @@ _Record: TypeAlias = tuple[
 _C = TypeVar("_C", CFDLController, PFDLController, FFDLController)
 
 def _full_state(controller: CFDLController | PFDLController | FFDLController, /) -> dict[str, Any]: ...
+def _forms() -> tuple[dict[str, Any], ...]:
+    """The descriptors of the six controller forms, SISO first: form, mimo, single_class, fleet_class, core_class, text, parameters, default_orders, order_rule, order_message and state (one dict per array: key, role, length, optional, pickled)."""
 def _use_kernels(fleet: CFDLFleet | PFDLFleet | FFDLFleet, variant: str, /) -> None: ...
 
 # What the three classes share (not a class at run time).
