@@ -39,9 +39,9 @@ def outcome(face, call, args):
         return type(e).__name__, str(e)
 
 
-# A fleet refuses a masked array as a whole (which members would the mask hide?), and
+# A fleet refuses every masked array (it asks for np.ma.filled instead of guessing), and
 # bytes are characters to it, not numbers.
-FLEET_REFUSES = {"masked", "bytes"}
+FLEET_REFUSES = {"masked", "masked-unmasked", "bytes"}
 
 
 def _vector_positions(face, obj):
@@ -131,7 +131,8 @@ def test_failing_conversions_name_their_parameter_and_change_nothing(face):
         names = list(inspect.signature(getattr(obj, call)).parameters)
         for i in range(len(args)):
             before = face.snapshot(obj)
-            with pytest.raises(Boom) as info:
+            # A sequence parameter refuses what is no sequence before asking it anything.
+            with pytest.raises((Boom, TypeError)) as info:
                 getattr(obj, call)(*args[:i], Raising(), *args[i + 1:])
             assert f"while processing '{names[i]}'" in getattr(info.value, "__notes__", []), (call, i)
             assert face.snapshot(obj) == before, (call, i)
@@ -148,13 +149,13 @@ def test_conversions_that_call_back_are_refused_inside_and_the_call_goes_on(face
             got = getattr(obj, call)(*args[:i], hostile, *args[i + 1:])
             want = getattr(twin, call)(*args)
             assert hostile.inner and set(hostile.inner) <= CONFLICTS, (call, i, hostile.inner)
-            assert pickle.dumps(np.asarray(got).tolist() if got is not None else None) == \
-                pickle.dumps(np.asarray(want).tolist() if want is not None else None), (call, i)
+            assert pickle.dumps(got) == pickle.dumps(want), (call, i)
             assert face.snapshot(obj) == face.snapshot(twin), (call, i)
 
 
 class Emptying:
-    """An item of a list whose conversion empties that list (freeing the other items)."""
+    """An item of a list whose conversion empties that list (freeing the other items): the
+    rest of the list is read as it is then, never from the memory it had."""
 
     def __init__(self, holder, value):
         self.holder, self.value = holder, value
@@ -174,14 +175,21 @@ def test_a_list_emptied_while_converted_is_read_as_it_was_or_refused(face):
             holder = list(a)
             holder[0] = Emptying(holder, a[0])
             before = face.snapshot(obj)
-            twin = _running(face)
             try:
                 getattr(obj, call)(*args[:i], holder, *args[i + 1:])
-            except (ValueError, TypeError, IndexError, RuntimeError):
+            except (ValueError, TypeError, IndexError):
                 assert face.snapshot(obj) == before, call
                 continue
-            getattr(twin, call)(*args)
-            assert face.snapshot(obj) == face.snapshot(twin), call
+            # Accepted: as the list was, or as what was left of it (the item converted).
+            twins = []
+            for read in (a, a[:1]):
+                twin = _running(face)
+                try:
+                    getattr(twin, call)(*args[:i], read, *args[i + 1:])
+                except ValueError:
+                    continue
+                twins.append(face.snapshot(twin))
+            assert face.snapshot(obj) in twins, call
             obj = _running(face)
 
 
