@@ -8,7 +8,7 @@ from __future__ import annotations
 import inspect
 import math
 import pickle
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, Callable
 
 import numpy as np
@@ -60,7 +60,6 @@ class Face:
     refused_orders: tuple = ()       # pseudo-orders the form refuses
     huge: tuple = ()                 # (keywords, exception types): too large to be stored
     form_message: str = ""
-    checks_skipped: frozenset = field(default_factory=frozenset)
 
     def __str__(self) -> str:
         return self.name
