@@ -2,11 +2,13 @@
 that convert unlike their items (a buffer without strides crashed the interpreter),
 allocation failures escaping as C++ exceptions, scratch memory kept after a refusal,
 configuration files that are not small regular files, and command lines that ended in a
-traceback or said nothing. Whatever could kill the interpreter runs in a subprocess."""
+traceback or said nothing. Whatever could kill the interpreter runs in a subprocess. What
+applies to every class and fleet alike (conversions that call back or empty the dicts they
+read, arguments reallocated by another's conversion) is the conformance suite's
+(tests/conformance/test_hostile.py)."""
 
 import os
 import pathlib
-import pickle
 import stat
 import subprocess
 import sys
@@ -338,169 +340,7 @@ def test_a_closed_pipe_ends_quietly(args):
     assert (process.wait(timeout=time_limit(120)), error) == (1, b"")
 
 
-# --- fleets: conversions that run Python code -------------------------------------------
-
-from vorn import _vorn_fleet as fl  # noqa: E402
-
-FLEET_CLASSES = [fl.CFDLFleet, fl.PFDLFleet, fl.FFDLFleet]
-
-
-class Reallocating:
-    """A float, an array and a buffer in one: each conversion first reallocates `victim`'s
-    memory (numpy lets refcheck=False move memory whose buffer is exported), to `size`
-    items, or away and back when size is None."""
-
-    def __init__(self, victim, value, size=None):
-        self.victim, self.value, self.size = victim, value, size
-
-    def _move(self):
-        n = len(self.victim)
-        self.victim.resize(4096, refcheck=False)
-        self.victim.resize(self.size if self.size is not None else n, refcheck=False)
-
-    def __float__(self):
-        self._move()
-        return float(self.value)
-
-    def __array__(self, dtype=None, copy=None):
-        self._move()
-        return np.array(self.value, dtype=dtype)
-
-    def __buffer__(self, flags):
-        self._move()
-        return memoryview(self.value)
-
-    def __len__(self):
-        return len(self.value)
-
-
-# Every entry point of several arguments, every position another argument's conversion can
-# reach: (call, the argument moved, the argument whose conversion moves it). Arguments are
-# converted left to right, so every pair is listed, not only the later one.
-FLEET_MOVES = [(call, victim, hostile) for call, names in [
-    ("update", ("y", "yd")), ("update_out", ("y", "yd", "out")), ("update_logged", ("y", "yd")),
-] for victim in names for hostile in names if victim != hostile]
-
-
-def fleet_call(fleet, call, args):
-    if call == "update_out":
-        result = fleet.update(args["y"], args["yd"], out=args["out"])
-        return np.array(result, copy=True)
-    return getattr(fleet, call)(args["y"], args["yd"])
-
-
-def fleet_args(n):
-    return {"y": np.linspace(-0.5, 0.5, n).copy(), "yd": np.linspace(1.0, 2.0, n).copy(), "out": np.zeros(n)}
-
-
-@pytest.mark.parametrize("cls", FLEET_CLASSES)
-@pytest.mark.parametrize("call, victim, hostile", FLEET_MOVES)
-@pytest.mark.parametrize("size", [None, 4096], ids=["moved back", "resized"])
-def test_fleet_arguments_reallocated_by_another_conversion(cls, call, victim, hostile, size):
-    """The step reads each argument as it is after every conversion: the same values bit
-    for bit when only its memory moved, a ValueError naming the new shape when it was
-    resized, never the memory it had before."""
-    n = 5
-    args = fleet_args(n)
-    plain = {k: v.copy() for k, v in args.items()}
-    args[hostile] = Reallocating(args[victim], args[hostile], size)
-    fleet, twin = cls(n), cls(n)
-    before = pickle.dumps(fleet.__getstate__())
-    if size is None:
-        got = fleet_call(fleet, call, args)
-        want = fleet_call(twin, call, plain)
-        assert pickle.dumps(got) == pickle.dumps(want)
-        assert pickle.dumps(fleet.__getstate__()) == pickle.dumps(twin.__getstate__())
-    else:
-        with pytest.raises(ValueError, match=rf"{victim} has shape \(4096,\), expected \({n},\)"):
-            fleet_call(fleet, call, args)
-        assert pickle.dumps(fleet.__getstate__()) == before
-
-
-CLEARED_STATE_CHECK = """
-import gc, pickle, numpy as np
-from vorn import _vorn_fleet as fl
-
-class Clearing:
-    # A state value whose every conversion empties the dict that holds it (freeing the
-    # other values) before it answers.
-    def __init__(self, d, value):
-        self.d, self.value = d, value
-    def _clear(self):
-        self.d.clear(); gc.collect()
-    @property
-    def __class__(self):
-        self._clear(); return Clearing
-    def __array__(self, dtype=None, copy=None):
-        self._clear(); return np.array(self.value, dtype=dtype)
-    def __len__(self):
-        self._clear(); return len(self.value)
-    def __index__(self):
-        self._clear(); return int(self.value)
-
-for cls in (fl.CFDLFleet, fl.PFDLFleet, fl.FFDLFleet):
-    for key in cls(3).__getstate__():
-        d = cls(3).__getstate__()
-        d = {k: np.array(v, copy=True) if isinstance(v, np.ndarray) else v for k, v in d.items()}
-        d[key] = Clearing(d, d[key])
-        target = cls(1)
-        try:
-            target.__setstate__(d)
-        except (TypeError, ValueError, KeyError):
-            pass
-        assert len(target) in (1, 3), (cls, key)
-print("held")
-"""
-
-
-def test_fleet_setstate_holds_every_value_while_converting():
-    r = isolated(CLEARED_STATE_CHECK, env=dict(os.environ, PYTHONDEVMODE="1"))
-    assert r.returncode == 0 and r.stdout.strip().endswith("held"), r.stderr[-3000:]
-
-
-KEYWORD_DICT_CHECK = """
-import ctypes, gc
-from vorn import _vorn_fleet as fl
-
-call = ctypes.pythonapi.PyObject_Call
-call.restype = ctypes.py_object
-call.argtypes = [ctypes.py_object] * 3
-
-class Clearing:
-    # A keyword value whose conversion empties the caller's own keyword dict.
-    def __init__(self, d, value):
-        self.d, self.value = d, value
-    def __float__(self):
-        self.d.clear(); gc.collect(); return float(self.value)
-    def __index__(self):
-        self.d.clear(); gc.collect(); return int(self.value)
-
-class Number:
-    def __init__(self, value):
-        self.value = value
-    def __float__(self):
-        return self.value
-
-# Constructors receive the caller's dict as it is when called from C.
-CASES = [(m.CFDLController, ()), (m.PFDLController, ()), (m.FFDLController, ()),
-         (m.MimoCfdlController, (2,)), (m.MimoPfdlController, (2,)), (m.MimoFfdlController, (2,)),
-         (fl.CFDLFleet, (2,)), (fl.PFDLFleet, (2,)), (fl.FFDLFleet, (2,))]
-for cls, args in CASES:
-    for first in ("eta", "mu"):
-        # Values of a class of their own: freed, their memory is poisoned, not recycled.
-        d = {k: Number(v) for k, v in {"eta": 1.0, "mu": 1.0, "rho": 0.5, "lambda_": 0.5, "eps": 1e-5}.items()}
-        d[first] = Clearing(d, 1.0)
-        obj = call(cls, args, d)
-        assert "rho=0.5000" in repr(obj) if cls.__name__.endswith("Controller") and "Mimo" not in cls.__name__ \
-            else obj.get_phi() is not None
-print("held")
-"""
-
-
-def test_constructors_hold_the_keyword_values_of_the_callers_dict():
-    r = isolated(KEYWORD_DICT_CHECK, env=dict(os.environ, PYTHONDEVMODE="1"))
-    assert r.returncode == 0 and r.stdout.strip().endswith("held"), r.stderr[-3000:]
-
+# --- every extension module refuses a subinterpreter ------------------------------------
 
 SUBINTERPRETER_IMPORTS = """
 import warnings; warnings.simplefilter("ignore")
