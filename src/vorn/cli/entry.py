@@ -7,7 +7,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from typing import Any, NoReturn, Sequence
+from typing import Any, Callable, NoReturn, Sequence
 
 from vorn import __version__
 from vorn.cli import check_config, demo, export_c, run, tune
@@ -60,8 +60,9 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _command(name: str) -> Any:
-    return {command.COMMAND: command.run for command in COMMANDS}[name]
+def _command(name: str) -> Callable[[argparse.Namespace], int]:
+    runs: dict[str, Callable[[argparse.Namespace], int]] = {command.COMMAND: command.run for command in COMMANDS}
+    return runs[name]
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -79,7 +79,10 @@ class Run:
     def measures(self, member: int = 0) -> Measures:
         """The table's measures of one member, its channels pooled."""
         m = self.metrics
-        channels = lambda a: np.atleast_1d(a[member]).tolist()  # noqa: E731
+
+        def channels(a: np.ndarray) -> list[Any]:
+            return list(np.atleast_1d(a[member]).tolist())
+
         count = sum(channels(m.settled_count))
         rmse = math.sqrt(sum(channels(m.settled_squares)) / count) if count else math.nan
         final_error = 0.0
