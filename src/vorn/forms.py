@@ -22,11 +22,11 @@ import inspect
 from dataclasses import dataclass
 from typing import Any, Mapping
 
-from vorn import _vorn_config
-from vorn import _vorn_core as core
+import vorn._vorn_config as _vorn_config
+import vorn._vorn_core as core
 
 try:
-    from vorn import _vorn_fleet as _fleet
+    import vorn._vorn_fleet as _fleet
 except ImportError:  # a build without fleets
     _fleet = None  # type: ignore[assignment]
 

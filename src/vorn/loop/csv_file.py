@@ -7,12 +7,29 @@
 from __future__ import annotations
 
 import csv
-from typing import TYPE_CHECKING, Any, Iterator, Sequence
+from typing import Any, Iterator, Protocol, Sequence
+
+import numpy as np
 
 from vorn.files import replacing
 
-if TYPE_CHECKING:
-    from vorn.loop.run import Run
+
+class Run(Protocol):
+    """What the writer and the figures read of a `vorn.Run` (which imports them)."""
+
+    controller: str
+    plant: str
+    yd: np.ndarray
+    y: np.ndarray
+    u: np.ndarray
+    samples: np.ndarray
+    diverged: np.ndarray
+
+    @property
+    def n(self) -> int: ...
+
+    @property
+    def steps(self) -> int: ...
 
 
 def columns(members: bool) -> list[str]:

@@ -15,14 +15,11 @@ from __future__ import annotations
 
 import io
 import os
-from typing import TYPE_CHECKING, Any, Sequence
+from typing import Any, Sequence
 
 from vorn.files import write_file
 from vorn.forms import form
-from vorn.loop.csv_file import channels
-
-if TYPE_CHECKING:  # the record draws itself through this module
-    from vorn.loop.run import Run
+from vorn.loop.csv_file import Run, channels
 
 INSTALL_HINT = "--plot needs matplotlib; install it with: pip install 'vorn[plot]'"
 PLOT_HINT = "Run.plot needs matplotlib; install it with: pip install 'vorn[plot]'"

@@ -38,8 +38,8 @@ from typing import Any
 
 import numpy as np
 
-from vorn import _vorn_core as core
-from vorn import plants as builtin
+import vorn._vorn_core as core
+import vorn.plants as builtin
 from vorn.forms import MIMO
 from vorn.loop.pid import PID
 from vorn.loop.run import Run

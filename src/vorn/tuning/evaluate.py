@@ -69,7 +69,7 @@ class Problem:
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
-            from vorn import plants
+            import vorn.plants as plants
 
             plant = plants.make(self.plant, self.steps, rng=np.random.default_rng(0))
             return ScenarioPlant(plant, self.coefficients) if self.coefficients else plant

@@ -12,7 +12,7 @@ import math
 import os
 from typing import Any, Mapping
 
-from vorn import _vorn_core as core
+import vorn._vorn_core as core
 from vorn.files import write_file
 from vorn.forms import FILE_KEYS, PARAMETERS
 

@@ -37,7 +37,7 @@ from typing import Any, Callable, Mapping, Sequence
 
 import numpy as np
 
-from vorn import plants as builtin
+import vorn.plants as builtin
 from vorn.forms import FORMS, PARAMETERS, SISO
 from vorn.loop.metrics import DIVERGED_COST, RAISED_COST, parse_objective
 from vorn.loop.pid import PID
