@@ -138,7 +138,9 @@ def _registry() -> tuple[dict[str, Form], dict[str, Form]]:
     return siso, mimo
 
 
-SISO, MIMO = _registry()
+_TABLES = _registry()
+SISO: dict[str, Form] = _TABLES[0]
+MIMO: dict[str, Form] = _TABLES[1]
 FORMS: tuple[str, ...] = tuple(SISO)
 # Every SISO class takes the same parameters in the same order.
 PARAMETERS: tuple[str, ...] = SISO[FORMS[0]].parameters
