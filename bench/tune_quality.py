@@ -23,7 +23,7 @@ import time
 
 import vorn
 from vorn import demo, plants
-from vorn.simulation import schedule
+from vorn.loop.simulate import schedule
 
 STEPS = 600
 FACTOR = 20

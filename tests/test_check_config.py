@@ -8,7 +8,7 @@ from hypothesis import strategies as st
 import vorn
 from tests.running import vorn_command as vorn_cli
 from vorn import _vorn_config
-from vorn.check_config import FILE_KEYS, likely_key
+from vorn.cli.config import FILE_KEYS, likely_key
 
 
 def write(tmp_path, text, name="c.yaml"):
@@ -141,7 +141,7 @@ import builtins
 import io
 import os
 
-from vorn import check_config
+from vorn.cli import check_config
 from vorn.cli import main
 
 SISO = {"cfdl": vorn.CFDLController, "pfdl": vorn.PFDLController, "ffdl": vorn.FFDLController}

@@ -180,7 +180,7 @@ def test_plot_without_matplotlib_says_how_to_install_before_any_run(tmp_path):
 
 
 def _run(yd, y):
-    return demo.Run("C", "p", [list(yd)], [list(y)], [[0.0] * len(y)])
+    return demo.Run.from_channels("C", "p", [list(yd)], [list(y)], [[0.0] * len(y)])
 
 
 @pytest.mark.parametrize(

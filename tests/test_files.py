@@ -17,9 +17,11 @@ import numpy as np
 import pytest
 
 import vorn
-from vorn import cli, demo, files, plot
+from vorn import cli, demo, files
+from vorn.loop import csv_file
+from vorn.loop import figure as plot
 from vorn.export_c import export_c
-from vorn.tuner.result import Tuning
+from vorn.tuning.result import Tuning
 
 OLD = "old content\n"
 
@@ -50,7 +52,7 @@ WRITERS: dict[str, tuple[str, Callable[[Path], Any]]] = {
     "write_files": ("out.txt", lambda p: files.write_files([(p, b"new\n")])),
     "Tuning.save": ("out.yaml", lambda p: _tuning().save(p)),
     "Run.to_csv": ("out.csv", lambda p: vorn.simulate(vorn.CFDLController(), "dead-time", 5).to_csv(p)),
-    "vorn run --csv": ("out.csv", lambda p: cli.write_csv(p, [demo.close_loop(vorn.CFDLController(), "dead-time", 3)])),
+    "vorn run --csv": ("out.csv", lambda p: csv_file.write_csv(p, [demo.close_loop(vorn.CFDLController(), "dead-time", 3)])),
     "export_c": ("out.h", lambda p: export_c(vorn.PFDLController(l_u=2), p.parent, p.stem)),
     "figure": ("out.png", _figure),
 }
@@ -267,7 +269,7 @@ def test_commands_refuse_an_output_before_they_start(tmp_path: Path, capsys: pyt
     def never(*args: Any, **kwargs: Any) -> None:
         raise AssertionError("the job ran before its output was checked")
 
-    monkeypatch.setattr(importlib.import_module("vorn.tuner.tune"), "tune", never)
+    monkeypatch.setattr(importlib.import_module("vorn.tuning.tune"), "tune", never)
     monkeypatch.setattr(demo, "close_loop", never)
     assert cli.main([a.format(dir=tmp_path) for a in argv]) == 2
     err = capsys.readouterr().err

@@ -4,7 +4,8 @@ import pytest
 
 pytest.importorskip("matplotlib")
 
-from vorn import demo, plot  # noqa: E402
+from vorn import demo  # noqa: E402
+from vorn.loop import figure as plot  # noqa: E402
 
 
 def _panels(runs, save, tmp_path):

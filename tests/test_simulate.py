@@ -10,8 +10,9 @@ import numpy as np
 import pytest
 
 import vorn
-from vorn import demo, metrics, plants
-from vorn.run import Run
+from vorn import demo, plants
+from vorn.loop import metrics
+from vorn.loop.run import Run
 
 
 class ListFleet:
@@ -74,7 +75,7 @@ def test_overshoot_and_settling(yd, y, overshoot, settling):
 
 
 def test_tracking_measures_of_the_table():
-    m = demo.measure(demo.Run("C", "p", [[1.0] * 3 + [0.0] * 3], [[0.0, 1.0, 1.0, 1.0, -0.5, 0.0]], [[0.0] * 6]))
+    m = demo.measure(demo.Run.from_channels("C", "p", [[1.0] * 3 + [0.0] * 3], [[0.0, 1.0, 1.0, 1.0, -0.5, 0.0]], [[0.0] * 6]))
     assert m.overshoot == pytest.approx(50.0) and m.rmse == pytest.approx((1.25 / 5) ** 0.5)
 
 

@@ -157,3 +157,13 @@ def test_stubs_accept_arrays_and_refuse_strings(tmp_path):
     result = _mypy(tmp_path, "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), "use.py")
     errors = sorted(int(line.split(":")[1]) for line in result.stdout.splitlines() if ": error:" in line)
     assert errors == [15, 16, 17], result.stdout
+
+
+@needs_mypy
+@plain_run_only
+def test_the_whole_package_passes_stubtest_and_strict_mypy(tmp_path):
+    # The installed package, every module and stub of it, as CI checks it.
+    result = _mypy(tmp_path, "mypy.stubtest", "vorn")
+    assert result.returncode == 0, result.stdout + result.stderr
+    result = _mypy(tmp_path, "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(ROOT / "src" / "vorn"))
+    assert result.returncode == 0, result.stdout + result.stderr

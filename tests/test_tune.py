@@ -12,9 +12,9 @@ import numpy as np
 import pytest
 
 import vorn
-from vorn.tuner import cost as costs
-from vorn.tuner import evaluate
-from vorn.tuner.space import build_space
+from vorn.loop import metrics as costs
+from vorn.tuning import evaluate
+from vorn.tuning.space import build_space
 
 STEPS = 240
 # A short search that ends on its generation limit, never on the clock.
@@ -160,7 +160,7 @@ class SlowClock:
 
 @pytest.mark.parametrize("limit", [dict(max_generations=4), dict(max_evaluations=64)])
 def test_a_counted_search_without_a_budget_ignores_the_clock(monkeypatch, limit):
-    search, tune = (importlib.import_module(f"vorn.tuner.{name}") for name in ("search", "tune"))
+    search, tune = (importlib.import_module(f"vorn.tuning.{name}") for name in ("search", "tune"))
     quick = vorn.tune("cfdl", "dead-time", STEPS, seed=5, **limit)
     for module in (search, tune):
         monkeypatch.setattr(module, "time", SlowClock())
@@ -172,8 +172,8 @@ def test_a_counted_search_without_a_budget_ignores_the_clock(monkeypatch, limit)
 
 
 def test_progress_lines_name_the_time_left_only_when_there_is_a_budget():
-    from vorn.tuner.progress import ProgressReport
-    from vorn.tuner.search import Progress
+    from vorn.tuning.progress import ProgressReport
+    from vorn.tuning.search import Progress
 
     for budget, tail in ((30.0, ", 18 s left"), (np.inf, "")):
         stream = io.StringIO()
@@ -382,7 +382,7 @@ class Timed(Lag):
 def test_the_budget_is_kept_and_one_too_small_for_a_generation_is_refused(monkeypatch, pid):
     clock = PlantClock()
     for name in ("search", "tune"):
-        monkeypatch.setattr(importlib.import_module(f"vorn.tuner.{name}"), "time", clock)
+        monkeypatch.setattr(importlib.import_module(f"vorn.tuning.{name}"), "time", clock)
     generation = 0.25  # seconds of plant time per closed loop (one call per sample)
     plant = Timed(clock, generation / STEPS)
     t = vorn.tune("cfdl", plant, square(), budget=4.0, seed=0, pid=pid)
@@ -396,7 +396,7 @@ def test_the_budget_is_kept_and_one_too_small_for_a_generation_is_refused(monkey
 
 def test_the_defaults_ride_in_the_first_generation_and_cost_what_they_cost_alone():
     t = vorn.tune("ffdl", "nonlinear", STEPS, seed=3, u_min=-1.5, u_max=1.5, **SMALL)
-    yd = vorn.simulation.schedule("nonlinear", STEPS)
+    yd = vorn.loop.simulate.schedule("nonlinear", STEPS)
     problem = evaluate.Problem("ffdl", "nonlinear", STEPS, yd, None, None, 1, "iae", "mean")
     assert t.evaluations == 3 * 16
     # Equal up to the order of the sum over samples, which NumPy picks by the loop's width.

@@ -8,8 +8,8 @@ import numpy as np
 import pytest
 
 import vorn
-from vorn.tuner.result import Tuning
-from vorn.tuner.save import config_text, save_config
+from vorn.tuning.result import Tuning
+from vorn.tuning.save import config_text, save_config
 
 AWKWARD = [0.1 + 0.2, 1e-300, 5e-324, 1.7976931348623157e308, 2.0, 1.0 / 3.0, 123456789.123456789, -0.0]
 

@@ -7,7 +7,8 @@ import numpy as np
 import pytest
 
 import vorn
-from vorn import metrics, plants
+from vorn import plants
+from vorn.loop import metrics
 
 STEPS = 40
 Z = np.full(STEPS, 1.0 + 0.5j)

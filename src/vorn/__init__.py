@@ -1,4 +1,20 @@
-"""vorn: model-free adaptive controllers with a C++ core."""
+"""vorn: model-free adaptive controllers with a C++ core.
+
+The names of `__all__` are the package's surface. Its subpackages and modules, each a layer
+that imports only those listed before it:
+
+    forms       the one registry of controller forms (classes, parameters, state, orders)
+    values      the caller's numbers as float64 arrays, complex ones refused
+    files       every file the package writes, written whole or not at all
+    messages    the English meaning of the extension modules' messages
+    plants      the built-in plants and the plant protocol
+    parameters  `vorn.params`, what a SISO controller holds
+    loop        closed loops: `simulate`, the record `Run`, metrics, figures, CSV, `PID`
+    tuning      `tune`, its result `Tuning`, and `initial_phi_from_data`
+    export      `export_c`, a controller as C
+    demo        the demo's closed loops and their tunings (`vorn.demo.TUNINGS`)
+    cli         the `vorn` command line
+"""
 
 from vorn._vorn_core import (
     CFDLController,
@@ -19,12 +35,15 @@ from vorn._vorn_core import (
 )
 
 from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
-from vorn.pid import PID
+from vorn import messages
+from vorn.loop.figure import plot_runs
+from vorn.loop.pid import PID
+from vorn.loop.run import Run, table
+from vorn.loop.simulate import simulate
 from vorn.plants import Plant
-from vorn.run import Run, plot_runs, table
-from vorn.simulation import simulate
-from vorn.identify import initial_phi_from_data
-from vorn.tuner import Tuning, tune
+from vorn.tuning.identify import initial_phi_from_data
+from vorn.tuning.result import Tuning
+from vorn.tuning.tune import tune
 
 __version__ = "0.1.0"
 

@@ -5,40 +5,23 @@ from __future__ import annotations
 
 from typing import Any
 
-import numpy as np
-
-from vorn import _vorn_core as core
-from vorn import simulation
-from vorn.pid import PID
+from vorn.forms import FORMS, MIMO, SISO
+from vorn.loop import simulate as simulation
+from vorn.loop.metrics import DIVERGED
+from vorn.loop.pid import PID
+from vorn.loop.run import Measures, Run, format_table
+from vorn.loop.run import table_row as _row
 from vorn.plants import PLANTS
-from vorn.run import Measures, Trace, format_table
-from vorn.run import Run as _Record
-from vorn.run import table_row as _row
 
 __all__ = ["DEFAULT_STEPS", "FORMS", "TUNINGS", "PID_TUNINGS", "Run", "Measures", "close_loop",
-           "demo_runs", "make_controller", "measure", "table_row", "format_table"]
+           "demo_runs", "make_controller", "measure", "table_row", "format_table", "DIVERGED"]
 
 DEFAULT_STEPS = 600
 # A level of the square waves lasts this many samples.
 HALF_PERIOD = simulation.HOLD
-# Outputs beyond this magnitude (or non-finite ones) end a run as diverged.
-DIVERGED = 1e6
 
-FORMS = ("cfdl", "pfdl", "ffdl")
-SISO_CLASSES: dict[str, Any] = {
-    "cfdl": core.CFDLController,
-    "pfdl": core.PFDLController,
-    "ffdl": core.FFDLController,
-}
-MIMO_CLASSES: dict[str, Any] = {
-    "cfdl": core.MimoCfdlController,
-    "pfdl": core.MimoPfdlController,
-    "ffdl": core.MimoFfdlController,
-}
-
-# One member's trajectories, channel by channel (what the table, CSV and plots of the
-# command line take).
-Run = Trace
+SISO_CLASSES: dict[str, Any] = {name: f.single for name, f in SISO.items()}
+MIMO_CLASSES: dict[str, Any] = {name: f.single for name, f in MIMO.items()}
 
 # The demo's tuning of each form on each plant: keyword arguments of the constructor. Four
 # SISO ones come from `vorn tune` (10 s, bench/tune_quality.py, rounded to three digits):
@@ -91,25 +74,20 @@ def make_controller(form: str, plant: str) -> Any:
 
 
 def close_loop(controller: Any, plant_name: str, steps: int, *, noise: float = 0.0,
-               disturbance: tuple[float, int] | None = None, seed: Any = None) -> Trace:
-    """Runs `controller` against a fresh `plant_name` for `steps` samples of its square wave."""
+               disturbance: tuple[float, int] | None = None, seed: Any = None) -> Run:
+    """Runs `controller` against a fresh `plant_name` for `steps` samples of its square wave:
+    a one-member Run over the samples it saw."""
     run = simulation.simulate(controller, plant_name, steps, noise=noise, disturbance=disturbance,
                               seed=seed, limit=DIVERGED)
-    return run.trace(0)
+    return run.member(0)
 
 
-def measure(trace: Trace) -> Measures:
-    """The table's measures of one member's trajectories (see vorn.metrics)."""
-    def array(channels: list[Any]) -> np.ndarray:  # (steps, 1) or (steps, 1, dim)
-        a = np.array(channels, dtype=float).T
-        return a if len(channels) == 1 else a[:, None, :]
-
-    record = _Record(trace.controller, trace.plant, array(trace.yd), array(trace.y), array(trace.u),
-                     np.array([trace.steps]), np.array([trace.diverged]), HALF_PERIOD)
-    return record.measures(0)
+def measure(run: Run) -> Measures:
+    """The table's measures of a one-member run (see vorn.loop.metrics)."""
+    return run.measures(0)
 
 
-def demo_runs(steps: int = DEFAULT_STEPS) -> list[Trace]:
+def demo_runs(steps: int = DEFAULT_STEPS) -> list[Run]:
     """Every form on every plant, SISO forms and the PID on the SISO plants and MIMO forms on
     the 2×2."""
     forms = {name: FORMS + (("pid",) if cls.dim == 1 else ()) for name, cls in PLANTS.items()}
@@ -117,5 +95,5 @@ def demo_runs(steps: int = DEFAULT_STEPS) -> list[Trace]:
             for plant in PLANTS for form in forms[plant]]
 
 
-def table_row(run: Trace, m: Measures) -> tuple[str, ...]:
+def table_row(run: Run, m: Measures) -> tuple[str, ...]:
     return _row(run.controller, run.plant, m)

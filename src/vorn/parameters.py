@@ -6,13 +6,15 @@ from __future__ import annotations
 from typing import Any
 
 from vorn._vorn_core import CFDLController, FFDLController, PFDLController
+from vorn.forms import PARAMETERS, SISO
 
 # The constructor's parameters, in the order of `__getnewargs__`.
-ARG_NAMES = ("eta", "mu", "rho", "lambda_", "eps", "l_y", "l_u", "initial_phi", "u0", "u_min", "u_max")
-# The same parameters as the state dictionary names them.
-_STATE_NAMES = frozenset(ARG_NAMES[:3] + ("lambda",) + ARG_NAMES[4:])
+ARG_NAMES = PARAMETERS
+# The same parameters as the state dictionary names them (`lambda`, a Python keyword, without
+# its underscore).
+_STATE_NAMES = frozenset(name.rstrip("_") for name in ARG_NAMES)
 
-_SISO = (CFDLController, PFDLController, FFDLController)
+_SISO = tuple(f.single for f in SISO.values())
 
 
 def params(controller: CFDLController | PFDLController | FFDLController) -> dict[str, Any]:

@@ -27,7 +27,7 @@ from __future__ import annotations
 
 import math
 from types import SimpleNamespace
-from typing import Any, ClassVar, Protocol, runtime_checkable
+from typing import Any, ClassVar, Protocol, cast, runtime_checkable
 
 import numpy as np
 
@@ -70,10 +70,10 @@ def parse_disturbance(value: Any) -> tuple[float, int] | None:
 
 
 def check_noise(noise: Any) -> float:
-    noise = float(noise)
-    if not (math.isfinite(noise) and noise >= 0.0):
-        raise ValueError(f"noise must be a finite standard deviation of at least 0, not {noise}")
-    return noise
+    value = float(noise)
+    if not (math.isfinite(value) and value >= 0.0):
+        raise ValueError(f"noise must be a finite standard deviation of at least 0, not {value}")
+    return value
 
 
 class BenchmarkPlant:
@@ -337,13 +337,13 @@ class Perturbed:
 
     def reset(self, n: int) -> np.ndarray:
         self._k = 0
-        return self._measure(self.plant.reset(n))
+        return cast(np.ndarray, self._measure(self.plant.reset(n)))
 
     def step(self, u: np.ndarray) -> np.ndarray:
         if self.disturbance is not None and self._k >= self.disturbance[1]:
             u = u + self.disturbance[0]
         self._k += 1
-        return self._measure(self.plant.step(u))
+        return cast(np.ndarray, self._measure(self.plant.step(u)))
 
     def _measure(self, y: Any) -> Any:
         if self.noise == 0.0:

@@ -10,8 +10,8 @@ from typing import Any
 
 import numpy as np
 
-from vorn.tuner.evaluate import SINGLE_CLASSES, fleet_class
-from vorn.tuner.save import config_text, config_values, save_config
+from vorn.forms import SISO
+from vorn.tuning.save import config_text, config_values, save_config
 
 
 @dataclass
@@ -22,7 +22,7 @@ class PIDTuning:
     cost: float
 
     def controller(self, n: int = 1) -> Any:
-        from vorn.pid import PID
+        from vorn.loop.pid import PID
 
         return PID(**self.params, n=n)
 
@@ -56,11 +56,11 @@ class Tuning:
 
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
-        return SINGLE_CLASSES[self.form](**self.params)
+        return SISO[self.form].single(**self.params)
 
     def fleet(self, n: int) -> Any:
         """A new fleet of `n` controllers with the winning parameters."""
-        cls = fleet_class(self.form)
+        cls = SISO[self.form].fleet
         if cls is None:
             raise ImportError("controller fleets are not built into this installation of vorn")
         return cls(n, **self.params)
@@ -68,7 +68,7 @@ class Tuning:
     def run(self, controller: Any = None) -> Any:
         """A `Run` of the winner (or of `controller`) on the tuning's plant and set point,
         with its measurement noise (seeded as the tuning was)."""
-        from vorn.simulation import simulate
+        from vorn.loop.simulate import simulate
 
         return simulate(self.controller() if controller is None else controller,
                         self.plant, self.setpoint, noise=self.noise, seed=self.seed)
@@ -76,13 +76,13 @@ class Tuning:
     def plot(self, path: str | os.PathLike[str] | None = None) -> Any:
         """The winner against the tuned PID and the class defaults on the tuning's run: one
         output panel above one input panel; saved to `path`, else the Figure returned."""
-        from vorn.tuner.figure import plot_tuning
+        from vorn.loop.figure import plot_tuning
 
         return plot_tuning(self, path)
 
     def config(self) -> tuple[Any, ...]:
         """The parameters as the 11-tuple that `load_config_from_yaml` returns."""
-        defaults = SINGLE_CLASSES[self.form]().__getnewargs__()
+        defaults = SISO[self.form].single().__getnewargs__()
         return config_values(self.params, defaults)
 
     def yaml(self) -> str:

@@ -1,4 +1,4 @@
-"""loop.py: the closed loop the tuner evaluates candidates with: many members (candidates ×
+"""engine.py: the closed loop the tuner evaluates candidates with: many members (candidates ×
 scenarios) advanced together, one plant call per sample.
 
 The members are held by a few batched controllers ("banks": a fleet, a vectorised PID, or a
@@ -6,17 +6,18 @@ row of single controllers), each owning a contiguous slice of the plant's copies
 noise is added to the measured output here, from arrays drawn once per scenario, so that
 every candidate meets the same noise; the cost is judged on the plant's own output.
 A member that runs away is frozen (its plant input held at 0, its controller fed its set
-point) so that it cannot spread non-finite numbers; the sample where it went is recorded.
+point) so that it cannot spread non-finite numbers; the sample where it went is recorded
+as the samples it saw (`Run.samples`), the number of steps for a member that did not go.
 """
 
 from __future__ import annotations
 
-from dataclasses import dataclass
 from typing import Any, Sequence
 
 import numpy as np
 
-from vorn.tuner.cost import DIVERGED
+from vorn.loop.metrics import DIVERGED
+from vorn.loop.run import Run
 from vorn.values import ComplexValueError, real_array
 
 
@@ -41,17 +42,6 @@ class Singles:
         return u
 
 
-@dataclass
-class Trajectories:
-    """What a closed loop leaves: true outputs, set points and inputs, (steps, members) each,
-    and per member the sample at which it diverged (the number of steps when it did not)."""
-
-    yd: np.ndarray
-    y: np.ndarray
-    u: np.ndarray
-    diverged_at: np.ndarray
-
-
 def _outputs(value: Any, n: int, what: str) -> np.ndarray:
     try:
         y = real_array(value, f"the plant's {what} output")
@@ -72,9 +62,11 @@ def _freeze(bad: np.ndarray, alive: np.ndarray, diverged_at: np.ndarray, k: int)
     return True
 
 
-def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None) -> Trajectories:
-    """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows.
-    `noise`, if given, has yd's shape and is added to every measurement the banks see."""
+def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None,
+                label: str = "candidates") -> Run:
+    """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows:
+    the Run of true outputs, set points and inputs, (steps, members) each. `noise`, if given,
+    has yd's shape and is added to every measurement the banks see."""
     steps, n = yd.shape
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
@@ -111,4 +103,5 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
             except Exception as error:
                 error.add_note(f"raised by the plant's step at sample {k}")
                 raise
-    return Trajectories(yd, y_log, u_log, diverged_at)
+    plant_name = getattr(plant, "name", type(plant).__name__)
+    return Run(label, plant_name, yd, y_log, u_log, diverged_at, diverged_at < steps)

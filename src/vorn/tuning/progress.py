@@ -9,7 +9,7 @@ import sys
 import time
 from typing import Any, TextIO
 
-from vorn.tuner.search import Progress
+from vorn.tuning.search import Progress
 
 # Plain lines come at most this often (seconds), and once at the end of every stage.
 LINE_EVERY = 2.0

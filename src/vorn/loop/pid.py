@@ -24,7 +24,7 @@ before the step: a refused call (wrong shape, wrong `out`, complex values) chang
 from __future__ import annotations
 
 import math
-from typing import Any
+from typing import Any, cast
 
 import numpy as np
 
@@ -138,7 +138,7 @@ class PID:
         if hi is not None:
             v = min(v, hi) if not math.isnan(v) else v
         self.integral, self.y_prev = i, y
-        return v
+        return cast(float, v)
 
     def _update_array(self, y: Any, yd: Any) -> np.ndarray:
         y = real_array(y, "y")

@@ -11,7 +11,6 @@ does not change any cost.
 from __future__ import annotations
 
 import copy
-import importlib
 import math
 from concurrent.futures import Executor
 from dataclasses import dataclass
@@ -20,25 +19,19 @@ from typing import Any, Mapping, Sequence
 
 import numpy as np
 
-from vorn import _vorn_core as core
-from vorn.pid import PID
-from vorn.tuner.cost import RAISED_COST, aggregate, member_costs
-from vorn.tuner.loop import PlantError, Singles, closed_loop
+from vorn.forms import ORDERS, PARAMETERS, SISO
+from vorn.loop.engine import PlantError, Singles, closed_loop
+from vorn.loop.metrics import RAISED_COST, aggregate, member_costs
+from vorn.loop.pid import PID
 
-SINGLE_CLASSES: dict[str, Any] = {"cfdl": core.CFDLController, "pfdl": core.PFDLController, "ffdl": core.FFDLController}
-FLEET_CLASSES = {"cfdl": "CFDLFleet", "pfdl": "PFDLFleet", "ffdl": "FFDLFleet"}
 # Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
-REAL_KEYS = ("eta", "mu", "rho", "lambda_", "eps", "initial_phi", "u0", "u_min", "u_max")
-ORDER_KEYS = ("l_y", "l_u")
+REAL_KEYS = tuple(k for k in PARAMETERS if k not in ORDERS)
+ORDER_KEYS = ORDERS
 
 
 def fleet_class(form: str) -> Any | None:
     """The fleet class of `form`, or None when the fleet module is not built."""
-    try:
-        module = importlib.import_module("vorn._vorn_fleet")
-    except ImportError:
-        return None
-    return getattr(module, FLEET_CLASSES[form], None)
+    return SISO[form].fleet
 
 
 class ScenarioPlant:
@@ -76,7 +69,7 @@ class Problem:
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
-            from vorn import plants
+            import vorn.plants as plants
 
             plant = plants.make(self.plant, self.steps, rng=np.random.default_rng(0))
             return ScenarioPlant(plant, self.coefficients) if self.coefficients else plant
@@ -104,7 +97,7 @@ def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int
         return [PID(**gains, u_min=first.get("u_min"), u_max=first.get("u_max"), n=len(candidates) * repeat)]
     fleet = fleet_class(form)
     if fleet is None:
-        return [Singles([SINGLE_CLASSES[form](**c) for c in candidates for _ in range(repeat)])]
+        return [Singles([SISO[form].single(**c) for c in candidates for _ in range(repeat)])]
     banks = []
     start = 0
     # Consecutive candidates with the same orders share a fleet (the caller sorts them).
@@ -138,7 +131,7 @@ def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]
     yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
     noise = None if problem.noise is None else np.tile(problem.noise, (1, len(candidates)))
     run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise)
-    costs = member_costs(problem.objective, run.yd, run.y, run.u, run.diverged_at, problem.u0)
+    costs = member_costs(problem.objective, run.yd, run.y, run.u, run.samples, problem.u0)
     out = np.empty((len(candidates), problem.scenarios))
     out[order] = costs.reshape(len(candidates), problem.scenarios)
     return out

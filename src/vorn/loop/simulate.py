@@ -1,7 +1,7 @@
-"""simulation.py: closing a loop between any controller and any plant.
+"""simulate.py: closing a loop between any controller and any plant.
 
     simulate(controller, plant, setpoint, *, noise=0.0, disturbance=None, seed=None,
-             spread=0.0, limit=1e6) -> vorn.run.Run
+             spread=0.0, limit=1e6) -> vorn.loop.run.Run
     schedule(plant, steps) -> ndarray       a built-in plant's square-wave set point
 
 `controller`: one of the six controller classes, a fleet (anything with `len()` whose
@@ -38,14 +38,15 @@ from typing import Any
 
 import numpy as np
 
-from vorn import _vorn_core as core
-from vorn import plants as builtin
-from vorn.pid import PID
-from vorn.run import Run
+import vorn._vorn_core as core
+import vorn.plants as builtin
+from vorn.forms import MIMO
+from vorn.loop.pid import PID
+from vorn.loop.run import Run
 from vorn.values import ComplexValueError, real_array
 
 HOLD = 120  # samples per level of the built-in square waves
-MIMO_CLASSES = (core.MimoCfdlController, core.MimoPfdlController, core.MimoFfdlController)
+MIMO_CLASSES = tuple(f.single for f in MIMO.values())
 
 
 def schedule(plant: Any, steps: int) -> np.ndarray:

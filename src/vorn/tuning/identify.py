@@ -33,9 +33,8 @@ from typing import Any
 
 import numpy as np
 
+from vorn.forms import FORMS, SISO
 from vorn.values import real_array
-
-FORMS = ("cfdl", "pfdl", "ffdl")
 # The newest input entry is kept when it is at least this fraction of the summed input entries.
 KEEP = 0.1
 
@@ -52,18 +51,17 @@ def _series(name: str, values: Any) -> np.ndarray:
 def _orders(form: str, l_u: int | None, l_y: int | None) -> tuple[int, int]:
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
-    defaults = {"cfdl": (0, 1), "pfdl": (0, 2), "ffdl": (1, 2)}[form]
-    l_y = defaults[0] if l_y is None else l_y
-    l_u = defaults[1] if l_u is None else l_u
+    defaults = SISO[form].default_orders
+    l_y = defaults["l_y"] if l_y is None else l_y
+    l_u = defaults["l_u"] if l_u is None else l_u
     for name, value in (("l_y", l_y), ("l_u", l_u)):
         if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 0:
             raise ValueError(f"{name} must be a whole number >= 0, not {value!r}")
     if l_u < 1:
         raise ValueError("l_u must be at least 1")
-    if form == "cfdl" and (l_y, l_u) != (0, 1):
-        raise ValueError("cfdl takes l_y = 0 and l_u = 1")
-    if form == "pfdl" and l_y != 0:
-        raise ValueError("pfdl takes l_y = 0")
+    fixed = SISO[form].fixed_orders
+    if any({"l_y": l_y, "l_u": l_u}[k] != v for k, v in fixed.items()):
+        raise ValueError(f"{form} takes " + " and ".join(f"{k} = {v}" for k, v in fixed.items()))
     return int(l_y), int(l_u)
 
 

@@ -12,13 +12,12 @@ import math
 import os
 from typing import Any, Mapping
 
-from vorn import _vorn_core as core
+import vorn._vorn_core as core
 from vorn.files import write_file
+from vorn.forms import FILE_KEYS, PARAMETERS
 
 # The configuration file's keys, in the loader's order, with the keyword each one holds.
-KEYS = (("eta", "eta"), ("mu", "mu"), ("rho", "rho"), ("lambda_", "lambda_"), ("eps", "eps"),
-        ("L_y", "l_y"), ("L_u", "l_u"), ("initial_phi", "initial_phi"), ("u0", "u0"),
-        ("u_min", "u_min"), ("u_max", "u_max"))
+KEYS = tuple(zip(FILE_KEYS, PARAMETERS))
 
 
 def _number(value: float) -> str:

@@ -15,7 +15,7 @@ from typing import Any, Mapping, Sequence
 
 import numpy as np
 
-FORMS = ("cfdl", "pfdl", "ffdl")
+from vorn.forms import FORMS, SISO
 
 # Default bounds of the real parameters: (low, high). The estimator's and the control law's
 # step factors stay inside the ranges the constructors accept (0 < eta <= 2, 0 < rho <= 1).
@@ -34,12 +34,8 @@ DEFAULT_ORDERS: dict[str, dict[str, tuple[int, int]]] = {
     "pfdl": {"l_u": (1, 5)},
     "ffdl": {"l_y": (0, 3), "l_u": (1, 4)},
 }
-# The orders each form takes when neither searched nor given.
-FIXED_ORDERS: dict[str, dict[str, int]] = {
-    "cfdl": {"l_y": 0, "l_u": 1},
-    "pfdl": {"l_y": 0},
-    "ffdl": {},
-}
+# The orders each form takes when neither searched nor given: those it fixes.
+FIXED_ORDERS: dict[str, dict[str, int]] = {name: dict(f.fixed_orders) for name, f in SISO.items()}
 # A range whose high end is at least this many times its low end is searched on a log scale.
 LOG_RATIO = 10.0
 

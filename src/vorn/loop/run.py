@@ -1,4 +1,4 @@
-"""run.py: the record of a closed loop (`Run`) and what it shows: metrics, table, CSV,
+"""run.py: the one record of a closed loop (`Run`) and what it shows: metrics, table, CSV,
 a pandas frame and figures.
 
     Run.yd, Run.y, Run.u       arrays (steps, n) or (steps, n, dim): set point, measured
@@ -10,43 +10,28 @@ a pandas frame and figures.
                                saved to `path`, or the Figure returned
     Run.to_csv(path)           rows controller, plant, [member,] channel, k, yd, y, u
     Run.to_frame()             the same rows as a pandas DataFrame
-    Run.trace(member=0) -> Trace   one member's trajectories, channel by channel
+    Run.member(i=0) -> Run     member i alone, over the samples it saw
+    Run.from_channels(controller, plant, yd, y, u, diverged=False) -> Run
+                               one member from its trajectories channel by channel
+                               (yd[c][k], y[c][k], u[c][k])
 
-    table(runs) -> str, plot_runs(runs, path=None), write_csv(path, runs): several runs at once.
+    table(runs) -> str, vorn.loop.figure.plot_runs(runs, path=None),
+    vorn.loop.csv_file.write_csv(path, runs): several runs at once.
 """
 
 from __future__ import annotations
 
-import csv
 import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from functools import cached_property
 from typing import Any, Sequence
 
 import numpy as np
 
-from vorn import metrics as measures
-from vorn.files import replacing
+from vorn.loop import csv_file
+from vorn.loop import metrics as measures
 
 PANDAS_HINT = "Run.to_frame needs pandas; install it with: pip install 'vorn[frame]'"
-PLOT_HINT = "Run.plot needs matplotlib; install it with: pip install 'vorn[plot]'"
-
-
-@dataclass
-class Trace:
-    """One member's trajectories, channel by channel: yd[c][k], y[c][k], u[c][k] are the set
-    point, the measured output and the input computed from them at sample k."""
-
-    controller: str
-    plant: str
-    yd: list[Sequence[float]] = field(default_factory=list)
-    y: list[Sequence[float]] = field(default_factory=list)
-    u: list[Sequence[float]] = field(default_factory=list)
-    diverged: bool = False
-
-    @property
-    def steps(self) -> int:
-        return len(self.y[0]) if self.y else 0
 
 
 @dataclass(frozen=True)
@@ -94,7 +79,10 @@ class Run:
     def measures(self, member: int = 0) -> Measures:
         """The table's measures of one member, its channels pooled."""
         m = self.metrics
-        channels = lambda a: np.atleast_1d(a[member]).tolist()  # noqa: E731
+
+        def channels(a: np.ndarray) -> list[Any]:
+            return list(np.atleast_1d(a[member]).tolist())
+
         count = sum(channels(m.settled_count))
         rmse = math.sqrt(sum(channels(m.settled_squares)) / count) if count else math.nan
         final_error = 0.0
@@ -104,33 +92,44 @@ class Run:
         return Measures(int(m.samples[member]), float(sum(channels(m.iae))), rmse,
                         float(max(channels(m.overshoot))), final_error, bool(m.tracks[member]))
 
-    def trace(self, member: int = 0) -> Trace:
-        """Member `member`'s trajectories over the samples it saw."""
-        rows = int(self.samples[member])
+    @classmethod
+    def from_channels(cls, controller: str, plant: str, yd: Sequence[Sequence[float]],
+                      y: Sequence[Sequence[float]], u: Sequence[Sequence[float]],
+                      diverged: bool = False) -> Run:
+        """One member from its trajectories channel by channel: yd[c][k], y[c][k], u[c][k] are
+        the set point, the measured output and the input computed from them at sample k."""
+        def array(channels: Sequence[Sequence[float]]) -> np.ndarray:  # (steps, 1) or (steps, 1, dim)
+            a = np.array(channels, dtype=float).T
+            return a if len(channels) == 1 else a[:, None, :]
 
-        def channels(a: np.ndarray) -> list[Sequence[float]]:
-            one = a[:rows, member]
-            return [one.tolist()] if one.ndim == 1 else [one[:, c].tolist() for c in range(one.shape[1])]
+        Y = array(y)
+        return cls(controller, plant, array(yd), Y, array(u), np.array([len(Y)]), np.array([diverged]))
 
-        return Trace(self.controller, self.plant, channels(self.yd), channels(self.y),
-                     channels(self.u), bool(self.diverged[member]))
+    def member(self, i: int = 0) -> Run:
+        """Member `i` alone, over the samples it saw."""
+        rows = int(self.samples[i])
+        return Run(self.controller, self.plant, self.yd[:rows, i:i + 1], self.y[:rows, i:i + 1],
+                   self.u[:rows, i:i + 1], self.samples[i:i + 1], self.diverged[i:i + 1], self.hold)
 
     def table(self) -> str:
         return table([self])
 
     def plot(self, path: str | None = None, member: int = 0) -> Any:
         """Output and set point above the input; saved to `path`, else the Figure returned."""
-        return _plot([self.trace(member)], path)
+        from vorn.loop import figure
+
+        return figure.plot_runs([self], path, member)
 
     def to_csv(self, path: str) -> None:
-        write_csv(path, [self])
+        csv_file.write_csv(path, [self])
 
     def to_frame(self) -> Any:
         try:
             import pandas as pd  # type: ignore[import-untyped]
         except ImportError:
             raise ImportError(PANDAS_HINT) from None
-        return pd.DataFrame(_rows([self], self.n > 1), columns=_columns(self.n > 1))
+        members = self.n > 1
+        return pd.DataFrame(csv_file.rows([self], members), columns=csv_file.columns(members))
 
 
 HEADER = ("controller", "plant", "steps", "IAE", "RMSE settled", "overshoot", "final error")
@@ -156,53 +155,3 @@ def format_table(rows: Sequence[tuple[str, ...]]) -> str:
 def table(runs: Sequence[Run]) -> str:
     """The table of several runs, one row per member."""
     return format_table([table_row(r.controller, r.plant, r.measures(i)) for r in runs for i in range(r.n)])
-
-
-def _columns(members: bool) -> list[str]:
-    return ["controller", "plant", *(["member"] if members else []), "channel", "k", "yd", "y", "u"]
-
-
-def _rows(runs: Sequence[Run], members: bool) -> Any:
-    for run in runs:
-        for i in range(run.n):
-            t = run.trace(i)
-            for c in range(len(t.y)):
-                for k in range(t.steps):
-                    yield (run.controller, run.plant, *((i,) if members else ()), c + 1, k,
-                           t.yd[c][k], t.y[c][k], t.u[c][k])
-
-
-def write_csv(path: str, runs: Sequence[Run]) -> None:
-    """One row per run, member, channel and sample; the member column only when a run has
-    more than one member. Floats are written in full (repr), so they read back exactly."""
-    members = any(r.n > 1 for r in runs)
-    with replacing(path, newline="") as stream:
-        writer = csv.writer(stream)
-        writer.writerow(_columns(members))
-        for row in _rows(runs, members):
-            writer.writerow([repr(v) if isinstance(v, float) else v for v in row])
-
-
-def plot_runs(runs: Sequence[Run], path: str | None = None, member: int = 0) -> Any:
-    """Member `member` of every run: one column per plant, output above input per run."""
-    return _plot([r.trace(member) for r in runs], path)
-
-
-def _plot(traces: list[Trace], path: str | None) -> Any:
-    from vorn import plot
-
-    if not plot.have_matplotlib():
-        raise ImportError(PLOT_HINT)
-    if path is not None:
-        if len(traces) == 1:
-            plot.save_run(traces[0], path)
-        else:
-            plot.save_grid(traces, path)
-        return None
-    import matplotlib.pyplot as plt  # the caller's backend: a figure to show or to save
-
-    fig, axes = plt.subplots(2 * len(traces), 1, sharex=True, squeeze=False,
-                             figsize=(8, 3.2 * len(traces)), layout="constrained")
-    for row, t in enumerate(traces):
-        plot._draw(t, axes[2 * row][0], axes[2 * row + 1][0], f"{t.controller} on the {t.plant} plant")
-    return fig

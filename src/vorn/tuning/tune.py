@@ -24,7 +24,7 @@ with a ValueError after that generation, naming a budget that fits.
 
 An executor's failures are errors, not fallbacks: a plant that raises in a worker is handled
 there as here, but `submit` or a future raising, or a future returning anything but its
-chunk's costs, raises a RuntimeError (vorn.tuner.evaluate.ExecutorError) naming the executor.
+chunk's costs, raises a RuntimeError (vorn.tuning.evaluate.ExecutorError) naming the executor.
 """
 
 from __future__ import annotations
@@ -37,15 +37,15 @@ from typing import Any, Callable, Mapping, Sequence
 
 import numpy as np
 
-from vorn import plants as builtin
-from vorn.pid import PID
-from vorn.simulation import schedule
-from vorn.tuner import evaluate
-from vorn.tuner.cost import DIVERGED_COST, RAISED_COST, parse_objective
-from vorn.tuner.result import PIDTuning, Tuning
-from vorn.tuner.save import KEYS
-from vorn.tuner.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
-from vorn.tuner.space import FORMS, Dimension, SearchSpace, build_space
+import vorn.plants as builtin
+from vorn.forms import FORMS, PARAMETERS, SISO
+from vorn.loop.metrics import DIVERGED_COST, RAISED_COST, parse_objective
+from vorn.loop.pid import PID
+from vorn.loop.simulate import schedule
+from vorn.tuning import evaluate
+from vorn.tuning.result import PIDTuning, Tuning
+from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
+from vorn.tuning.space import Dimension, SearchSpace, build_space
 from vorn.values import real_array
 
 # The wall-clock seconds of a call that gives neither a budget nor a count to stop at.
@@ -120,8 +120,8 @@ def _start(form: str, start: Any, l_y: int | None) -> dict[str, Any]:
 
 def _class_defaults(form: str, space: SearchSpace) -> dict[str, Any]:
     """The class defaults as a point of `space`, initial_phi with the space's sign."""
-    values = evaluate.SINGLE_CLASSES[form]().__getnewargs__()
-    params = {keyword: value for (_, keyword), value in zip(KEYS, values)}
+    values = SISO[form].single().__getnewargs__()
+    params = dict(zip(PARAMETERS, values))
     params["initial_phi"] = _sign(space) * abs(params["initial_phi"])
     return params
 
@@ -245,7 +245,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
                         initial_phi_sign=float(np.sign(begin.get("initial_phi", 1.0)) or 1.0))
     x0 = space.encode(begin) if begin else None
-    _check_space(space, evaluate.SINGLE_CLASSES[form])
+    _check_space(space, SISO[form].single)
     pid_space = _pid_space(_sign(space), u_min, u_max)
     if pid:
         _check_space(pid_space, PID)

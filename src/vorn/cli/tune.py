@@ -1,4 +1,4 @@
-"""command.py: `vorn tune`, the tuner on the command line: searches a form's parameters on a
+"""tune.py: `vorn tune`, the tuner on the command line: searches a form's parameters on a
 built-in plant, shows its progress, prints the winner beside the class defaults and a tuned
 PID, and writes the configuration file that `vorn run --config` replays.
 
@@ -12,10 +12,13 @@ import argparse
 import sys
 from typing import Any
 
+from vorn.cli.arguments import MAX_STEPS, count_argument
+from vorn.cli.errors import PROG, UsageError
+from vorn.forms import FORMS
+from vorn.loop.metrics import DIVERGED_COST, OBJECTIVES
 from vorn.plants import PLANTS
-from vorn.tuner.cost import DIVERGED_COST, OBJECTIVES
-from vorn.tuner.space import FORMS
 
+COMMAND = "tune"
 DEFAULT_STEPS = 600
 INTERRUPTED = 130
 
@@ -32,12 +35,10 @@ def _positive(kind: type, what: str) -> Any:
     return convert
 
 
-def register(commands: Any) -> None:
-    """Adds the `tune` subcommand to the subparsers `commands`."""
-    from vorn.cli import MAX_STEPS, count_argument
-
+def add_command(commands: Any) -> None:
+    """Registers `tune` with the `vorn` command's subparsers."""
     siso = [name for name, cls in PLANTS.items() if cls.dim == 1]
-    p = commands.add_parser("tune", help="search a controller's parameters on a plant",
+    p = commands.add_parser(COMMAND, help="search a controller's parameters on a plant",
                             description="Searches a controller's parameters on a built-in plant with "
                             "CMA-ES, beside a PID tuned on the same runs, and writes them as a YAML "
                             "configuration file that `vorn run --config` replays.")
@@ -78,10 +79,9 @@ def _describe(params: dict[str, Any]) -> str:
 
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
-    from vorn.cli import MAX_STEPS, PROG, UsageError
     from vorn.files import check_writable
-    from vorn.tuner.progress import ProgressReport
-    from vorn.tuner.tune import tune
+    from vorn.tuning.progress import ProgressReport
+    from vorn.tuning.tune import tune
 
     # A candidate's runs take no more samples than one `vorn run` may: a generation holds the
     # output and input of every member (candidates × scenarios) at every step.

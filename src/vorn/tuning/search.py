@@ -22,7 +22,7 @@ from typing import Any, Callable, Iterator, Sequence
 
 import numpy as np
 
-from vorn.tuner.space import SearchSpace
+from vorn.tuning.space import SearchSpace
 
 # Step size of the first generation, in the unit cube.
 SIGMA0 = 0.3

@@ -1,0 +1,65 @@
+"""check_config.py: `vorn check-config FILE`: the parameters a YAML configuration file yields,
+the keys the loader reads past (each with the key that was likely meant) and the controller
+classes the parameters build. Exit status 0 when clean, 1 when a key was ignored, 2 when the
+loader refuses the file or no class can hold pseudo-orders that large. The file is read once,
+through vorn.cli.config, as `vorn run --config` and `vorn export-c` read it.
+"""
+
+from __future__ import annotations
+
+import argparse
+from typing import Any, Sequence, TextIO
+
+from vorn.cli.config import FILE_KEYS, Refused, Report, check, refused
+from vorn.cli.errors import PROG
+from vorn.forms import SISO
+
+COMMAND = "check-config"
+
+
+def builds(report: Report) -> list[str]:
+    """The SISO classes that accept the record; Refused when no form accepts it and one of them
+    refuses it for its size alone (pseudo-orders too large for this machine)."""
+    refusals = {form: report.refusal(form) for form in SISO}
+    names = [SISO[form].single.__name__ for form, error in refusals.items() if error is None]
+    too_large = [error for error in refusals.values() if error is not None and not isinstance(error, ValueError)]
+    if not names and too_large:
+        raise refused(report.path, too_large[0])
+    return names
+
+
+def format_params(params: Sequence[object]) -> str:
+    width = max(len(k) for k in FILE_KEYS)
+    return "\n".join(f"  {key:<{width}}  {value!r}" for key, value in zip(FILE_KEYS, params))
+
+
+def add_command(commands: Any) -> None:
+    """Registers `check-config` with the `vorn` command's subparsers."""
+    parser = commands.add_parser(
+        COMMAND, help="what a YAML configuration file yields, and the keys it ignores",
+        description="Loads FILE as load_config_from_yaml does, prints the parameters it yields and "
+        "the controller classes they build, and reports every key the loader ignores with the key "
+        "that was likely meant. Exit status: 0 clean, 1 a key was ignored, 2 the file is refused "
+        "(or its pseudo-orders are too large for any class).")
+    parser.add_argument("file", metavar="FILE", help="the YAML configuration file")
+
+
+def run(args: argparse.Namespace, out: TextIO | None = None, err: TextIO | None = None) -> int:
+    """Runs `vorn check-config` with parsed `args`; returns the exit status."""
+    import sys
+
+    out = sys.stdout if out is None else out
+    err = sys.stderr if err is None else err
+    try:
+        report = check(args.file)
+        classes = builds(report)
+    except Refused as error:
+        print(f"{PROG}: {error}", file=err)
+        return 2
+    for line in report.warnings():
+        print(line, file=out)
+    print(f"{args.file} yields (in constructor order; absent keys take the file's defaults):", file=out)
+    print(format_params(report.params), file=out)
+    print(f"builds: {', '.join(classes) if classes else 'no SISO class (see the pseudo-orders L_y, L_u)'}",
+          file=out)
+    return 1 if report.ignored else 0

@@ -1,0 +1,11 @@
+"""vorn.tuning: searching a controller's parameters on a plant.
+
+    tune        `vorn.tune`, the search (CMA-ES) beside a tuned PID
+    result      `vorn.Tuning`, what it returns, and `PIDTuning`
+    space       the searched parameters, their bounds and the unit cube
+    search      the optimiser's loop, its budget and progress records
+    evaluate    the cost of a generation of candidates (one closed loop for them all)
+    progress    the command line's progress line
+    save        a tuning as the configuration file the loader reads back
+    identify    `vorn.initial_phi_from_data`, a warm start from logged data
+"""
