@@ -1,6 +1,7 @@
-"""forms.py: the one registry of controller forms: for each form its short name, its single
-class and fleet class, its constructor's parameters in order, the keys of its state, its
-default pseudo-orders and the orders it fixes, and the words that name it.
+"""forms.py: the one registry of controller forms, read from the core's form descriptors
+(`vorn._vorn_fleet._forms()`): for each form its short name, its single class and fleet
+class, its constructor's parameters in order, its state rows, its default pseudo-orders and
+the orders its rule fixes, and the words that name it.
 
     FORMS                 the SISO forms' names in order: ("cfdl", "pfdl", "ffdl")
     SISO, MIMO            {name: Form}
@@ -8,27 +9,16 @@ default pseudo-orders and the orders it fixes, and the words that name it.
     form_of(controller) -> Form | None    the form of a controller instance
     PARAMETERS            the SISO constructors' keywords, in the order of `__getnewargs__`
     FILE_KEYS             the same parameters as a configuration file names them (L_y, L_u)
-
-What the extension modules can tell is read from them: the parameters from the classes' text
-signatures, the state keys from a fresh instance's `__getstate__()`, the default orders from
-its `__getnewargs__()`, the orders a form fixes from the loader's own judgement of a record
-(`vorn._vorn_config.refusal`), and all of it from the core's form descriptors when the fleet
-module lists them (`vorn._vorn_fleet._forms()`).
 """
 
 from __future__ import annotations
 
-import inspect
+import re
 from dataclasses import dataclass
 from typing import Any, Mapping
 
-import vorn._vorn_config as _vorn_config
 import vorn._vorn_core as core
-
-try:
-    import vorn._vorn_fleet as _fleet
-except ImportError:  # a build without fleets
-    _fleet = None  # type: ignore[assignment]
+import vorn._vorn_fleet as _fleet
 
 __all__ = ["Form", "FORMS", "SISO", "MIMO", "PARAMETERS", "FILE_KEYS", "ORDERS", "form", "form_of",
            "file_key"]
@@ -44,12 +34,15 @@ class Form:
     name            short name: "cfdl", "pfdl" or "ffdl"
     mimo            whether its controllers have several inputs and outputs
     single          the controller class
-    fleet           the fleet class (None for MIMO and for a build without fleets)
+    fleet           the fleet class (None where the form has none)
     parameters      the constructor's keywords in order (`dim` first for MIMO)
-    state_keys      the keys of `__getstate__()` (empty for MIMO, which does not pickle)
+    state_keys      the keys of its pickled state rows, which follow the parameters' keys in
+                    `__getstate__()` (empty for MIMO, which does not pickle)
     default_orders  {"l_y": ..., "l_u": ...} of a controller built without them
     fixed_orders    the orders the form allows one value of ({"l_y": 0} for pfdl)
     title           the words that name it: "compact-form (CFDL)"
+    order_rule      the pseudo-order rule's terms ("l_y == 0", "l_u >= 1")
+    order_message   the message of a construction that breaks the rule
     """
 
     name: str
@@ -61,6 +54,8 @@ class Form:
     default_orders: Mapping[str, int]
     fixed_orders: Mapping[str, int]
     title: str
+    order_rule: tuple[str, ...] = ()
+    order_message: str = ""
 
     @property
     def label(self) -> str:
@@ -68,79 +63,24 @@ class Form:
         return self.name.upper()
 
 
-_WORDS = {"cfdl": "compact-form", "pfdl": "partial-form", "ffdl": "full-form"}
-_SINGLE = {
-    (False, "cfdl"): core.CFDLController,
-    (False, "pfdl"): core.PFDLController,
-    (False, "ffdl"): core.FFDLController,
-    (True, "cfdl"): core.MimoCfdlController,
-    (True, "pfdl"): core.MimoPfdlController,
-    (True, "ffdl"): core.MimoFfdlController,
-}
+_FIXED = re.compile(r"(l_y|l_u) == (\d+)")
 
 
-def _parameters(cls: type) -> tuple[str, ...]:
-    """The constructor's keywords, from the class's text signature."""
-    return tuple(name for name in inspect.signature(cls).parameters if name not in ("self", "cls"))
+def _build(d: Mapping[str, Any]) -> Form:
+    rule = tuple(d["order_rule"])
+    fixed = {m.group(1): int(m.group(2)) for m in map(_FIXED.fullmatch, rule) if m}
+    fleet = getattr(_fleet, d["fleet_class"]) if d["fleet_class"] else None
+    return Form(
+        name=d["form"], mimo=bool(d["mimo"]), single=getattr(core, d["single_class"]), fleet=fleet,
+        parameters=tuple(d["parameters"]),
+        state_keys=tuple(row["key"] for row in d["state"] if row["pickled"]),
+        default_orders=dict(zip(ORDERS, d["default_orders"])), fixed_orders=fixed,
+        title=f"{d['text']} ({d['form'].upper()})", order_rule=rule, order_message=d["order_message"])
 
 
-def _descriptors() -> dict[tuple[bool, str], Mapping[str, Any]]:
-    """The core's form descriptors, by (mimo, name), when the fleet module lists them."""
-    listing = getattr(_fleet, "_forms", None)
-    if not callable(listing):
-        return {}
-    out: dict[tuple[bool, str], Mapping[str, Any]] = {}
-    for entry in listing():
-        if isinstance(entry, Mapping) and isinstance(entry.get("name"), str):
-            out[(bool(entry.get("mimo", False)), entry["name"])] = entry
-    return out
-
-
-def _fixed_orders(name: str, args: tuple[Any, ...], parameters: tuple[str, ...]) -> dict[str, int]:
-    """The orders the loader refuses to move one up from the defaults: fixed by the form."""
-    fixed = {}
-    for order in ORDERS:
-        index = parameters.index(order)
-        moved = args[:index] + (args[index] + 1,) + args[index + 1:]
-        if isinstance(_vorn_config.refusal(name, moved), ValueError):
-            fixed[order] = int(args[index])
-    return fixed
-
-
-def _build(mimo: bool, name: str, descriptor: Mapping[str, Any], siso: Mapping[str, Form]) -> Form:
-    cls = _SINGLE[(mimo, name)]
-    parameters = tuple(descriptor.get("parameters", ())) or _parameters(cls)
-    title = f"{_WORDS[name]} ({name.upper()})"
-    fleet = None if mimo or _fleet is None else getattr(_fleet, f"{name.upper()}Fleet", None)
-    if mimo:
-        signature = inspect.signature(cls).parameters
-        defaults = {k: int(signature[k].default) for k in ORDERS if k in signature}
-        # The pseudo-order rule is the SISO form's of the same name.
-        fixed = dict(siso[name].fixed_orders)
-        return Form(name, True, cls, None, parameters, (), defaults, dict(descriptor.get("fixed_orders", fixed)),
-                    title)
-    fresh = cls()
-    args = tuple(fresh.__getnewargs__())
-    defaults = {k: int(args[parameters.index(k)]) for k in ORDERS}
-    state = tuple(descriptor.get("state", ())) or tuple(fresh.__getstate__())
-    fixed = dict(descriptor.get("fixed_orders", {})) or _fixed_orders(name, args, parameters)
-    return Form(name, False, cls, fleet, parameters, state, dict(descriptor.get("default_orders", defaults)),
-                fixed, title)
-
-
-def _registry() -> tuple[dict[str, Form], dict[str, Form]]:
-    descriptors = _descriptors()
-    siso: dict[str, Form] = {}
-    mimo: dict[str, Form] = {}
-    for (is_mimo, name) in sorted(_SINGLE, key=lambda key: key[0]):  # SISO first: MIMO reads its rule
-        table = mimo if is_mimo else siso
-        table[name] = _build(is_mimo, name, descriptors.get((is_mimo, name), {}), siso)
-    return siso, mimo
-
-
-_TABLES = _registry()
-SISO: dict[str, Form] = _TABLES[0]
-MIMO: dict[str, Form] = _TABLES[1]
+_ALL = [_build(d) for d in _fleet._forms()]
+SISO: dict[str, Form] = {f.name: f for f in _ALL if not f.mimo}
+MIMO: dict[str, Form] = {f.name: f for f in _ALL if f.mimo}
 FORMS: tuple[str, ...] = tuple(SISO)
 # Every SISO class takes the same parameters in the same order.
 PARAMETERS: tuple[str, ...] = SISO[FORMS[0]].parameters
