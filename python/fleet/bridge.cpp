@@ -9,34 +9,40 @@ namespace vorn::py::fleet {
 
 namespace {
 
-PyTypeObject* cfdl_class = nullptr;
-PyTypeObject* pfdl_class = nullptr;
-PyTypeObject* ffdl_class = nullptr;
-
-bool fetch(PyObject* module, const char* name, PyTypeObject*& out) {
-    Ref cls(PyObject_GetAttrString(module, name));
+// The class `name` of `core` (vorn._vorn_core), a new reference in `out`. Its instances are
+// read through the layout contract above, so the attribute must be that very class: one the
+// module made (its type names the module) under that name, not a stand-in put in its place.
+bool fetch(PyObject* core, const char* name, PyObject*& out) {
+    Ref cls(PyObject_GetAttrString(core, name));
     if (!cls) return false;
-    if (!PyType_Check(cls.get())) {
-        PyErr_Format(PyExc_ImportError, "vorn._vorn_core.%s is not a class", name);
+    bool genuine = PyType_Check(cls.get());
+    if (genuine) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls.get());
+        PyObject* maker = PyType_GetModule(type);  // borrowed; TypeError for a class of no module
+        Ref type_name(maker ? PyType_GetName(type) : nullptr);
+        PyErr_Clear();
+        genuine = maker == core && type_name && PyUnicode_CompareWithASCIIString(type_name.get(), name) == 0;
+    }
+    if (!genuine) {
+        PyErr_Format(PyExc_ImportError, "vorn._vorn_core.%s is not the module's own class", name);
         return false;
     }
-    out = reinterpret_cast<PyTypeObject*>(cls.release());  // kept for the process
+    Py_XDECREF(out);
+    out = cls.release();
     return true;
 }
 
 }  // namespace
 
-template <>
-PyTypeObject* single_type<CfdlController>() {
-    return cfdl_class;
+int FleetState::traverse(visitproc visit, void* arg) const {
+    if (int r = classes.traverse(visit, arg)) return r;
+    for (PyObject* single : singles) Py_VISIT(single);
+    return 0;
 }
-template <>
-PyTypeObject* single_type<PfdlController>() {
-    return pfdl_class;
-}
-template <>
-PyTypeObject* single_type<FfdlController>() {
-    return ffdl_class;
+
+void FleetState::clear() {
+    classes.clear();
+    for (PyObject*& single : singles) Py_CLEAR(single);
 }
 
 namespace {
@@ -44,7 +50,7 @@ namespace {
 // The reset value of a controller's estimate, read under shared access.
 template <class Core>
 Ref reset_value(PyObject* o) {
-    Instance<Core>* inst = single_instance<Core>(o);
+    Instance<Core>* inst = &instance<Core>(o);  // its type checked by the caller
     SharedAccess access(inst->access);
     if (!access) return Ref();
     if constexpr (std::is_same_v<Core, CfdlController>) {
@@ -56,20 +62,21 @@ Ref reset_value(PyObject* o) {
 
 }  // namespace
 
-bool init_bridge() {
-    if (cfdl_class) return true;
+bool init_bridge(PyObject* module) {
     Ref core(PyImport_ImportModule("vorn._vorn_core"));
     if (!core) return false;
-    return fetch(core.get(), "PFDLController", pfdl_class) && fetch(core.get(), "FFDLController", ffdl_class) &&
-           fetch(core.get(), "CFDLController", cfdl_class);
+    PyObject** singles = fleet_state(module).singles;
+    return fetch(core.get(), "CFDLController", singles[single_index<CfdlController>()]) &&
+           fetch(core.get(), "PFDLController", singles[single_index<PfdlController>()]) &&
+           fetch(core.get(), "FFDLController", singles[single_index<FfdlController>()]);
 }
 
-PyObject* full_state(PyObject*, PyObject* controller) {
+PyObject* full_state(PyObject* module, PyObject* controller) {
     return guard([&]() -> PyObject* {
         Ref (*reader)(PyObject*) = nullptr;
-        if (single_instance<CfdlController>(controller)) reader = reset_value<CfdlController>;
-        if (single_instance<PfdlController>(controller)) reader = reset_value<PfdlController>;
-        if (single_instance<FfdlController>(controller)) reader = reset_value<FfdlController>;
+        if (single_instance<CfdlController>(module, controller)) reader = reset_value<CfdlController>;
+        if (single_instance<PfdlController>(module, controller)) reader = reset_value<PfdlController>;
+        if (single_instance<FfdlController>(module, controller)) reader = reset_value<FfdlController>;
         if (!reader) {
             fail_not_instance(controller, "CFDLController | PFDLController | FFDLController");
             add_note("controller");
