@@ -18,7 +18,8 @@ Signature::Signature(std::string callable, const std::vector<const char*>& names
 
 std::size_t Signature::find(PyObject* key) const {
     // The interned names are objects of the main interpreter; another compares the text.
-    for (std::size_t i = 0; i < total_ && in_main_interpreter(); ++i) {
+    const std::size_t interned = in_main_interpreter() ? total_ : 0;
+    for (std::size_t i = 0; i < interned; ++i) {
         if (!interned_[i]) interned_[i] = PyUnicode_InternFromString(names_[i]);
         if (interned_[i] == key) return i;
     }
