@@ -122,13 +122,13 @@ PyObject* pfdl_mapping(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     });
 }
 
-PyObject* apply_pfdl_initial_guess_fn(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* apply_pfdl_initial_guess_fn(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[2];
         if (!bind(apply_pfdl_sig, args, nargs, kwnames, a)) return nullptr;
         Instance<PfdlController>* c = nullptr;
         std::vector<double> psi;
-        if (!controller_arg(a[0], pfdl_type(), "PFDLController", c) || !arg(a[1], "psi", psi)) return nullptr;
+        if (!controller_arg(a[0], pfdl_type(module), "PFDLController", c) || !arg(a[1], "psi", psi)) return nullptr;
         Status<TuningError> s;
         {
             ExclusiveAccess access(c->access);
@@ -144,13 +144,13 @@ PyObject* apply_pfdl_initial_guess_fn(PyObject*, PyObject* const* args, Py_ssize
 // An FFDL step-factor operation `Rule`: the controller, then N real parameters. The access
 // (shared for the plain forms, exclusive for apply_*) is held only while the core runs.
 template <const Signature& Sig, class Access, std::size_t N, auto Rule>
-PyObject* ffdl_operation(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* ffdl_operation(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guard([&]() -> PyObject* {
         PyObject* a[N + 1];
         if (!bind(Sig, args, nargs, kwnames, a)) return nullptr;
         Instance<FfdlController>* c = nullptr;
         std::array<double, N> v;
-        if (!controller_arg(a[0], ffdl_type(), "FFDLController", c) || !reals(Sig, a, 1, v)) return nullptr;
+        if (!controller_arg(a[0], ffdl_type(module), "FFDLController", c) || !reals(Sig, a, 1, v)) return nullptr;
         auto run = [&] { return std::apply([&](auto... x) { return Rule(c->core, x...); }, v); };
         std::optional<decltype(run())> r;
         {

@@ -8,6 +8,7 @@
 //   ffdl_critical_tuning, apply_ffdl_critical_tuning           tuning helpers
 //   load_config_from_yaml                                      configuration loader
 #include "python/binding/module_def.hpp"
+#include "python/binding/types.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {
@@ -24,6 +25,8 @@ int exec_module(PyObject* module) {
 }  // namespace vorn::py
 
 PyMODINIT_FUNC PyInit__vorn_core() {
-    return vorn::py::init_module<vorn::py::exec_module>(
+    using vorn::py::Interpreters;
+    // The state is the module's class table: the six classes, made for each interpreter.
+    return vorn::py::init_module<Interpreters::Isolated, vorn::py::ClassTable, vorn::py::exec_module>(
         "_vorn_core", "Python 模块入口。\n\n导出三个控制器类与整定函数到 `_vorn_core` 模块。");
 }

@@ -43,8 +43,8 @@ struct FfdlForm : VectorForm<FfdlForm, forms::Ffdl> {
 
 }  // namespace
 
-PyTypeObject* pfdl_type() { return type_object(SisoClass<PfdlForm>::class_def); }
-PyTypeObject* ffdl_type() { return type_object(SisoClass<FfdlForm>::class_def); }
+PyTypeObject* pfdl_type(PyObject* module) { return type_object(module, SisoClass<PfdlForm>::class_def); }
+PyTypeObject* ffdl_type(PyObject* module) { return type_object(module, SisoClass<FfdlForm>::class_def); }
 
 int add_vector_classes(PyObject* module) {
     if (add_class(module, PfdlForm::name, SisoClass<PfdlForm>::class_def) < 0) return -1;

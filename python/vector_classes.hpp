@@ -6,8 +6,9 @@
 
 namespace vorn::py {
 
-// Created on first use and kept for the process. Borrowed; null with an exception set.
-PyTypeObject* pfdl_type();
-PyTypeObject* ffdl_type();
+// The classes as `module` (an instance of vorn._vorn_core) made them: each interpreter has
+// its own. Borrowed; null with an exception set.
+PyTypeObject* pfdl_type(PyObject* module);
+PyTypeObject* ffdl_type(PyObject* module);
 
 }  // namespace vorn::py

@@ -17,7 +17,9 @@ Signature::Signature(std::string callable, const std::vector<const char*>& names
 }
 
 std::size_t Signature::find(PyObject* key) const {
-    for (std::size_t i = 0; i < total_; ++i) {
+    // The interned names are objects of the main interpreter; another compares the text.
+    const std::size_t interned = in_main_interpreter() ? total_ : 0;
+    for (std::size_t i = 0; i < interned; ++i) {
         if (!interned_[i]) interned_[i] = PyUnicode_InternFromString(names_[i]);
         if (interned_[i] == key) return i;
     }
@@ -30,6 +32,8 @@ std::size_t Signature::find(PyObject* key) const {
 }
 
 void Signature::remember(PyObject* kwnames, Py_ssize_t nargs, const unsigned char* slots, std::size_t nkw) const {
+    // A subinterpreter's tuple may die with it and its address come back as another tuple.
+    if (!in_main_interpreter()) return;
     Py_INCREF(kwnames);
     Py_XDECREF(cached_kwnames_);
     cached_kwnames_ = kwnames;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "python/binding/interpreter.hpp"
 #include "python/binding/py.hpp"
 #include "python/binding/ref.hpp"
 
@@ -33,9 +34,10 @@ public:
     std::size_t find(PyObject* key) const;
 
     // Keyword layouts: a call site passes the same kwnames tuple (a constant of its code)
-    // every time, so the slots of the last layout that bound successfully are kept.
+    // every time, so the slots of the last layout that bound successfully in the main
+    // interpreter are kept (see interpreter.hpp; no other interpreter's tuple is kept).
     bool bind_cached(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) const {
-        if (kwnames != cached_kwnames_ || nargs != cached_nargs_) return false;
+        if (kwnames != cached_kwnames_ || nargs != cached_nargs_ || !in_main_interpreter()) return false;
         for (std::size_t i = 0; i < total_; ++i) out[i] = nullptr;
         for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
         for (std::size_t k = 0; k < cached_nkw_; ++k) out[cached_slots_[k]] = args[nargs + static_cast<Py_ssize_t>(k)];
@@ -47,7 +49,7 @@ public:
 private:
     std::string callable_;
     std::array<const char*, kMaxParams> names_{};
-    mutable std::array<PyObject*, kMaxParams> interned_{};  // created on first use, never released
+    mutable std::array<PyObject*, kMaxParams> interned_{};  // main interpreter's, made on first use, kept
     std::size_t total_;
     std::size_t required_;
     mutable PyObject* cached_kwnames_ = nullptr;  // strong reference, so its address stays its own

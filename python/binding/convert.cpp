@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstring>
 
+#include "python/binding/interpreter.hpp"
+
 namespace vorn::py {
 
 bool fail_not_instance(PyObject* o, const char* expected) {
@@ -70,7 +72,8 @@ namespace {
 // Types whose sequence items are exactly the values of their buffer. A subclass may give
 // other items (a masked array hides its masked values), so only these types themselves
 // qualify; they are recognised by name, without importing their modules, and the types
-// found are kept (with a reference) so the next check is a pointer comparison.
+// the main interpreter finds are kept (with a reference) so the next check is a pointer
+// comparison. A subinterpreter's type may die with it, so it is compared by name each time.
 struct BufferType {
     const char* module;
     const char* name;
@@ -98,6 +101,7 @@ bool items_are_buffer(PyObject* o) {
     }
     for (BufferType& t : buffer_types) {
         if (!named(Py_TYPE(o), t.module, t.name)) continue;
+        if (!in_main_interpreter()) return true;
         PyObject* expected = nullptr;
         Py_INCREF(type);
         if (!t.seen.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) Py_DECREF(type);

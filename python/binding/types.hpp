@@ -1,7 +1,9 @@
 // types.hpp — instances that hold one core object by value, the heap types that carry
-// them, and registration of module members (attribute plus `__all__` entry).
+// them, kept in the state of the module that made them, and registration of module members
+// (attribute plus `__all__` entry).
 #pragma once
 
+#include <cstddef>
 #include <iterator>
 #include <new>
 #include <type_traits>
@@ -54,7 +56,8 @@ void dealloc_instance(PyObject* self) {
     Py_DECREF(type);
 }
 
-// What a class consists of; the type object is made from it once per process.
+// What a class consists of: plain data, shared by the process. Each instance of the module
+// (one per interpreter) makes its own type object from it and keeps it in its state.
 struct ClassDef {
     const char* qualified_name;  // "vorn._vorn_core.<Class>"
     int basic_size;
@@ -65,22 +68,44 @@ struct ClassDef {
     PyMethodDef* methods;
     PyGetSetDef* getset = nullptr;
     const PyType_Slot* extra_slots = nullptr;  // further slots (e.g. mapping), ended by {0, nullptr}
-    PyObject* type = nullptr;  // created on first use, kept for the process
 };
+
+// The classes one module instance made, each beside the definition it was made from. Every
+// module state begins with one (zeroed memory is an empty table); the table holds a strong
+// reference to each type, which the module's traverse and clear steps visit and drop.
+struct ClassTable {
+    static constexpr std::size_t kCapacity = 8;
+    const ClassDef* defs[kCapacity];
+    PyObject* types[kCapacity];
+    std::size_t count;
+
+    int traverse(visitproc visit, void* arg) const;
+    void clear();
+};
+static_assert(std::is_standard_layout_v<ClassTable> && std::is_trivially_copyable_v<ClassTable>,
+              "a module's state is zeroed memory, read without construction");
+
+// The class table of `module`, one of this project's modules.
+inline ClassTable& classes_of(PyObject* module) { return *static_cast<ClassTable*>(PyModule_GetState(module)); }
 
 template <class Core>
 constexpr int instance_size() {
     return static_cast<int>(sizeof(Instance<Core>));
 }
 
-// The type object of `def`: a heap type of base object that cannot be subclassed and has
-// neither an instance dictionary nor weak references. Borrowed; null with an exception set.
-PyTypeObject* type_object(ClassDef& def);
+// The type object that `module` made from `def`: a heap type of base object that cannot be
+// subclassed and has neither an instance dictionary nor weak references. Borrowed; null with
+// an exception set when the module has made none.
+PyTypeObject* type_object(PyObject* module, const ClassDef& def);
+// The same, for the module that made `cls` (one of this project's classes, which cannot be
+// subclassed: an instance's exact type leads to its module).
+PyTypeObject* type_object(PyTypeObject* cls, const ClassDef& def);
 
 // Sets `module.<name>` and appends `name` to `module.__all__` (creating the list).
 int add_member(PyObject* module, const char* name, PyObject* value);
-// Creates the class's type and registers it under its bare name.
-int add_class(PyObject* module, const char* name, ClassDef& def);
+// Makes the class's type for `module`, keeps it in the module's class table and registers it
+// under its bare name.
+int add_class(PyObject* module, const char* name, const ClassDef& def);
 
 // Method table entries.
 using FastMethod = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);

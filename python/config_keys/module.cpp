@@ -146,7 +146,8 @@ PyMethodDef functions[] = {
 }  // namespace vorn::py
 
 PyMODINIT_FUNC PyInit__vorn_config() {
-    return vorn::py::init_module("_vorn_config",
+    // No state: the functions keep nothing between calls, so every interpreter may load it.
+    return vorn::py::init_module<vorn::py::Interpreters::Isolated>("_vorn_config",
                                  "The configuration file as the loader of vorn._vorn_core reads it, and what "
                                  "each SISO form makes of its record.",
                                  vorn::py::functions);

@@ -1,7 +1,6 @@
 // bridge.cpp — the single controller classes seen from the fleet module, and _full_state.
 #include "python/fleet/bridge.hpp"
 
-#include <array>
 #include <string>
 
 #include "python/binding/access.hpp"
@@ -12,17 +11,26 @@ namespace vorn::py::fleet {
 
 namespace {
 
-// In DlForm's order; kept for the process.
-std::array<PyTypeObject*, forms::kSisoForms.size()> classes{};
-
-bool fetch(PyObject* module, const char* name, PyTypeObject*& out) {
-    Ref cls(PyObject_GetAttrString(module, name));
+// The class `name` of `core` (vorn._vorn_core), a new reference in `out`. Its instances are
+// read through the layout contract above, so the attribute must be that very class: one the
+// module made (its type names the module) under that name, not a stand-in put in its place.
+bool fetch(PyObject* core, const char* name, PyObject*& out) {
+    Ref cls(PyObject_GetAttrString(core, name));
     if (!cls) return false;
-    if (!PyType_Check(cls.get())) {
-        PyErr_Format(PyExc_ImportError, "vorn._vorn_core.%s is not a class", name);
+    bool genuine = PyType_Check(cls.get());
+    if (genuine) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls.get());
+        PyObject* maker = PyType_GetModule(type);  // borrowed; TypeError for a class of no module
+        Ref type_name(maker ? PyType_GetName(type) : nullptr);
+        PyErr_Clear();
+        genuine = maker == core && type_name && PyUnicode_CompareWithASCIIString(type_name.get(), name) == 0;
+    }
+    if (!genuine) {
+        PyErr_Format(PyExc_ImportError, "vorn._vorn_core.%s is not the module's own class", name);
         return false;
     }
-    out = reinterpret_cast<PyTypeObject*>(cls.release());  // kept for the process
+    Py_XDECREF(out);
+    out = cls.release();
     return true;
 }
 
@@ -30,10 +38,11 @@ bool fetch(PyObject* module, const char* name, PyTypeObject*& out) {
 PyObject* reset_value(const CfdlController& c) { return to_py(c.phi_reset()); }
 PyObject* reset_value(const PpdVectorController& c) { return to_py(c.initial_phi_vector()); }
 
-// Adds the rows that pickling leaves out to `state`, read under shared access.
+// Adds the rows that pickling leaves out to `state`, read under shared access. The caller
+// has checked the controller's type.
 template <class Form>
 bool add_unpickled(PyObject* o, PyObject* state) {
-    Instance<typename Form::Core>* inst = single_instance<typename Form::Core>(o);
+    Instance<typename Form::Core>* inst = &instance<typename Form::Core>(o);
     SharedAccess access(inst->access);
     if (!access) return false;
     for (const forms::StateArray& a : forms::kStateRows<Form>) {
@@ -56,22 +65,31 @@ const char* class_names() {
 
 }  // namespace
 
-PyTypeObject* single_class(DlForm form) { return classes[static_cast<std::size_t>(form)]; }
+int FleetState::traverse(visitproc visit, void* arg) const {
+    if (int r = classes.traverse(visit, arg)) return r;
+    for (PyObject* single : singles) Py_VISIT(single);
+    return 0;
+}
 
-bool init_bridge() {
-    if (classes.back()) return true;  // the last one fetched
+void FleetState::clear() {
+    classes.clear();
+    for (PyObject*& single : singles) Py_CLEAR(single);
+}
+
+bool init_bridge(PyObject* module) {
     Ref core(PyImport_ImportModule("vorn._vorn_core"));
     if (!core) return false;
+    PyObject** singles = fleet_state(module).singles;
     return forms::all_siso_forms([&](auto form) {
-        return fetch(core.get(), form.names.single_class, classes[static_cast<std::size_t>(form.form)]);
+        return fetch(core.get(), form.names.single_class, singles[static_cast<std::size_t>(form.form)]);
     });
 }
 
-PyObject* full_state(PyObject*, PyObject* controller) {
+PyObject* full_state(PyObject* module, PyObject* controller) {
     return guard([&]() -> PyObject* {
         bool (*add)(PyObject*, PyObject*) = nullptr;
         forms::all_siso_forms([&](auto form) {
-            if (single_instance<typename decltype(form)::Core>(controller)) add = add_unpickled<decltype(form)>;
+            if (single_instance<typename decltype(form)::Core>(module, controller)) add = add_unpickled<decltype(form)>;
             return !add;
         });
         if (!add) {

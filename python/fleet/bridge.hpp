@@ -3,33 +3,55 @@
 // Layout contract: both extension modules are built from the same headers in one build,
 // so a controller object of vorn._vorn_core is an Instance<Core> (python/binding/types.hpp) here
 // too. An object is reached only after its type has been checked to be exactly the class
-// that vorn._vorn_core registered, and only while holding its access state (shared to read,
+// that vorn._vorn_core registered in this interpreter (the fleet module's state keeps the
+// classes it found there), and only while holding its access state (shared to read,
 // like the class's own readers). A new controller is allocated through the class's own
 // tp_alloc, and the class's dealloc destroys it.
 #pragma once
+
+#include <cstddef>
 
 #include "core/forms/siso_forms.hpp"
 #include "python/binding/types.hpp"
 
 namespace vorn::py::fleet {
 
-// Fetches the SISO classes from vorn._vorn_core, by their forms' names; false with the
-// exception set.
-bool init_bridge();
+// The state of one instance of vorn._vorn_fleet: the fleet classes it made, then the SISO
+// classes of vorn._vorn_core that it found at its execution, in DlForm's order, strong
+// references.
+struct FleetState {
+    ClassTable classes;  // first, as in every module's state
+    PyObject* singles[forms::kSisoForms.size()];
 
-// The class of vorn._vorn_core of `form`. Borrowed.
-PyTypeObject* single_class(DlForm form);
+    int traverse(visitproc visit, void* arg) const;
+    void clear();
+};
 
-// The class of vorn._vorn_core that holds a Core. Borrowed.
+inline FleetState& fleet_state(PyObject* module) { return *static_cast<FleetState*>(PyModule_GetState(module)); }
+
+// The module that made `fleet_class`, one of the fleet classes (which cannot be subclassed,
+// so an instance's exact type is one). Borrowed; null with an exception set.
+inline PyObject* fleet_module(PyTypeObject* fleet_class) { return PyType_GetModule(fleet_class); }
+
+// Keeps in the module's state the SISO classes of vorn._vorn_core as imported in this
+// interpreter, by their forms' names; false with the exception set.
+bool init_bridge(PyObject* module);
+
+// The class of vorn._vorn_core of `form`, as `module` found it. Borrowed.
+inline PyTypeObject* single_class(PyObject* module, DlForm form) {
+    return reinterpret_cast<PyTypeObject*>(fleet_state(module).singles[static_cast<std::size_t>(form)]);
+}
+
+// The class of vorn._vorn_core that holds a Core, as `module` found it. Borrowed.
 template <class Core>
-PyTypeObject* single_type() {
-    return single_class(forms::kFormOf<Core>);
+PyTypeObject* single_type(PyObject* module) {
+    return single_class(module, forms::kFormOf<Core>);
 }
 
 // The instance behind `o` when its type is exactly the class of Core, else null (no exception).
 template <class Core>
-Instance<Core>* single_instance(PyObject* o) {
-    return Py_IS_TYPE(o, single_type<Core>()) ? &instance<Core>(o) : nullptr;
+Instance<Core>* single_instance(PyObject* module, PyObject* o) {
+    return Py_IS_TYPE(o, single_type<Core>(module)) ? &instance<Core>(o) : nullptr;
 }
 
 // _full_state(controller): the controller's __getstate__ dictionary plus the rows of its

@@ -305,7 +305,9 @@ struct FleetClass {
                 PyErr_SetString(PyExc_IndexError, "fleet index out of range");
                 return nullptr;
             }
-            return new_instance(single_type<Single>(), Kind::member(core, static_cast<std::size_t>(i)));
+            PyObject* module = fleet_module(Py_TYPE(self));
+            if (!module) return nullptr;
+            return new_instance(single_type<Single>(module), Kind::member(core, static_cast<std::size_t>(i)));
         });
     }
 
@@ -314,6 +316,8 @@ struct FleetClass {
         return guard([&]() -> PyObject* {
             PyObject* a[1];
             if (!bind(from_sig, args, nargs, kwnames, a)) return nullptr;
+            PyObject* module = fleet_module(reinterpret_cast<PyTypeObject*>(cls));
+            if (!module) return nullptr;
             // A list of its own, so that no conversion can change the items meanwhile.
             Ref items(PySequence_List(a[0]));
             if (!items) return add_note("controllers"), nullptr;
@@ -321,14 +325,14 @@ struct FleetClass {
             std::vector<PyObject*> objs(n);
             for (std::size_t i = 0; i < n; ++i) objs[i] = PyList_GetItem(items.get(), static_cast<Py_ssize_t>(i));
             for (std::size_t i = 0; i < n; ++i) {
-                if (!single_instance<Single>(objs[i])) {
+                if (!single_instance<Single>(module, objs[i])) {
                     fail_not_instance(objs[i], Kind::single_name);
                     return add_note_text(("controllers[" + std::to_string(i) + "]").c_str()), nullptr;
                 }
             }
             SisoParams base = SisoParams(Kind::form);
             if (n) {
-                Instance<Single>& first = *single_instance<Single>(objs[0]);
+                Instance<Single>& first = *single_instance<Single>(module, objs[0]);
                 SharedAccess access(first.access);
                 if (!access) return nullptr;
                 base = first.core.params();
@@ -336,7 +340,7 @@ struct FleetClass {
             if (!check_size(n, base.l_y, base.l_u)) return nullptr;
             Core core = Kind::make(FleetParams(n, base));
             for (std::size_t i = 0; i < n; ++i) {
-                Instance<Single>& c = *single_instance<Single>(objs[i]);
+                Instance<Single>& c = *single_instance<Single>(module, objs[i]);
                 SharedAccess access(c.access);
                 if (!access) return nullptr;
                 if (auto error = Kind::set_member(core, i, c.core)) {

@@ -111,8 +111,8 @@ ClassDef& class_def() {
 
 // Steps `fleet` with `table` when it is an instance of Kind's class.
 template <class Kind>
-bool use_kernels_if(PyObject* fleet, const fleet_kernels::Table& table, bool& done) {
-    if (done || !Py_IS_TYPE(fleet, reinterpret_cast<PyTypeObject*>(class_def<Kind>().type))) return true;
+bool use_kernels_if(PyObject* module, PyObject* fleet, const fleet_kernels::Table& table, bool& done) {
+    if (done || !Py_IS_TYPE(fleet, type_object(module, class_def<Kind>()))) return true;
     done = true;
     ExclusiveCall<typename Kind::Core> call(fleet);
     if (!call) return false;
@@ -120,7 +120,7 @@ bool use_kernels_if(PyObject* fleet, const fleet_kernels::Table& table, bool& do
     return true;
 }
 
-PyObject* use_kernels_checked(PyObject* const* args, Py_ssize_t nargs) {
+PyObject* use_kernels_checked(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     if (nargs != 2 || !PyUnicode_Check(args[1])) {
         PyErr_SetString(PyExc_TypeError, "_use_kernels(fleet, variant) takes a fleet and a variant name");
         return nullptr;
@@ -139,8 +139,8 @@ PyObject* use_kernels_checked(PyObject* const* args, Py_ssize_t nargs) {
                                       avx512 = fleet_kernels::table_for(Isa::Avx512);
     const fleet_kernels::Table& table = variant == "portable" ? portable : variant == "avx2" ? avx2 : avx512;
     bool done = false;
-    if (!use_kernels_if<CfdlKind>(args[0], table, done) || !use_kernels_if<PfdlKind>(args[0], table, done) ||
-        !use_kernels_if<FfdlKind>(args[0], table, done)) {
+    if (!use_kernels_if<CfdlKind>(module, args[0], table, done) ||
+        !use_kernels_if<PfdlKind>(module, args[0], table, done) || !use_kernels_if<FfdlKind>(module, args[0], table, done)) {
         return nullptr;
     }
     if (!done) return fail_not_instance(args[0], "CFDLFleet | PFDLFleet | FFDLFleet"), nullptr;
@@ -149,8 +149,8 @@ PyObject* use_kernels_checked(PyObject* const* args, Py_ssize_t nargs) {
 
 }  // namespace
 
-PyObject* use_kernels(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    return guard([&]() -> PyObject* { return use_kernels_checked(args, nargs); });
+PyObject* use_kernels(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
+    return guard([&]() -> PyObject* { return use_kernels_checked(module, args, nargs); });
 }
 
 int add_fleet_classes(PyObject* module) {

@@ -27,7 +27,7 @@ PyMethodDef functions[] = {
 };
 
 int exec_module(PyObject* module) {
-    if (!init_numpy() || !init_bridge()) return -1;
+    if (!init_numpy() || !init_bridge(module)) return -1;
     return add_fleet_classes(module);
 }
 
@@ -35,7 +35,9 @@ int exec_module(PyObject* module) {
 }  // namespace vorn::py::fleet
 
 PyMODINIT_FUNC PyInit__vorn_fleet() {
-    return vorn::py::init_module<vorn::py::fleet::exec_module>(
+    using vorn::py::Interpreters;
+    // NumPy refuses subinterpreters, so the fleets, which run on its arrays, do too.
+    return vorn::py::init_module<Interpreters::MainOnly, vorn::py::fleet::FleetState, vorn::py::fleet::exec_module>(
         "_vorn_fleet", "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
         vorn::py::fleet::functions);
 }
