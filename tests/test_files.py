@@ -18,7 +18,7 @@ import pytest
 
 import vorn
 from vorn import cli, demo, files, plot
-from vorn.export_c import export_c
+from vorn.export import export_c
 from vorn.tuner.result import Tuning
 
 OLD = "old content\n"

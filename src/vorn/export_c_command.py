@@ -7,7 +7,7 @@ import sys
 from typing import Any
 
 from vorn import check_config, demo
-from vorn.export_c import check_c_name, export_c
+from vorn.export import check_c_name, export_c
 
 COMMAND = "export-c"
 
