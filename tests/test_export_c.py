@@ -19,7 +19,7 @@ import pytest
 import vorn
 from tests.running import SANITIZED
 
-ex = importlib.import_module("vorn.export_c")  # the module: `vorn.export_c` is its function
+ex = importlib.import_module("vorn.export.c")
 
 CC = shutil.which("gcc") or shutil.which("cc")
 needs_cc = pytest.mark.skipif(CC is None, reason="no C compiler (gcc or cc) on PATH to build the exported code")
@@ -494,7 +494,10 @@ def test_the_stack_each_call_needs_is_small_and_independent_of_the_orders(tmp_pa
     assert max(int(kind.split()[0]) for kind in frames[1].values()) <= bound
 
 
-UPDATE_CHAIN = {f"ctl_{f}" for f in ("update", "estimate", "law", "weight", "clamp", "max_num", "min_num")}
+# The exported functions the update may call, and every function of the step arithmetic
+# that NAME.c carries (where the compiler leaves them out of line).
+UPDATE_CHAIN = ({f"ctl_{f}" for f in ("update", "estimate", "control", "weighting", "limit")}
+                | set(re.findall(r"static inline \w+ (vorn_\w+)\(", ex._formula_text())))
 
 
 LARGE_HARNESS = r"""
@@ -561,3 +564,39 @@ def test_an_advanced_controller_of_large_order_initialises_from_tables(tmp_path:
     assert "static const double ctl_initial_phi_hat[CTL_N]" in source
     assert "static const uint64_t ctl_initial_rho_vector[CTL_N]" in source  # NaN entries as bits
     assert run_large(tmp_path) == [bits(ctl.update(0.1 * k, 1.0)) for k in range(6)]
+
+
+STEP_HEADER = Path(__file__).resolve().parents[1] / "core" / "formulas" / "step.h"
+
+
+def test_the_exported_code_carries_the_cores_step_arithmetic_as_it_is(tmp_path: Path) -> None:
+    # The installed copy is the core's header (a stale wheel would export other arithmetic),
+    # and NAME.c holds it whole, not a rewrite of it.
+    assert ex._formula_text() == STEP_HEADER.read_text(encoding="utf-8")
+    _, source = ex.render(vorn.FFDLController(l_y=1, l_u=2), "ctl")
+    assert ex._formula_text() in source
+
+
+@needs_cc
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+@pytest.mark.parametrize("name", ["vorn", "vorn_cfdl", "vorn_pfdl", "vorn_ffdl", "vorn_ppd", "vorn_max",
+                                  "VORN_FORMULAS", "vorn_formulas"])
+def test_names_near_the_step_arithmetics_own_build_and_run(tmp_path: Path, form: str, name: str) -> None:
+    # The step arithmetic's functions all begin with vorn_: a prefix that extends into one of
+    # them must still give distinct names.
+    controller = CLASSES[form](**({} if form == "cfdl" else {"l_u": 2}))
+    vorn.export_c(controller, tmp_path, name)
+    (tmp_path / "main.c").write_text(f'#include "{name}.h"\nint main(void)\n{{\n    static {name}_t c;\n'
+                                     f'    {name}_init(&c);\n    return {name}_update(&c, 0.5, 1.0) > 1e300;\n}}\n')
+    built = subprocess.run([CC, *STRICT, *SANITIZE, "main.c", f"{name}.c", "-o", "main", "-lm"], cwd=tmp_path,
+                           capture_output=True, text=True, timeout=120)
+    assert built.returncode == 0, built.stderr
+    assert subprocess.run([str(tmp_path / "main")], timeout=60).returncode == 0
+
+
+@pytest.mark.parametrize("name", ["vorn_formulas_step", "VORN_FORMULAS_STEP", "Vorn_Formulas_Step"])
+def test_names_whose_generated_names_are_the_step_arithmetics_are_refused(tmp_path: Path, name: str) -> None:
+    # NAME_H, the header's guard, would be the step arithmetic's: NAME.c would lose one of them.
+    with pytest.raises(ValueError, match="already uses"):
+        vorn.export_c(vorn.PFDLController(), tmp_path, name)
+    assert list(tmp_path.iterdir()) == []

@@ -20,7 +20,7 @@ import vorn
 from vorn import cli, demo, files
 from vorn.loop import csv_file
 from vorn.loop import figure as plot
-from vorn.export_c import export_c
+from vorn.export import export_c
 from vorn.tuning.result import Tuning
 
 OLD = "old content\n"

@@ -37,44 +37,21 @@ namespace {
 
 VORN_KERNEL_VARIANT(portable, , 2, 4, 2)
 #if defined(__x86_64__)
-// No "fma" in either target: the multiplications and additions stay separate roundings.
-VORN_KERNEL_VARIANT(avx2, __attribute__((target("avx2"))), 4, 4, 2)
-VORN_KERNEL_VARIANT(avx512, __attribute__((target("avx512f"))), 8, 4, 2)
+VORN_KERNEL_VARIANT(avx2, VORN_TARGET_AVX2, 4, 4, 2)
+VORN_KERNEL_VARIANT(avx512, VORN_TARGET_AVX512, 8, 4, 2)
 #endif
 
 #undef VORN_KERNEL_VARIANT
 
 }  // namespace
 
-const char* variant_name(KernelVariant v) {
-    constexpr const char* names[] = {"portable", "avx2", "avx512"};  // KernelVariant's order
-    return names[static_cast<int>(v)];
-}
-
-bool runs_here(KernelVariant v) {
-    switch (v) {
-#if defined(__x86_64__)
-        case KernelVariant::Avx2: return __builtin_cpu_supports("avx2");
-        case KernelVariant::Avx512: return __builtin_cpu_supports("avx512f");
-#endif
-        case KernelVariant::Portable: return true;
-        default: return false;
-    }
-}
-
 Kernels kernels_of(KernelVariant v) {
-    if (!runs_here(v)) return portable::table();
+    if (!cpu::runs_here(v)) return portable::table();
 #if defined(__x86_64__)
     if (v == KernelVariant::Avx512) return avx512::table();
     if (v == KernelVariant::Avx2) return avx2::table();
 #endif
     return portable::table();
-}
-
-KernelVariant widest_variant() {
-    using enum KernelVariant;
-    static const KernelVariant widest = runs_here(Avx512) ? Avx512 : runs_here(Avx2) ? Avx2 : Portable;
-    return widest;
 }
 
 }  // namespace vorn::linalg

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "core/cpu_features.hpp"
+
 namespace vorn::linalg {
 
 // Columns that the LU eliminates together.
@@ -28,20 +30,19 @@ struct Kernels {
     double (*lu_determinant)(double* m, std::size_t n, double* panel);
 };
 
-// The variants, in order of width.
-enum class KernelVariant { Portable, Avx2, Avx512 };
-inline constexpr KernelVariant kKernelVariants[] = {KernelVariant::Portable, KernelVariant::Avx2,
-                                                    KernelVariant::Avx512};
+// The variants are the instruction sets of the processor module, in order of width.
+using KernelVariant = cpu::Isa;
+inline constexpr const auto& kKernelVariants = cpu::kIsas;
 
 // "portable", "avx2" or "avx512".
-const char* variant_name(KernelVariant v);
+inline const char* variant_name(KernelVariant v) { return cpu::isa_name(v); }
 // Whether this build carries the variant and the processor can run it.
-bool runs_here(KernelVariant v);
+inline bool runs_here(KernelVariant v) { return cpu::runs_here(v); }
 // The passes of a variant that runs_here; the portable ones for any other.
 Kernels kernels_of(KernelVariant v);
 
 // The widest variant that runs here, whose passes every MIMO core takes unless it is given
 // others: a property of the machine, decided on the first call.
-KernelVariant widest_variant();
+inline KernelVariant widest_variant() { return cpu::widest(); }
 
 }  // namespace vorn::linalg

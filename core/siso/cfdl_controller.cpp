@@ -1,6 +1,8 @@
 // cfdl_controller.cpp — creation, one CFDL control step, reset, restore and the estimate's setter.
 #include "core/siso/cfdl_controller.hpp"
 
+#include "core/formulas/step.h"
+
 #include <cmath>
 
 namespace vorn {
@@ -28,14 +30,14 @@ CfdlStep CfdlController::update(double y, double yd) {
     const double du = u_prev_ - u_prev2_;
 
     // Estimator: normalised projection of the output increment onto the last input increment.
-    const double phi_new = formula::cfdl_candidate(dy, du, phi_hat_, params_.eta, params_.mu);
+    const double phi_new = vorn_cfdl_candidate(dy, du, phi_hat_, params_.eta, params_.mu);
 
     // Reset rule: a vanishing estimate or a vanishing input increment restores the reset value.
-    const double phi = formula::cfdl_resets(phi_new, du, params_.eps) ? phi_reset_ : phi_new;
+    const double phi = vorn_cfdl_resets(phi_new, du, params_.eps) ? phi_reset_ : phi_new;
     phi_hat_ = phi;
 
     const double e = yd - y;
-    double u = formula::cfdl_law(params_.rho, params_.lambda, phi, e, u_prev_);
+    double u = vorn_cfdl_law(params_.rho, params_.lambda, phi, e, u_prev_);
     u = clamp_input(u, params_.u_min, params_.u_max);
 
     u_prev2_ = u_prev_;

@@ -1,6 +1,8 @@
 // control_law.cpp — the PFDL and FFDL control laws, operations in their fixed order.
 #include "core/siso/control_law.hpp"
 
+#include "core/formulas/step.h"
+
 #include <algorithm>
 
 namespace vorn {
@@ -18,17 +20,17 @@ double ffdl_control_with(const SisoParams& p, std::size_t l_y, std::size_t l_u, 
     double c = +0.0;
     if (l_y >= 1) {
         c = -0.0;
-        c = formula::add_product(c, w(0), y - y_hist[0]);
-        for (std::size_t i = 1; i < l_y; ++i) c = formula::add_product(c, w(i), y_hist[i - 1] - y_hist[i]);
+        c = vorn_add_product(c, w(0), y - y_hist[0]);
+        for (std::size_t i = 1; i < l_y; ++i) c = vorn_add_product(c, w(i), y_hist[i - 1] - y_hist[i]);
     }
     // Input sum over Δu(k−1) … Δu(k−l_u+1).
     double d = +0.0;
     if (l_u >= 2) {
         d = -0.0;
-        for (std::size_t j = 0; j + 1 < l_u; ++j) d = formula::add_product(d, w(l_y + 1 + j), u_hist[j] - u_hist[j + 1]);
+        for (std::size_t j = 0; j + 1 < l_u; ++j) d = vorn_add_product(d, w(l_y + 1 + j), u_hist[j] - u_hist[j + 1]);
     }
 
-    const double u = formula::ffdl_law(y, yd, c, d, g, f, p.lambda, u_hist[0]);
+    const double u = vorn_ffdl_law(y, yd, c, d, g, f, p.lambda, u_hist[0]);
     return clamp_input(u, p.u_min, p.u_max);
 }
 
@@ -43,10 +45,10 @@ double pfdl_control(const SisoParams& p, std::size_t l_u, double y, double yd, c
         const std::size_t terms = std::min(l_u - 1, phi.size() - 1);
         for (std::size_t j = 0; j < terms; ++j) {
             const double du = u_hist[j] - u_hist[j + 1];
-            d = formula::add_product(d, phi[j + 1], du);
+            d = vorn_add_product(d, phi[j + 1], du);
         }
     }
-    const double u = formula::pfdl_law(y, yd, d, p.rho, p.lambda, phi[0], u_hist[0]);
+    const double u = vorn_pfdl_law(y, yd, d, p.rho, p.lambda, phi[0], u_hist[0]);
     return clamp_input(u, p.u_min, p.u_max);
 }
 
@@ -56,7 +58,7 @@ double ffdl_control(const SisoParams& p, std::size_t l_y, std::size_t l_u, doubl
     if (rho_vector) {
         const std::vector<double>& r = *rho_vector;
         return ffdl_control_with(p, l_y, l_u, y, yd, phi, y_hist, u_hist, r[l_y],
-                                 [&](std::size_t i) { return formula::ffdl_weight(phi[i], r[i]); });
+                                 [&](std::size_t i) { return vorn_ffdl_weight(phi[i], r[i]); });
     }
     return ffdl_control_with(p, l_y, l_u, y, yd, phi, y_hist, u_hist, p.rho, [&](std::size_t i) { return phi[i]; });
 }

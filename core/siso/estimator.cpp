@@ -1,6 +1,8 @@
 // estimator.cpp — the projection step and reset rule of the PPD vector estimate.
 #include "core/siso/estimator.hpp"
 
+#include "core/formulas/step.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,20 +29,20 @@ bool PpdVectorEstimator::update(const SisoParams& p, double delta_y, const std::
     const std::size_t s = sign_index_;
 
     double norm2 = -0.0;
-    for (std::size_t i = 0; i < h; ++i) norm2 = formula::add_product(norm2, delta_h[i], delta_h[i]);
+    for (std::size_t i = 0; i < h; ++i) norm2 = vorn_add_product(norm2, delta_h[i], delta_h[i]);
     double dot = -0.0;
-    for (std::size_t i = 0; i < m; ++i) dot = formula::add_product(dot, phi_hat_[i], delta_h[i]);
-    const double step = formula::ppd_step(delta_y, dot, p.eta, p.mu, norm2);
+    for (std::size_t i = 0; i < m; ++i) dot = vorn_add_product(dot, phi_hat_[i], delta_h[i]);
+    const double step = vorn_ppd_step(delta_y, dot, p.eta, p.mu, norm2);
 
     // Reset test: the first condition that holds decides; NaN makes each comparison false.
-    bool reset = formula::ppd_increments_vanish(p.eps, norm2);
+    bool reset = vorn_ppd_increments_vanish(p.eps, norm2);
     if (!reset) {
         if (s >= m) return false;
-        const double c_s = formula::ppd_candidate(delta_h[s], step, phi_hat_[s]);
-        reset = formula::ppd_candidate_vanishes(p.eps, c_s);
+        const double c_s = vorn_ppd_candidate(delta_h[s], step, phi_hat_[s]);
+        reset = vorn_ppd_candidate_vanishes(p.eps, c_s);
         if (!reset) {
             if (s >= initial_phi_vector_.size()) return false;
-            reset = formula::ppd_sign_changes(c_s, initial_phi_vector_[s]);
+            reset = vorn_ppd_sign_changes(c_s, initial_phi_vector_[s]);
         }
     }
 
@@ -50,7 +52,7 @@ bool PpdVectorEstimator::update(const SisoParams& p, double delta_y, const std::
     }
     // Each candidate component depends only on its own old component, so the step runs in place.
     phi_hat_.resize(m);
-    for (std::size_t i = 0; i < m; ++i) phi_hat_[i] = formula::ppd_candidate(delta_h[i], step, phi_hat_[i]);
+    for (std::size_t i = 0; i < m; ++i) phi_hat_[i] = vorn_ppd_candidate(delta_h[i], step, phi_hat_[i]);
     return true;
 }
 

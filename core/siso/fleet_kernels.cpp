@@ -61,9 +61,8 @@ namespace {
 
 VORN_FLEET_VARIANT(portable, )
 #if defined(__x86_64__)
-// No "fma" in either target: the multiplications and additions stay separate roundings.
-VORN_FLEET_VARIANT(avx2, __attribute__((target("avx2"))))
-VORN_FLEET_VARIANT(avx512, __attribute__((target("avx512f,avx512dq,avx512vl,avx512bw"))))
+VORN_FLEET_VARIANT(avx2, VORN_TARGET_AVX2)
+VORN_FLEET_VARIANT(avx512, VORN_TARGET_AVX512)
 #endif
 
 #undef VORN_FLEET_VARIANT
@@ -71,36 +70,19 @@ VORN_FLEET_VARIANT(avx512, __attribute__((target("avx512f,avx512dq,avx512vl,avx5
 #undef VORN_FIXED_PFDL
 #undef VORN_FIXED_FFDL
 
-bool supported(Isa isa) {
-    switch (isa) {
-        case Isa::Portable: return true;
-#if defined(__x86_64__)
-        case Isa::Avx2: return __builtin_cpu_supports("avx2");
-        case Isa::Avx512:
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                   __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
-#else
-        case Isa::Avx2:
-        case Isa::Avx512: return false;
-#endif
-    }
-    return false;
-}
-
 }  // namespace
 
 Table table_for(Isa isa) {
 #if defined(__x86_64__)
-    if (isa == Isa::Avx512 && supported(isa)) return avx512::table();
-    if (isa == Isa::Avx2 && supported(isa)) return avx2::table();
+    if (isa == Isa::Avx512 && cpu::runs_here(isa)) return avx512::table();
+    if (isa == Isa::Avx2 && cpu::runs_here(isa)) return avx2::table();
 #endif
     (void)isa;
     return portable::table();
 }
 
 const Table& selected() {
-    // table_for gives the portable variant where AVX2 is missing too.
-    static const Table table = table_for(supported(Isa::Avx512) ? Isa::Avx512 : Isa::Avx2);
+    static const Table table = table_for(cpu::widest());
     return table;
 }
 

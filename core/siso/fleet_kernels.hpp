@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+#include "core/cpu_features.hpp"
+
 namespace vorn::fleet_kernels {
 
 // The parameters the steps read, member i at index i; an absent limit is NaN.
@@ -51,7 +53,7 @@ struct Table {
                  double* u, const VectorLog* log);
 };
 
-enum class Isa { Portable, Avx2, Avx512 };
+using Isa = cpu::Isa;
 
 // The variant for `isa`, or the portable one when the processor lacks it.
 Table table_for(Isa isa);

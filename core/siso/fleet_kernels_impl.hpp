@@ -1,7 +1,7 @@
 // fleet_kernels_impl.hpp — the block steps of the fleets, written once and instantiated by
 // fleet_kernels.cpp for each instruction set it dispatches to. Each loop runs over the
 // members of one block for one component, so every member's sums still take their terms in
-// index order; the arithmetic is the single controllers' (step_formulas.hpp).
+// index order; the arithmetic is the single controllers' (core/formulas/step.h).
 #pragma once
 
 #include <bit>
@@ -10,7 +10,7 @@
 
 #include "core/siso/fleet_block.hpp"
 #include "core/siso/fleet_kernels.hpp"
-#include "core/siso/step_formulas.hpp"
+#include "core/formulas/step.hpp"
 
 #define VORN_FLEET_KERNEL inline __attribute__((always_inline))
 // Members never share storage: the arrays of a block are distinct, rows of one array lie n
@@ -42,12 +42,12 @@ VORN_FLEET_KERNEL void cfdl(const CfdlView& v, std::size_t begin, std::size_t en
     for (std::size_t t = 0; t < len; ++t) {
         const double dy = y[t] - y_prev[t];
         const double du = u_prev[t] - u_prev2[t];
-        const double phi_new = formula::cfdl_candidate(dy, du, phi_hat[t], eta[t], mu[t]);
-        const double phi = select(formula::cfdl_resets(phi_new, du, eps[t]), phi_reset[t], phi_new);
+        const double phi_new = vorn_cfdl_candidate(dy, du, phi_hat[t], eta[t], mu[t]);
+        const double phi = select(vorn_cfdl_resets(phi_new, du, eps[t]), phi_reset[t], phi_new);
         phi_hat[t] = phi;
         const double e = yd[t] - y[t];
-        const double raw = formula::cfdl_law(rho[t], lambda[t], phi, e, u_prev[t]);
-        const double next = formula::clamp(raw, lo[t], hi[t]);
+        const double raw = vorn_cfdl_law(rho[t], lambda[t], phi, e, u_prev[t]);
+        const double next = vorn_clamp(raw, lo[t], hi[t]);
         u[t] = next;
         u_prev2[t] = u_prev[t];
         u_prev[t] = next;
@@ -101,8 +101,8 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
         VORN_MEMBERS_INDEPENDENT
         for (std::size_t t = 0; t < len; ++t) {
             const double dh = a[t] - b[t];
-            norm2[t] = formula::add_product(norm2[t], dh, dh);
-            dot[t] = formula::add_product(dot[t], ph[t], dh);
+            norm2[t] = vorn_add_product(norm2[t], dh, dh);
+            dot[t] = vorn_add_product(dot[t], ph[t], dh);
             if constexpr (Logged) log->delta_h[(begin + t) * m + k] = dh;
         }
     }
@@ -115,11 +115,11 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
         VORN_MEMBERS_INDEPENDENT
         for (std::size_t t = 0; t < len; ++t) {
             const double delta_y = y[t] - yh[t];
-            step[t] = formula::ppd_step(delta_y, dot[t], eta[t], mu[t], norm2[t]);
-            const double c_s = formula::ppd_candidate(a[t] - b[t], step[t], ps[t]);
+            step[t] = vorn_ppd_step(delta_y, dot[t], eta[t], mu[t], norm2[t]);
+            const double c_s = vorn_ppd_candidate(a[t] - b[t], step[t], ps[t]);
             // All three conditions end in the same reset, so they are tested together.
-            reset[t] = formula::ppd_increments_vanish(eps[t], norm2[t]) |
-                       formula::ppd_candidate_vanishes(eps[t], c_s) | formula::ppd_sign_changes(c_s, rs[t]);
+            reset[t] = vorn_ppd_increments_vanish(eps[t], norm2[t]) |
+                       vorn_ppd_candidate_vanishes(eps[t], c_s) | vorn_ppd_sign_changes(c_s, rs[t]);
             if constexpr (Logged) log->delta_y[begin + t] = delta_y;
         }
     }
@@ -131,7 +131,7 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
         const double* __restrict rk = reset_value + k * n;
         VORN_MEMBERS_INDEPENDENT
         for (std::size_t t = 0; t < len; ++t) {
-            const double kept = formula::ppd_candidate(a[t] - b[t], step[t], ph[t]), back = rk[t];
+            const double kept = vorn_ppd_candidate(a[t] - b[t], step[t], ph[t]), back = rk[t];
             ph[t] = select(reset[t], back, kept);
             if constexpr (Logged) log->phi[(begin + t) * m + k] = ph[t];
         }
@@ -149,8 +149,8 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
             VORN_MEMBERS_INDEPENDENT
             for (std::size_t t = 0; t < len; ++t) {
                 const double p = pk[t], r = rk[t];
-                const double w = select(has[t], formula::ffdl_weight(p, r), p);
-                sum[t] = formula::add_product(sum[t], w, newer[t] - older[t]);
+                const double w = select(has[t], vorn_ffdl_weight(p, r), p);
+                sum[t] = vorn_add_product(sum[t], w, newer[t] - older[t]);
             }
         };
         VORN_MEMBERS_INDEPENDENT
@@ -164,8 +164,8 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
         VORN_MEMBERS_INDEPENDENT
         for (std::size_t t = 0; t < len; ++t) {
             const double g = select(has[t], rs[t], rho[t]);
-            const double raw = formula::ffdl_law(y[t], yd[t], c[t], d[t], g, ps[t], lambda[t], uh[t]);
-            u[t] = formula::clamp(raw, lo[t], hi[t]);
+            const double raw = vorn_ffdl_law(y[t], yd[t], c[t], d[t], g, ps[t], lambda[t], uh[t]);
+            u[t] = vorn_clamp(raw, lo[t], hi[t]);
         }
     } else {
         VORN_MEMBERS_INDEPENDENT
@@ -175,12 +175,12 @@ VORN_FLEET_KERNEL void vector(const VectorView& v, std::size_t begin, std::size_
             const double* __restrict newer = uh + j * n;
             const double* __restrict older = uh + (j + 1) * n;
             VORN_MEMBERS_INDEPENDENT
-            for (std::size_t t = 0; t < len; ++t) d[t] = formula::add_product(d[t], pj[t], newer[t] - older[t]);
+            for (std::size_t t = 0; t < len; ++t) d[t] = vorn_add_product(d[t], pj[t], newer[t] - older[t]);
         }
         VORN_MEMBERS_INDEPENDENT
         for (std::size_t t = 0; t < len; ++t) {
-            const double raw = formula::pfdl_law(y[t], yd[t], d[t], rho[t], lambda[t], phi[t], uh[t]);
-            u[t] = formula::clamp(raw, lo[t], hi[t]);
+            const double raw = vorn_pfdl_law(y[t], yd[t], d[t], rho[t], lambda[t], phi[t], uh[t]);
+            u[t] = vorn_clamp(raw, lo[t], hi[t]);
         }
     }
 
@@ -240,14 +240,14 @@ VORN_FLEET_KERNEL void vector_fixed(const VectorView& v, std::size_t begin, std:
 
         // Estimator.
         double norm2 = -0.0, dot = -0.0;
-        for (std::size_t k = 0; k < M; ++k) norm2 = formula::add_product(norm2, dh[k], dh[k]);
-        for (std::size_t k = 0; k < M; ++k) dot = formula::add_product(dot, p[k], dh[k]);
-        const double step = formula::ppd_step(y[t] - yv[0], dot, eta[t], mu[t], norm2);
-        const double c_s = formula::ppd_candidate(dh[S], step, p[S]);
-        const bool reset = formula::ppd_increments_vanish(eps[t], norm2) |
-                           formula::ppd_candidate_vanishes(eps[t], c_s) | formula::ppd_sign_changes(c_s, back[S]);
+        for (std::size_t k = 0; k < M; ++k) norm2 = vorn_add_product(norm2, dh[k], dh[k]);
+        for (std::size_t k = 0; k < M; ++k) dot = vorn_add_product(dot, p[k], dh[k]);
+        const double step = vorn_ppd_step(y[t] - yv[0], dot, eta[t], mu[t], norm2);
+        const double c_s = vorn_ppd_candidate(dh[S], step, p[S]);
+        const bool reset = vorn_ppd_increments_vanish(eps[t], norm2) |
+                           vorn_ppd_candidate_vanishes(eps[t], c_s) | vorn_ppd_sign_changes(c_s, back[S]);
         for (std::size_t k = 0; k < M; ++k) {
-            const double kept = formula::ppd_candidate(dh[k], step, p[k]);
+            const double kept = vorn_ppd_candidate(dh[k], step, p[k]);
             p[k] = select(reset, back[k], kept);
             phi[k * n + t] = p[k];
         }
@@ -259,20 +259,20 @@ VORN_FLEET_KERNEL void vector_fixed(const VectorView& v, std::size_t begin, std:
             double w[M];
             for (std::size_t k = 0; k < M; ++k) {
                 const double r = rv[k * n + t];
-                w[k] = select(weighted, formula::ffdl_weight(p[k], r), p[k]);
+                w[k] = select(weighted, vorn_ffdl_weight(p[k], r), p[k]);
             }
             const double g = select(weighted, rv[S * n + t], rho[t]);
             double c = LY >= 1 ? -0.0 : +0.0;
-            for (std::size_t k = 0; k < LY; ++k) c = formula::add_product(c, w[k], (k == 0 ? y[t] : yv[k - 1]) - yv[k]);
+            for (std::size_t k = 0; k < LY; ++k) c = vorn_add_product(c, w[k], (k == 0 ? y[t] : yv[k - 1]) - yv[k]);
             double d = LU >= 2 ? -0.0 : +0.0;
-            for (std::size_t j = 0; j + 1 < LU; ++j) d = formula::add_product(d, w[LY + 1 + j], uv[j] - uv[j + 1]);
-            raw = formula::ffdl_law(y[t], yd[t], c, d, g, p[S], lambda[t], uv[0]);
+            for (std::size_t j = 0; j + 1 < LU; ++j) d = vorn_add_product(d, w[LY + 1 + j], uv[j] - uv[j + 1]);
+            raw = vorn_ffdl_law(y[t], yd[t], c, d, g, p[S], lambda[t], uv[0]);
         } else {
             double d = LU >= 2 ? -0.0 : +0.0;
-            for (std::size_t j = 0; j + 1 < LU; ++j) d = formula::add_product(d, p[j + 1], uv[j] - uv[j + 1]);
-            raw = formula::pfdl_law(y[t], yd[t], d, rho[t], lambda[t], p[0], uv[0]);
+            for (std::size_t j = 0; j + 1 < LU; ++j) d = vorn_add_product(d, p[j + 1], uv[j] - uv[j + 1]);
+            raw = vorn_pfdl_law(y[t], yd[t], d, rho[t], lambda[t], p[0], uv[0]);
         }
-        const double next = formula::clamp(raw, lo[t], hi[t]);
+        const double next = vorn_clamp(raw, lo[t], hi[t]);
         u[t] = next;
 
         // Histories, newest first.

@@ -12,7 +12,7 @@
 #include "core/expected.hpp"
 #include "core/param_fields.hpp"
 #include "core/shared_rules.hpp"
-#include "core/siso/step_formulas.hpp"
+#include "core/formulas/step.hpp"
 
 namespace vorn {
 
@@ -34,7 +34,7 @@ Status<ParamError> validate(const SisoParams& p);
 
 // Lower limit first, then upper limit; a NaN operand yields the other one (maxNum/minNum).
 inline double clamp_input(double u, const std::optional<double>& u_min, const std::optional<double>& u_max) {
-    return formula::clamp(u, u_min.value_or(formula::kNoLimit), u_max.value_or(formula::kNoLimit));
+    return vorn_clamp(u, u_min.value_or(formula::kNoLimit), u_max.value_or(formula::kNoLimit));
 }
 
 // One step seen in place: the vectors are the controller's own buffers, valid until its

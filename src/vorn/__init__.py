@@ -80,5 +80,5 @@ __all__ = [
     "params",
 ]
 
-from vorn.export_c import export_c  # noqa: E402  (after the core it builds on)
+from vorn.export import export_c  # noqa: E402  (after the core it builds on)
 from vorn.parameters import params  # noqa: E402

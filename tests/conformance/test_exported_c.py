@@ -10,7 +10,7 @@ import pytest
 from tests.conformance.faces import FACES, Face
 from tests.test_export_c import Run, needs_cc, run_exported, same_up_to_nan_payload
 
-export = importlib.import_module("vorn.export_c")  # the module: `vorn.export_c` is its function
+export = importlib.import_module("vorn.export.c")
 
 SISO_FACES = [f for f in FACES if f.family in ("siso", "fleet")]
 

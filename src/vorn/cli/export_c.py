@@ -9,7 +9,7 @@ from typing import Any
 
 from vorn.cli.config import controller_from_file
 from vorn.cli.errors import UsageError
-from vorn.export_c import check_c_name, export_c
+from vorn.export import check_c_name, export_c
 from vorn.forms import FORMS
 
 COMMAND = "export-c"

@@ -1,14 +1,16 @@
-"""export_c.py: writes a SISO controller as dependency-free C99 that computes the same doubles.
+"""c.py: writes a SISO controller as dependency-free C99 that computes the same doubles.
 
 `export_c(controller, directory, name)` writes `NAME.h` and `NAME.c`: a struct `NAME_t` with
 fixed-size arrays, `NAME_init` (the controller as it stands now: parameters, estimate, reset
-value, histories), `NAME_update`, `NAME_reset` and setters for the tuning parameters. The C
-sources under `c_export/` follow the core's order of operations literally, so that with the
-flags named in the header every result is the same double, NaN and infinities included.
+value, histories), `NAME_update`, `NAME_reset` and setters for the tuning parameters. The
+templates beside this module lay out the state and the steps; every formula they apply is
+the core's own, from `step.h`, whose text `NAME.c` carries as it is. So with the flags named
+in the header every result is the same double, NaN and infinities included.
 """
 
 from __future__ import annotations
 
+import functools
 import math
 import os
 import re
@@ -18,17 +20,11 @@ from importlib import resources
 from string import Template
 from typing import Any
 
-from vorn._vorn_core import CFDLController, FFDLController, PFDLController
 from vorn.files import write_files
+from vorn.forms import SISO, form_of
 
 __all__ = ["export_c", "check_c_name"]
 
-_FORMS: dict[type, str] = {CFDLController: "cfdl", PFDLController: "pfdl", FFDLController: "ffdl"}
-_TITLES = {
-    "cfdl": "compact-form (CFDL)",
-    "pfdl": "partial-form (PFDL)",
-    "ffdl": "full-form (FFDL)",
-}
 
 _IDENTIFIER = re.compile(r"[A-Za-z][A-Za-z0-9_]*", re.ASCII)
 # C99 and later keywords (the underscore-capital ones are refused as reserved anyway).
@@ -78,7 +74,8 @@ _LIBRARY_HEADERS = frozenset("""
 def check_c_name(name: object) -> str:
     """Returns `name` if it can prefix the generated C names and files, else raises: a name
     must be a C identifier, not a keyword, not reserved (a leading underscore), and must not
-    make `NAME_t` one of the C library's types or `NAME.h` one of its headers."""
+    make `NAME_t` one of the C library's types, `NAME.h` one of its headers, or a generated
+    name one of the step arithmetic's that `NAME.c` carries."""
     if not isinstance(name, str):
         raise TypeError(f"name must be a str, not {type(name).__name__}")
     if name.startswith("_"):
@@ -95,17 +92,47 @@ def check_c_name(name: object) -> str:
         raise ValueError(f"name {name!r} would write {name}.h, which hides the system header "
                          f"<{name.lower()}.h> from code built with the export's directory on its "
                          "include path")
+    formulas = _formula_names()
+    # NAME_initial_FIELD: the tables NAME_init copies the arrays from.
+    taken = (_generated_names(name) & formulas) | {f for f in formulas if f.startswith(f"{name}_initial_")}
+    if taken:
+        raise ValueError(f"name {name!r} would make {min(taken)}, a name the exported step arithmetic "
+                         "already uses")
     return name
 
 
+_FORMULAS_FILE = "step.h"
+
+
+def _formula_text() -> str:
+    return _template(_FORMULAS_FILE)
+
+
+def _formula_names() -> frozenset[str]:
+    """Every identifier of the step arithmetic, its include guard and parameters included."""
+    return frozenset(re.findall(r"[A-Za-z_][A-Za-z0-9_]*", _formula_text()))
+
+
+def _generated_names(name: str) -> set[str]:
+    """The identifiers and macros that the templates and this module make from `name`."""
+    texts = [_template(t) for t in _BODIES] + [_CFDL_PROTOTYPES, _FFDL_PROTOTYPES, _BITS_HELPER]
+    made = set()
+    for text in texts:
+        made |= {f"{name}_{s}" for s in re.findall(r"\$\{P\}_([A-Za-z0-9_]+)", text)}
+        made |= {f"{name.upper()}_{s}" for s in re.findall(r"\$\{P_UP\}_([A-Za-z0-9_]+)", text)}
+    made |= {f"{name.upper()}_{s}" for s in ("H", "L_Y", "L_U", "N")}  # the guard and the orders
+    return made
+
+
 def _form_of(controller: object) -> str:
-    for cls, form in _FORMS.items():
-        if isinstance(controller, cls):
-            return form
+    form = form_of(controller)
+    if form is not None and not form.mimo and type(controller) is form.single:
+        return form.name
     kind = type(controller).__name__
-    if kind.startswith("Mimo"):
+    if form is not None and form.mimo:
         raise TypeError(f"export_c exports SISO controllers only; {kind} is a MIMO controller")
-    raise TypeError(f"export_c needs a CFDLController, PFDLController or FFDLController, not {kind}")
+    names = [f.single.__name__ for f in SISO.values()]
+    raise TypeError(f"export_c needs a {', '.join(names[:-1])} or {names[-1]}, not {kind}")
 
 
 def _full_state(controller: Any) -> dict[str, Any]:
@@ -288,9 +315,11 @@ _FFDL_PROTOTYPES = _VECTOR_PROTOTYPES + """/* Per-component step factors of the 
 void ${P}_set_rho_vector(${P}_t *c, const double rho[${P_UP}_N]);
 """
 # The most stack NAME_update needs, whatever the orders: every function holds a fixed handful
-# of scalars, none an array, none recurses. The frames of the update and of all it calls sum
-# to 256 bytes at most (gcc -fstack-usage, -O0 and -O2, x86-64); this is twice that, for
-# targets with larger frames. tests/test_export_c.py checks the sum.
+# of scalars, none an array, none recurses. The deepest chain of calls from the update holds
+# 256 bytes of frames at most (gcc -fstack-usage, -O0 and -O2, x86-64): this is twice that,
+# for targets with larger frames. Even the frames of the update and of all it may call
+# summed stay within it (480 bytes at -O0, where the step arithmetic stays out of line);
+# tests/test_export_c.py checks that sum.
 UPDATE_STACK_BYTES = 512
 
 _BITS_HELPER = """
@@ -304,8 +333,12 @@ static double ${P}_bits(uint64_t bits)
 """
 
 
+_BODIES = ("header.h.in", "common.c.in", "cfdl.c.in", "estimator.c.in", "pfdl.c.in", "ffdl.c.in")
+
+
+@functools.cache
 def _template(name: str) -> str:
-    return resources.files("vorn").joinpath("c_export", name).read_text(encoding="utf-8")
+    return resources.files("vorn.export").joinpath(name).read_text(encoding="utf-8")
 
 
 def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
@@ -333,13 +366,14 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     init, tables = _init_lines(fields, name, macro)
     values = {
         **names,
-        "TITLE": _TITLES[form], "VERSION": __version__, "CLASS": type(controller).__name__,
+        "TITLE": SISO[form].title, "VERSION": __version__, "CLASS": type(controller).__name__,
         "DOUBLES": doubles, "INTS": ints, "BYTES": size, "L_Y": l_y, "L_U": l_u,
         "GUARD": f"{macro}_H", "DEFINES": defines,
         "FIELDS": "".join(_struct_lines(fields, macro)),
         "PROTOTYPES": Template(prototypes).substitute(names),
         "BITS": Template(_BITS_HELPER).substitute(names) if nonfinite else "",
         "INIT": "".join(init), "TABLES": "".join(tables), "STACK": UPDATE_STACK_BYTES,
+        "FORMULAS": _formula_text(),
     }
     header = Template(_template("header.h.in")).substitute(values)
     bodies = ["common.c.in"] + (["cfdl.c.in"] if form == "cfdl" else ["estimator.c.in", f"{form}.c.in"])
