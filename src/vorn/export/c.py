@@ -10,7 +10,6 @@ in the header every result is the same double, NaN and infinities included.
 
 from __future__ import annotations
 
-import functools
 import math
 import os
 import re
@@ -336,9 +335,13 @@ static double ${P}_bits(uint64_t bits)
 _BODIES = ("header.h.in", "common.c.in", "cfdl.c.in", "estimator.c.in", "pfdl.c.in", "ffdl.c.in")
 
 
-@functools.cache
+_TEXTS: dict[str, str] = {}  # the package's template files, each read once
+
+
 def _template(name: str) -> str:
-    return resources.files("vorn.export").joinpath(name).read_text(encoding="utf-8")
+    if name not in _TEXTS:
+        _TEXTS[name] = resources.files("vorn.export").joinpath(name).read_text(encoding="utf-8")
+    return _TEXTS[name]
 
 
 def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
