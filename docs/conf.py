@@ -13,7 +13,7 @@ author = "the vorn developers"
 copyright = "the vorn developers"
 # The version's one home is vorn.__version__; the site reads it from the source.
 release = version = re.search(
-    r'^__version__ = "([^"]+)"', (root / "src/vorn/__init__.py").read_text(encoding="utf-8"), re.M
+    r'^__version__ = "([^"]+)"', (root / "src/vorn/_version.py").read_text(encoding="utf-8"), re.M
 ).group(1)
 
 extensions = [

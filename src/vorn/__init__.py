@@ -45,7 +45,7 @@ from vorn.tuning.identify import initial_phi_from_data
 from vorn.tuning.result import Tuning
 from vorn.tuning.tune import tune
 
-__version__ = "0.1.0"
+from vorn._version import __version__
 
 # In the extension module's registration order.
 __all__ = [

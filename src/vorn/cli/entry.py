@@ -9,7 +9,7 @@ import os
 import sys
 from typing import Any, Callable, NoReturn, Sequence
 
-from vorn import __version__
+from vorn._version import __version__
 from vorn.cli import check_config, demo, export_c, run, tune
 from vorn.cli.errors import PROG, UsageError
 from vorn.cli.report import check_plot_support

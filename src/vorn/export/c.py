@@ -346,7 +346,7 @@ def _template(name: str) -> str:
 
 def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     """The texts of `NAME.h` and `NAME.c` for `controller`, as `export_c` writes them."""
-    from vorn import __version__
+    from vorn._version import __version__
 
     form = _form_of(controller)
     check_c_name(name)
