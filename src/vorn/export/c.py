@@ -257,13 +257,13 @@ def _init_lines(fields: list[_Field], prefix: str, macro: str) -> tuple[list[str
         elif f.length is None:
             lines.append(_assign(f"c->{f.name}", float(f.value), prefix))
         elif len({_bits(v) for v in f.value}) == 1:
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) "
-                         + _assign(f"c->{f.name}[i]", f.value[0], prefix))
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ "
+                         + _assign(f"c->{f.name}[i]", f.value[0], prefix) + " }")
         else:
             table = f"{prefix}_initial_{f.name}"
             tables.append(_table(table, f, macro))
             entry = f"{table}[i]" if all(map(math.isfinite, f.value)) else f"{prefix}_bits({table}[i])"
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) c->{f.name}[i] = {entry};")
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ c->{f.name}[i] = {entry}; }}")
     return [f"    {line}\n" for line in lines], tables
 
 
@@ -280,7 +280,7 @@ def _table(table: str, f: _Field, macro: str) -> str:
 def _length(f: _Field, macro: str) -> str:
     assert f.length is not None
     suffix, extra = f.length
-    return f"{macro}_{suffix}" + (f" + {extra}" if extra else "")
+    return f"({macro}_{suffix} + {extra})" if extra else f"{macro}_{suffix}"
 
 
 def _struct_lines(fields: list[_Field], macro: str) -> list[str]:
