@@ -14,6 +14,7 @@ import pytest
 
 from tests.target import images
 from tests.target.images import CPUS, Case, Cpu
+from tests.test_export_c import same_up_to_nan_payload
 
 FORMS = ["cfdl", "pfdl", "ffdl"]
 SAMPLES = 40000 if os.environ.get("VORN_LONG") == "1" else 3000
@@ -45,7 +46,7 @@ def test_the_target_returns_the_python_doubles(cases: dict[tuple[str, int], Case
         lines = images.run(cpu, images.build(cpu, case.directory), timeout=120)
         stated = case.state_bytes if cpu.machine is not None else case.state_bytes_x86_32
         assert int(lines[0]) == stated, "sizeof ctl_t differs from the size the header states"
-        got = [images.same_up_to_nan_payload(line) for line in lines[1:]]
+        got = [same_up_to_nan_payload(line) for line in lines[1:]]
         assert len(got) == len(case.expected)
         for k, (g, w) in enumerate(zip(got, case.expected)):
             assert g == w, f"{form} seed {seed} on {cpu.name}: update {k} gave {g}, Python {w}"

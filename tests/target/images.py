@@ -102,7 +102,7 @@ def random_case(form: str, seed: int, samples: int, directory: Path) -> Case:
     """A random controller of the form, advanced and reset in Python, exported as `ctl` into
     `directory` with `samples` updates to replay (a reset halfway) and their expected lines."""
     rng = random.Random(f"{form}-{seed}")
-    ctl = CLASSES[form](**_random_params(form, rng))
+    ctl: Any = CLASSES[form](**_random_params(form, rng))
     before = _Loop(ctl, rng, 200)
     for k in range(200):
         before.step(k)
