@@ -257,13 +257,13 @@ def _init_lines(fields: list[_Field], prefix: str, macro: str) -> tuple[list[str
         elif f.length is None:
             lines.append(_assign(f"c->{f.name}", float(f.value), prefix))
         elif len({_bits(v) for v in f.value}) == 1:
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) "
-                         + _assign(f"c->{f.name}[i]", f.value[0], prefix))
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ "
+                         + _assign(f"c->{f.name}[i]", f.value[0], prefix) + " }")
         else:
             table = f"{prefix}_initial_{f.name}"
             tables.append(_table(table, f, macro))
             entry = f"{table}[i]" if all(map(math.isfinite, f.value)) else f"{prefix}_bits({table}[i])"
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) c->{f.name}[i] = {entry};")
+            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ c->{f.name}[i] = {entry}; }}")
     return [f"    {line}\n" for line in lines], tables
 
 
@@ -280,7 +280,7 @@ def _table(table: str, f: _Field, macro: str) -> str:
 def _length(f: _Field, macro: str) -> str:
     assert f.length is not None
     suffix, extra = f.length
-    return f"{macro}_{suffix}" + (f" + {extra}" if extra else "")
+    return f"({macro}_{suffix} + {extra})" if extra else f"{macro}_{suffix}"
 
 
 def _struct_lines(fields: list[_Field], macro: str) -> list[str]:
@@ -292,10 +292,12 @@ def _struct_lines(fields: list[_Field], macro: str) -> list[str]:
 
 
 def _state_size(fields: list[_Field]) -> tuple[int, int, int]:
+    # The struct lays out every double before any int, so where doubles are 4-aligned (32-bit
+    # x86) it has no padding, and where they are 8-aligned only the tail is padded.
     doubles = sum(f.count for f in fields if f.ctype == "double")
     ints = sum(f.count for f in fields if f.ctype == "int")
     size = 8 * doubles + 4 * ints
-    return doubles, ints, -(-size // 8) * 8
+    return doubles, ints, size
 
 
 _CFDL_PROTOTYPES = """
@@ -370,7 +372,7 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     values = {
         **names,
         "TITLE": SISO[form].title, "VERSION": __version__, "CLASS": type(controller).__name__,
-        "DOUBLES": doubles, "INTS": ints, "BYTES": size, "L_Y": l_y, "L_U": l_u,
+        "DOUBLES": doubles, "INTS": ints, "BYTES": -(-size // 8) * 8, "BYTES_4": size, "L_Y": l_y, "L_U": l_u,
         "GUARD": f"{macro}_H", "DEFINES": defines,
         "FIELDS": "".join(_struct_lines(fields, macro)),
         "PROTOTYPES": Template(prototypes).substitute(names),
