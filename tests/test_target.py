@@ -79,6 +79,9 @@ def test_a_failing_image_ends_the_emulator_with_its_status(tmp_path: Path) -> No
 # initial tables at file scope, beside the function that copies them) and 2.5 (the header's
 # macros for the caller: orders, sizes, the stack bound).
 ACCEPTED = {"misra-c2012-19.2", "misra-c2012-8.9", "misra-c2012-2.5"}
+# The step arithmetic that NAME.c ships as the core writes it: only 12.1 (precedence left
+# implicit where the formula reads plainly), advisory.
+ACCEPTED_IN_STEP = {"misra-c2012-12.1"}
 
 
 @pytest.mark.skipif(shutil.which("cppcheck") is None, reason="no cppcheck on PATH (scripts/target --install)")
@@ -89,3 +92,5 @@ def test_the_generated_code_keeps_to_the_misra_rules_it_claims(tmp_path: Path) -
     assert counted, "cppcheck reported nothing at all: the addon did not run"
     departures = {check for check, where in counted if check.startswith("misra") and where != "step.h"}
     assert departures <= ACCEPTED, departures - ACCEPTED
+    in_step = {check for check, where in counted if check.startswith("misra") and where == "step.h"}
+    assert in_step <= ACCEPTED_IN_STEP, in_step - ACCEPTED_IN_STEP

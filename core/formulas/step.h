@@ -70,7 +70,8 @@ static inline double vorn_pfdl_law(double y, double yd, double d, double rho, do
                                    double u_last)
 {
     double a = yd - y;
-    double g, den;
+    double g;
+    double den;
     a = a - d;
     g = rho * phi0;
     a = a * g;
@@ -102,16 +103,28 @@ static inline double vorn_ffdl_law(double y, double yd, double c, double d, doub
  * translation unit: fmax leaves that tie open, and a compiler may swap its operands. */
 static inline double vorn_max_num(double u, double limit)
 {
-    if (isnan(limit)) return u;
-    if (isnan(u)) return limit;
-    return u > limit ? u : limit;
+    double r;
+    if (isnan(limit) != 0) {
+        r = u;
+    } else if (isnan(u) != 0) {
+        r = limit;
+    } else {
+        r = (u > limit) ? u : limit;
+    }
+    return r;
 }
 
 static inline double vorn_min_num(double u, double limit)
 {
-    if (isnan(limit)) return u;
-    if (isnan(u)) return limit;
-    return u < limit ? u : limit;
+    double r;
+    if (isnan(limit) != 0) {
+        r = u;
+    } else if (isnan(u) != 0) {
+        r = limit;
+    } else {
+        r = (u < limit) ? u : limit;
+    }
+    return r;
 }
 
 /* Lower limit first, then upper limit. An absent limit is passed as NaN, which leaves u as
