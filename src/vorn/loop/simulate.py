@@ -11,7 +11,8 @@ built-in plant's name. `setpoint`: an array whose length is the number of steps,
 (steps,), (steps, n) for a fleet or (steps, dim) for a MIMO plant; or a number of steps, for
 the built-in plant's own square wave (levels lasting 120 samples).
 
-The loop: y = plant.reset(n); for each k, u = controller.update(y, yd[k]); y = plant.step(u).
+The loop (vorn.loop.engine, stopping on divergence): y = plant.reset(n); for each k,
+u = controller.update(y, yd[k]); y = plant.step(u).
 A fleet advances the whole batch with one controller call and one plant call per sample; when
 its `update` takes `out=`, it writes the inputs straight into the run's record. The plant and
 the controller are handed copies, so the run records what was measured and applied even when
@@ -41,6 +42,7 @@ import numpy as np
 import vorn._vorn_core as core
 import vorn.plants as builtin
 from vorn.forms import MIMO
+from vorn.loop.engine import run_loop
 from vorn.loop.pid import PID
 from vorn.loop.run import Run
 from vorn.values import ComplexValueError, real_array
@@ -208,66 +210,31 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
     """The protocol's loop over arrays: (steps, n) records, or (steps, 1, dim) for MIMO."""
     steps = len(yd)
     shape = (n,) if dim is None else (n, dim)
-    Y = np.zeros((steps, *shape))
-    U = np.zeros((steps, *shape))
-    samples = np.full(n, steps)
-    diverged = np.zeros(n, dtype=bool)
     update = controller.update
     takes_out = kind == "batch" and _takes_out(update)
     first = isinstance(controller, core.CFDLController)
     per_step = yd.ndim == 1
     targets = yd.tolist() if per_step else yd
-    magnitude = np.empty(shape)
-    inside = np.empty(shape, dtype=bool)
-    k = 0
-    stop = steps
-    try:
-        with np.errstate(all="ignore"):
-            Y[0] = _checked(plant.reset(n), shape, 0)
-            for k in range(steps):
-                r = targets[k]
-                # Controller and plant get copies: the record keeps what was measured and
-                # applied, whatever a callee does to its argument in place.
-                if kind == "batch":
-                    if takes_out:
-                        update(Y[k].copy(), r, out=U[k])
-                    else:
-                        U[k] = real_array(update(Y[k].copy(), r), f"{label}'s output at sample {k}")
-                elif kind == "mimo":
-                    U[k, 0] = update(Y[k, 0], r)
-                else:
-                    u = update(float(Y[k, 0]), r if per_step else float(r[0]))
-                    U[k, 0] = real_array(u[0] if first else u, f"{label}'s output at sample {k}")
-                y = _checked(plant.step(U[k].copy()), shape, k)
-                np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
-                if not inside.all():
-                    if _diverge(y, inside, U[k], diverged, samples, k):
-                        stop = k + 1
-                        break
-                if k + 1 < steps:
-                    Y[k + 1] = y
-    except Exception as error:
-        error.add_note(f"while simulating sample {k} of {label} on the {plant_name} plant")
-        raise
+
+    # Controller and plant get copies: the record keeps what was measured and applied,
+    # whatever a callee does to its argument in place.
+    def act(y: np.ndarray, k: int, u: np.ndarray) -> None:
+        r = targets[k]
+        if kind == "batch":
+            if takes_out:
+                update(y, r, out=u)
+            else:
+                u[...] = real_array(update(y, r), f"{label}'s output at sample {k}")
+        elif kind == "mimo":
+            u[0] = update(y[0], r)
+        else:
+            out = update(float(y[0]), r if per_step else float(r[0]))
+            u[0] = real_array(out[0] if first else out, f"{label}'s output at sample {k}")
+
+    loop = run_loop(act, plant, yd, shape, lambda value, k, what: _checked(value, shape, k), limit=limit,
+                    note=lambda k: f"while simulating sample {k} of {label} on the {plant_name} plant")
+    stop = loop.stop
     # The set point is recorded as a read-only view, broadcast over the members.
     records = yd[:stop, None] if per_step or dim is not None else yd[:stop]
-    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], Y[:stop].shape)
-    return Run(label, plant_name, records, Y[:stop].copy() if stop < steps else Y,
-               U[:stop].copy() if stop < steps else U, np.minimum(samples, stop), diverged, HOLD)
-
-
-def _diverge(y: np.ndarray, inside: np.ndarray, u: np.ndarray, diverged: np.ndarray,
-             samples: np.ndarray, k: int) -> bool:
-    """Flags the members that left the band at sample k; True when none is left running."""
-    bad = ~inside if inside.ndim == 1 else ~inside.all(axis=1)
-    fresh = bad & ~diverged
-    nan_for_finite = np.isnan(y) & np.isfinite(u)
-    if nan_for_finite.ndim > 1:
-        nan_for_finite = nan_for_finite.any(axis=1)
-    culprit = np.flatnonzero(fresh & nan_for_finite)
-    if culprit.size:
-        i = int(culprit[0])
-        raise ValueError(f"the plant returned NaN at sample {k} for a finite input (copy {i})")
-    samples[fresh] = k + 1
-    diverged |= fresh
-    return bool(diverged.all())
+    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], loop.y.shape)
+    return Run(label, plant_name, records, loop.y, loop.u, loop.samples, loop.diverged, HOLD)
