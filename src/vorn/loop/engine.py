@@ -28,6 +28,7 @@ import numpy as np
 
 from vorn.loop.metrics import DIVERGED
 from vorn.loop.run import Run
+from vorn.loop.start import start_at_plant
 from vorn.values import ComplexValueError, real_array
 
 # act(y, k, u): the controllers' inputs for sample k written into u, from the measured y.
@@ -55,9 +56,12 @@ def _bad_members(bad: np.ndarray) -> np.ndarray:
 
 def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outputs: Outputs, *,
              limit: float, freeze: bool = False, noise: np.ndarray | None = None,
-             note: Callable[[int], str] | None = None) -> Loop:
+             note: Callable[[int], str] | None = None,
+             begin: Callable[[np.ndarray], None] | None = None) -> Loop:
     """Runs the loop described in the module's docstring for len(yd) samples; `yd` is indexed
-    by sample and, when freezing, broadcasts against the members' outputs."""
+    by sample and, when freezing, broadcasts against the members' outputs. `begin`, if given,
+    is called with the plant's initial output before the first sample (to start the
+    controllers there); `note(k)` is added to an error raised at sample k."""
     steps = len(yd)
     n = shape[0]
     Y = np.empty((steps, *shape)) if freeze else np.zeros((steps, *shape))
@@ -74,6 +78,8 @@ def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outpu
             y = outputs(plant.reset(n), 0, "reset")
             if freeze:
                 frozen = _freeze(_bad_members(~(np.abs(y) <= limit)), diverged, samples, 0)
+            if begin is not None:
+                begin(y)
             for k in range(steps):
                 if frozen:
                     y = np.where(diverged, yd[k], y)
@@ -160,11 +166,11 @@ def _outputs(value: Any, k: int, what: str) -> np.ndarray:
 
 
 def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None,
-                label: str = "candidates") -> Run:
+                label: str = "candidates", start: str | None = "plant") -> Run:
     """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows,
     freezing those that diverge: the Run of true outputs, set points and inputs, (steps,
     members) each. `noise`, if given, has yd's shape and is added to every measurement the
-    banks see."""
+    banks see. With `start="plant"` every bank starts at the plant's initial output."""
     steps, n = yd.shape
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
@@ -183,7 +189,12 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
                              f"one output per copy")
         return y
 
-    loop = run_loop(act, _Noted(plant), yd, (n,), outputs, limit=DIVERGED, freeze=True, noise=noise)
+    def begin(y: np.ndarray) -> None:
+        for bank, (_, part) in zip(banks, slices):
+            start_at_plant(bank, y[part])
+
+    loop = run_loop(act, _Noted(plant), yd, (n,), outputs, limit=DIVERGED, freeze=True, noise=noise,
+                    begin=begin if start == "plant" else None)
     plant_name = getattr(plant, "name", type(plant).__name__)
     return Run(label, plant_name, yd, loop.y, loop.u, loop.samples, loop.samples < steps)
 

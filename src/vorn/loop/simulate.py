@@ -1,12 +1,13 @@
 """simulate.py: closing a loop between any controller and any plant.
 
     simulate(controller, plant, setpoint, *, noise=0.0, disturbance=None, seed=None,
-             spread=0.0, limit=1e6) -> vorn.loop.run.Run
+             spread=0.0, limit=1e6, start="plant") -> vorn.loop.run.Run
     schedule(plant, steps) -> ndarray       a built-in plant's square-wave set point
 
 `controller`: one of the six controller classes, a fleet (anything with `len()` whose
 `update(y, yd)` takes and returns arrays of `len()` values, such as `vorn.PID(..., n=…)`), or
-any object with `update(y, yd)`. `plant`: an object following `vorn.plants.Plant`, or a
+any object with `update(y, yd)`: on a MIMO plant (one with `dim` > 1), or when the object has
+a `dim` itself, it gets and returns vectors of the plant's dimension. `plant`: an object following `vorn.plants.Plant`, or a
 built-in plant's name. `setpoint`: an array whose length is the number of steps, of shape
 (steps,), (steps, n) for a fleet or (steps, dim) for a MIMO plant; or a number of steps, for
 the built-in plant's own square wave (levels lasting 120 samples).
@@ -17,6 +18,11 @@ A fleet advances the whole batch with one controller call and one plant call per
 its `update` takes `out=`, it writes the inputs straight into the run's record. The plant and
 the controller are handed copies, so the run records what was measured and applied even when
 a plant scales its input in place.
+
+`start`: "plant" (the default) starts a controller at the plant's initial output, its
+`reset` value, through `vorn.start` (bumpless at a plant resting away from zero; nothing changes
+where the plant rests at zero, as the built-in plants do); None keeps the controller's own
+start at zero. A user's own controller keeps its own past.
 
 `noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
 load step added to the plant's input from that sample on) and `spread` (coefficient spread
@@ -44,6 +50,7 @@ import vorn.plants as builtin
 from vorn.forms import MIMO
 from vorn.loop.engine import run_loop
 from vorn.loop.pid import PID
+from vorn.loop.start import check_start, start_at_plant
 from vorn.loop.run import Run
 from vorn.values import ComplexValueError, real_array
 
@@ -108,8 +115,9 @@ def _setpoint(setpoint: np.ndarray, steps: int, n: int, dim: int | None) -> np.n
 
 def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
              disturbance: tuple[float, int] | None = None, seed: Any = None,
-             spread: float = 0.0, limit: float = 1e6) -> Run:
+             spread: float = 0.0, limit: float = 1e6, start: str | None = "plant") -> Run:
     """Runs `controller` against `plant` along `setpoint`; see the module's docstring."""
+    start = check_start(start)
     limit = float(limit)
     if not limit > 0.0:
         raise ValueError(f"limit must be a positive number, not {limit}")
@@ -130,18 +138,46 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
     elif noise or disturbance is not None or spread:
         if spread:
             raise ValueError("spread varies the coefficients of a built-in plant: give the plant by name")
-        plant = builtin.Perturbed(plant, noise=noise, disturbance=disturbance, rng=rng)
+        plant = builtin.Perturbed(_Resting(plant), noise=noise, disturbance=disturbance, rng=rng)
     kind, n = _kind(controller)
+    if kind == "single" and not isinstance(controller, PID) and (
+            getattr(controller, "dim", None) is not None or (getattr(plant, "dim", 1) or 1) > 1):
+        kind = "mimo"  # a user's own MIMO controller: update(y, yd) on vectors of the plant's dim
     dim = getattr(plant, "dim", None) if kind == "mimo" else None
     label = type(controller).__name__
     plant_name = getattr(plant, "name", type(plant).__name__)
     if kind == "single" and isinstance(plant, builtin.BenchmarkPlant) and plant.dim == 1:
         yd = _setpoint(yd, steps, 1, None)
-        return _run_floats(controller, plant, yd, limit, label, plant_name)
+        return _run_floats(controller, plant, yd, limit, label, plant_name, start)
     if kind == "mimo" and dim is None:
         dim = int(np.shape(plant.reset(1))[-1])  # a user's MIMO plant without a `dim`
     yd = _setpoint(yd, steps, n, dim)
-    return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name)
+    return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name, start)
+
+
+class _Resting:
+    """A user's plant that remembers its own initial output, before any measurement noise."""
+
+    def __init__(self, plant: Any) -> None:
+        self.plant = plant
+        self.name = getattr(plant, "name", type(plant).__name__)
+        self.rest: Any = 0.0
+
+    def reset(self, n: int) -> Any:
+        self.rest = self.plant.reset(n)
+        return self.rest
+
+    def step(self, u: Any) -> Any:
+        return self.plant.step(u)
+
+
+def _rest(plant: Any, measured: Any) -> Any:
+    """Where the plant rests before the first sample: its own initial output, not a noisy
+    reading of it (the built-in plants rest at zero)."""
+    if isinstance(plant, builtin.BenchmarkPlant):
+        return 0.0
+    inner = getattr(plant, "plant", None)
+    return inner.rest if isinstance(inner, _Resting) else measured
 
 
 def _diverged(y: float, u: float, k: int) -> None:
@@ -151,7 +187,7 @@ def _diverged(y: float, u: float, k: int) -> None:
 
 
 def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, limit: float,
-                label: str, plant_name: str) -> Run:
+                label: str, plant_name: str, start: str | None) -> Run:
     """One SISO controller on a built-in plant in its scalar mode: plain floats throughout."""
     steps = len(yd)
     update, step = controller.update, plant.step
@@ -163,6 +199,8 @@ def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, 
     k = 0
     diverged = False
     try:
+        if start == "plant":
+            start_at_plant(controller, _rest(plant, y))
         for k in range(steps):
             u = update(y, targets[k])
             if first:
@@ -206,13 +244,14 @@ def _checked(value: Any, shape: tuple[int, ...], k: int, who: str = "the plant")
 
 
 def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any, yd: np.ndarray,
-                limit: float, label: str, plant_name: str) -> Run:
+                limit: float, label: str, plant_name: str, start: str | None) -> Run:
     """The protocol's loop over arrays: (steps, n) records, or (steps, 1, dim) for MIMO."""
     steps = len(yd)
     shape = (n,) if dim is None else (n, dim)
     update = controller.update
     takes_out = kind == "batch" and _takes_out(update)
     first = isinstance(controller, core.CFDLController)
+    own = isinstance(controller, MIMO_CLASSES)
     per_step = yd.ndim == 1
     targets = yd.tolist() if per_step else yd
 
@@ -226,13 +265,15 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
             else:
                 u[...] = real_array(update(y, r), f"{label}'s output at sample {k}")
         elif kind == "mimo":
-            u[0] = update(y[0], r)
+            out = update(y[0], r)
+            u[0] = out if own else _checked(out, u[0].shape, k, f"{label}")
         else:
             out = update(float(y[0]), r if per_step else float(r[0]))
             u[0] = real_array(out[0] if first else out, f"{label}'s output at sample {k}")
 
     loop = run_loop(act, plant, yd, shape, lambda value, k, what: _checked(value, shape, k), limit=limit,
-                    note=lambda k: f"while simulating sample {k} of {label} on the {plant_name} plant")
+                    note=lambda k: f"while simulating sample {k} of {label} on the {plant_name} plant",
+                    begin=(lambda y: start_at_plant(controller, _rest(plant, y))) if start == "plant" else None)
     stop = loop.stop
     # The set point is recorded as a read-only view, broadcast over the members.
     records = yd[:stop, None] if per_step or dim is not None else yd[:stop]

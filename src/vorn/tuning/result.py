@@ -53,6 +53,7 @@ class Tuning:
     setpoint: np.ndarray = field(repr=False)
     noise: float = 0.0
     seed: int = 0
+    operating_point: str | None = "plant"
 
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
@@ -71,7 +72,8 @@ class Tuning:
         from vorn.loop.simulate import simulate
 
         return simulate(self.controller() if controller is None else controller,
-                        self.plant, self.setpoint, noise=self.noise, seed=self.seed)
+                        self.plant, self.setpoint, noise=self.noise, seed=self.seed,
+                        start=self.operating_point)
 
     def plot(self, path: str | os.PathLike[str] | None = None) -> Any:
         """The winner against the tuned PID and the class defaults on the tuning's run: one

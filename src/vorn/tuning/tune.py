@@ -3,7 +3,8 @@
     tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=1, noise=0.0,
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
-         max_evaluations=None, progress=None, on_interrupt="raise") -> Tuning
+         max_evaluations=None, progress=None, on_interrupt="raise",
+         operating_point="plant") -> Tuning
 
 Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
 members (or one per worker of `executor`). Every scenario draws its own measurement noise
@@ -15,6 +16,10 @@ seconds. Without a `budget` the call takes 30 s, unless `max_generations` or
 `max_evaluations` is given: then each search runs to its count whatever the time, so that a
 seeded search gives the same result on any machine (`max_evaluations` must allow one
 generation, 16 candidates).
+
+`operating_point`: "plant" (the default) starts every candidate at the plant's initial output
+(its `reset` value; see `vorn.start`), None at zero. It is `simulate`'s `start`; the name
+`start` here is the search's warm start. The built-in plants rest at zero, where both agree.
 
 The clock is read between generations, and a generation starts only when, at the last one's
 pace, it ends within its search's share; the class defaults are costed inside the first
@@ -42,6 +47,7 @@ from vorn.forms import FORMS, PARAMETERS, SISO
 from vorn.loop.metrics import DIVERGED_COST, RAISED_COST, parse_objective
 from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
+from vorn.loop.start import check_start
 from vorn.tuning import evaluate
 from vorn.tuning.result import PIDTuning, Tuning
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
@@ -218,12 +224,14 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
          u_min: float | None = None, u_max: float | None = None, executor: Executor | None = None,
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
-         progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise") -> Tuning:
+         progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
+         operating_point: str | None = "plant") -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
     objective_name, how = parse_objective(objective)
+    operating_point = check_start(operating_point)
     budget = _check_budget(budget, max_generations is not None or max_evaluations is not None)
     seed = _check_count("seed", seed, 0)
     scenarios = _check_count("scenarios", scenarios)
@@ -253,7 +261,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     problem = evaluate.Problem(form, plant, len(yd), yd,
                                noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
                                _coefficients(plant, scenarios, spread, rng), scenarios,
-                               objective_name, how, float(space.fixed.get("u0", 0.0)))
+                               objective_name, how, float(space.fixed.get("u0", 0.0)), operating_point)
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
     # The class defaults (with the same input limits) are costed in the first generation's loop.
     coster = _Coster(problem, executor, _workers(executor), extra=[dict(limits)])
@@ -285,7 +293,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         found.interrupted = pid_found.interrupted
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
                   found.evaluations, found.generations, time.monotonic() - began, found.interrupted,
-                  (objective_name, how), plant, yd, noise, seed)
+                  (objective_name, how), plant, yd, noise, seed, operating_point)
 
 
 def _search_pid(problem: evaluate.Problem, executor: Executor | None, space: SearchSpace,
