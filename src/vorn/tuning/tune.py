@@ -1,6 +1,6 @@
 """tune.py: `vorn.tune`, the search for a controller's parameters on a plant.
 
-    tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=1, noise=0.0,
+    tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=None, noise=0.0,
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
          max_evaluations=None, progress=None, on_interrupt="raise",
@@ -16,6 +16,11 @@ seconds. Without a `budget` the call takes 30 s, unless `max_generations` or
 `max_evaluations` is given: then each search runs to its count whatever the time, so that a
 seeded search gives the same result on any machine (`max_evaluations` must allow one
 generation, 16 candidates).
+
+With `noise` and no `scenarios`, NOISY_SCENARIOS (8) scenarios are used (1 without noise).
+Whenever the scenarios are random (noise, or spread plants), the winner is costed again on
+fresh scenarios the search never saw: `Tuning.held_out_cost`, the cost to expect on the next
+draw, beside the tuned `cost`, which the search has fitted to its own draws.
 
 `operating_point`: "plant" (the default) starts every candidate at the plant's initial output
 (its `reset` value; see `vorn.start`), None at zero. It is `simulate`'s `start`; the name
@@ -53,6 +58,17 @@ from vorn.tuning.result import PIDTuning, Tuning
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
 from vorn.tuning.space import Dimension, SearchSpace, build_space
 from vorn.values import real_array
+
+# Scenarios by default with measurement noise: the mean cost over S draws has 1/sqrt(S) of one
+# draw's spread, so 8 draws cut the luck of the draw to about a third for 8 times the members
+# per generation (the loop is batched, so rather less time); without noise one run is exact.
+NOISY_SCENARIOS = 8
+
+
+def default_scenarios(noise: float) -> int:
+    """The number of scenarios `tune` uses when it is not told: NOISY_SCENARIOS with noise."""
+    return NOISY_SCENARIOS if noise > 0.0 else 1
+
 
 # The wall-clock seconds of a call that gives neither a budget nor a count to stop at.
 DEFAULT_BUDGET = 30.0
@@ -219,7 +235,7 @@ def _coefficients(plant: Any, scenarios: int, spread: float, rng: np.random.Gene
 
 
 def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, seed: int = 0,
-         scenarios: int = 1, noise: float = 0.0, objective: Any = "iae",
+         scenarios: int | None = None, noise: float = 0.0, objective: Any = "iae",
          bounds: Mapping[str, Any] | None = None, l_u: int | None = None, l_y: int | None = None,
          u_min: float | None = None, u_max: float | None = None, executor: Executor | None = None,
          start: Any = None, spread: float = 0.1, pid: bool = True,
@@ -234,8 +250,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     operating_point = check_start(operating_point)
     budget = _check_budget(budget, max_generations is not None or max_evaluations is not None)
     seed = _check_count("seed", seed, 0)
-    scenarios = _check_count("scenarios", scenarios)
     noise = builtin.check_noise(noise)
+    scenarios = _check_count("scenarios", default_scenarios(noise) if scenarios is None else scenarios)
     spread = float(spread)
     if not 0.0 <= spread < 1.0:
         raise ValueError(f"spread must be at least 0 and below 1, not {spread}")
@@ -291,9 +307,29 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         pid_found = _search_pid(pid_problem, executor, pid_space, began + budget - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
+    elapsed = time.monotonic() - began
+    held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
+        if noise or problem.coefficients is not None else None
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
-                  found.evaluations, found.generations, time.monotonic() - began, found.interrupted,
-                  (objective_name, how), plant, yd, noise, seed, operating_point)
+                  found.evaluations, found.generations, elapsed, found.interrupted,
+                  (objective_name, how), plant, yd, noise, seed, operating_point, held_out)
+
+
+def _held_out_cost(problem: evaluate.Problem, params: Mapping[str, Any], noise: float, spread: float,
+                   seed: int, executor: Executor | None) -> float:
+    """The winner's cost on as many fresh scenarios as it was tuned on (at least
+    NOISY_SCENARIOS): noise and plant spreads drawn from a stream the search never saw."""
+    count = max(problem.scenarios, NOISY_SCENARIOS)
+    rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E, 1]))
+    fresh_noise = noise * rng.standard_normal((problem.steps, count)) if noise else None
+    coefficients = None
+    if problem.coefficients is not None:  # every held-out scenario spreads the plant: none is nominal
+        drawn = _coefficients(problem.plant, count + 1, spread, rng)
+        coefficients = None if drawn is None else {k: v[1:] for k, v in drawn.items()}
+    fresh = evaluate.Problem(**{**problem.__dict__, "noise": fresh_noise, "coefficients": coefficients,
+                                "scenarios": count})
+    values, _ = evaluate.costs(fresh, [dict(params)], executor, 1)
+    return float(values[0])
 
 
 def _search_pid(problem: evaluate.Problem, executor: Executor | None, space: SearchSpace,
