@@ -335,3 +335,25 @@ def test_the_run_records_what_was_applied_and_measured_whatever_a_callee_does_in
     assert np.array_equal(run.u, reference.u) and np.array_equal(run.y, reference.y)
     assert np.array_equal(run.metrics.effort, reference.metrics.effort)
     assert np.array_equal(run.metrics.variation, reference.metrics.variation)
+
+
+class _OwnMimo:
+    """A user's MIMO controller: anything with update(y, yd) on vectors."""
+
+    def __init__(self, inner, width=None):
+        self.inner, self.width = inner, width
+
+    def update(self, y, yd):
+        u = list(self.inner.update(np.asarray(y), np.asarray(yd)))
+        return u if self.width is None else u[:self.width]
+
+
+def test_a_users_own_mimo_controller_runs_as_the_class_does():
+    own = vorn.simulate(_OwnMimo(vorn.MimoPfdlController(2)), "coupled", 300, seed=2, noise=0.01)
+    cls = vorn.simulate(vorn.MimoPfdlController(2), "coupled", 300, seed=2, noise=0.01)
+    assert own.u.tobytes() == cls.u.tobytes() and own.y.tobytes() == cls.y.tobytes()
+
+
+def test_a_users_mimo_controller_of_the_wrong_width_is_refused():
+    with pytest.raises(ValueError, match=r"returned shape \(1,\) at sample 0; expected \(2,\)"):
+        vorn.simulate(_OwnMimo(vorn.MimoPfdlController(2), width=1), "coupled", 10)

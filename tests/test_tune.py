@@ -401,3 +401,37 @@ def test_the_defaults_ride_in_the_first_generation_and_cost_what_they_cost_alone
     assert t.evaluations == 3 * 16
     # Equal up to the order of the sum over samples, which NumPy picks by the loop's width.
     assert t.default_cost == pytest.approx(evaluate.costs(problem, [dict(u_min=-1.5, u_max=1.5)])[0][0], rel=1e-14)
+
+
+@pytest.mark.parametrize("noise, scenarios, expected", [(0.0, None, 1), (0.02, None, 8), (0.02, 3, 3)])
+def test_noisy_tuning_uses_several_scenarios_and_reports_a_held_out_cost(noise, scenarios, expected):
+    t = vorn.tune("pfdl", "nonlinear", 240, seed=3, noise=noise, scenarios=scenarios, max_generations=1, pid=False)
+    evaluations = t.evaluations
+    assert evaluations >= 16
+    if noise:
+        # Judged on draws the search never saw, and not the tuned cost itself.
+        assert t.held_out_cost is not None and np.isfinite(t.held_out_cost)
+        assert t.held_out_cost != t.cost
+        assert "held out" in t.yaml().splitlines()[0]
+    else:
+        assert t.held_out_cost is None
+    from vorn.tuning.tune import default_scenarios
+
+    assert (default_scenarios(noise) if scenarios is None else scenarios) == expected
+
+
+def test_the_held_out_cost_repeats_with_the_seed():
+    kw = dict(seed=4, noise=0.02, max_generations=1, pid=False)
+    a, b = (vorn.tune("cfdl", "nonlinear", 240, **kw) for _ in range(2))
+    assert a.held_out_cost == b.held_out_cost
+
+
+def test_the_command_line_prints_the_held_out_cost_beside_the_tuned_one(capsys):
+    from vorn.cli import main
+
+    assert main(["tune", "--form", "cfdl", "--plant", "nonlinear", "--steps", "240", "--noise", "0.02",
+                 "--budget", "2", "--no-pid"]) == 0
+    out = capsys.readouterr().out
+    tuned = float(re.search(r"IAE (\S+) tuned", out).group(1))
+    held = float(re.search(r"IAE (\S+) on fresh scenarios it was not tuned on", out).group(1))
+    assert tuned > 0 and held > 0

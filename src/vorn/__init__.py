@@ -9,7 +9,7 @@ that imports only those listed before it:
     messages    the English meaning of the extension modules' messages
     plants      the built-in plants and the plant protocol
     parameters  `vorn.params`, what a SISO controller holds
-    loop        closed loops: `simulate`, the record `Run`, metrics, figures, CSV, `PID`
+    loop        closed loops: `simulate`, `start`, the record `Run`, metrics, figures, CSV, `PID`
     tuning      `tune`, its result `Tuning`, and `initial_phi_from_data`
     export      `export_c`, a controller as C
     demo        the demo's closed loops and their tunings (`vorn.demo.TUNINGS`)
@@ -40,6 +40,7 @@ from vorn.loop.figure import plot_runs
 from vorn.loop.pid import PID
 from vorn.loop.run import Run, table
 from vorn.loop.simulate import simulate
+from vorn.loop.start import start
 from vorn.plants import Plant
 from vorn.tuning.identify import initial_phi_from_data
 from vorn.tuning.result import Tuning
@@ -68,6 +69,7 @@ __all__ = [
     "PFDLFleet",
     "FFDLFleet",
     "simulate",
+    "start",
     "Run",
     "PID",
     "Plant",

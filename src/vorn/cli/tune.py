@@ -46,9 +46,9 @@ def add_command(commands: Any) -> None:
     p.add_argument("--plant", required=True, choices=siso, help="built-in SISO plant")
     p.add_argument("--budget", type=_positive(float, "budget"), default=30.0, metavar="SECONDS",
                    help="wall-clock seconds for the whole search, shared with the PID (default 30)")
-    p.add_argument("--scenarios", type=count_argument("number of scenarios"), default=1, metavar="N",
+    p.add_argument("--scenarios", type=count_argument("number of scenarios"), default=None, metavar="N",
                    help="runs per candidate: the nominal plant, then noise and ±10%% coefficient "
-                   f"spread (default 1; N times --steps at most {MAX_STEPS})")
+                   f"spread (default 1, or 8 with --noise; N times --steps at most {MAX_STEPS})")
     p.add_argument("--noise", type=float, default=0.0, metavar="SD",
                    help="standard deviation of Gaussian noise on the measured output")
     p.add_argument("--seed", type=int, default=0, metavar="N", help="seed of the search and the noise")
@@ -81,10 +81,12 @@ def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
     from vorn.files import check_writable
     from vorn.tuning.progress import ProgressReport
-    from vorn.tuning.tune import tune
+    from vorn.tuning.tune import default_scenarios, tune
 
     # A candidate's runs take no more samples than one `vorn run` may: a generation holds the
     # output and input of every member (candidates × scenarios) at every step.
+    if args.scenarios is None:
+        args.scenarios = default_scenarios(args.noise if args.noise > 0.0 else 0.0)
     if args.scenarios * args.steps > MAX_STEPS:
         raise UsageError(f"--scenarios {args.scenarios} × --steps {args.steps} is {args.scenarios * args.steps} "
                          f"samples per candidate; at most {MAX_STEPS}")
@@ -122,6 +124,8 @@ def run(args: argparse.Namespace) -> int:
     print(f"{args.form} on {args.plant}: {_describe(result.params)}")
     print(f"{name} {_cost(result.cost)} tuned, {_cost(result.default_cost)} with the class defaults"
           + (f", {_cost(result.pid.cost)} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
+    if result.held_out_cost is not None:
+        print(f"{name} {_cost(result.held_out_cost)} on fresh scenarios it was not tuned on")
     print(f"{result.generations} generations, {result.evaluations} candidates in {result.elapsed:.1f} s")
     if result.interrupted:
         print(f"{PROG}: interrupted; the best parameters so far are shown above", file=sys.stderr)

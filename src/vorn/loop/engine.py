@@ -1,24 +1,136 @@
-"""engine.py: the closed loop the tuner evaluates candidates with: many members (candidates ×
-scenarios) advanced together, one plant call per sample.
+"""engine.py: the one closed loop that `simulate` and the tuner both run: many members advanced
+together, one controller call and one plant call per sample.
 
-The members are held by a few batched controllers ("banks": a fleet, a vectorised PID, or a
-row of single controllers), each owning a contiguous slice of the plant's copies. Scenario
-noise is added to the measured output here, from arrays drawn once per scenario, so that
-every candidate meets the same noise; the cost is judged on the plant's own output.
-A member that runs away is frozen (its plant input held at 0, its controller fed its set
-point) so that it cannot spread non-finite numbers; the sample where it went is recorded
-as the samples it saw (`Run.samples`), the number of steps for a member that did not go.
+    run_loop(act, plant, yd, shape, outputs, *, limit, freeze=False, noise=None) -> Loop
+
+The loop: y = plant.reset(n); for each k, act(measured y, k, into u); y = plant.step(u). A
+member whose output leaves [-limit, limit] (or is not finite) after step k has diverged: it
+saw k + 1 samples. What happens then is the caller's option:
+
+- stop (simulate): the member runs on, its measures end there, and the loop ends when every
+  member has diverged; a NaN output for a finite input is the plant's fault and raises.
+- freeze (the tuner): every input and output is checked, the reset output too, and a member
+  that went is frozen (its plant input held at 0, its controller fed its set point) so that it
+  cannot spread non-finite numbers; a non-finite input at sample k means it saw k samples.
+
+`noise`, if given, has the records' shape and is added to every measurement the controllers
+see; the record keeps the plant's own output. The tuner's banks (a fleet, a vectorised PID, or
+a row of single controllers, each owning a contiguous slice of the plant's copies) are held
+behind one `act` by `closed_loop`.
 """
 
 from __future__ import annotations
 
-from typing import Any, Sequence
+from dataclasses import dataclass
+from typing import Any, Callable, Sequence
 
 import numpy as np
 
 from vorn.loop.metrics import DIVERGED
 from vorn.loop.run import Run
+from vorn.loop.start import start_at_plant
 from vorn.values import ComplexValueError, real_array
+
+# act(y, k, u): the controllers' inputs for sample k written into u, from the measured y.
+Act = Callable[[np.ndarray, int, np.ndarray], None]
+# outputs(value, k, what): what the plant returned ("reset" or "step"), checked, as an array.
+Outputs = Callable[[Any, int, str], np.ndarray]
+
+
+@dataclass
+class Loop:
+    """What a closed loop recorded: outputs and inputs, (stop, *shape) each, the samples each
+    member saw before it diverged, and which members did."""
+
+    y: np.ndarray
+    u: np.ndarray
+    samples: np.ndarray
+    diverged: np.ndarray
+    stop: int
+
+
+def _bad_members(bad: np.ndarray) -> np.ndarray:
+    """Per member, whether any of its channels is bad."""
+    return bad if bad.ndim == 1 else bad.any(axis=1)
+
+
+def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outputs: Outputs, *,
+             limit: float, freeze: bool = False, noise: np.ndarray | None = None,
+             note: Callable[[int], str] | None = None,
+             begin: Callable[[np.ndarray], None] | None = None) -> Loop:
+    """Runs the loop described in the module's docstring for len(yd) samples; `yd` is indexed
+    by sample and, when freezing, broadcasts against the members' outputs. `begin`, if given,
+    is called with the plant's initial output before the first sample (to start the
+    controllers there); `note(k)` is added to an error raised at sample k."""
+    steps = len(yd)
+    n = shape[0]
+    Y = np.empty((steps, *shape)) if freeze else np.zeros((steps, *shape))
+    U = np.empty((steps, *shape)) if freeze else np.zeros((steps, *shape))
+    samples = np.full(n, steps)
+    diverged = np.zeros(n, dtype=bool)
+    magnitude = np.empty(shape)
+    inside = np.empty(shape, dtype=bool)
+    frozen = False
+    k = 0
+    stop = steps
+    try:
+        with np.errstate(all="ignore"):
+            y = outputs(plant.reset(n), 0, "reset")
+            if freeze:
+                frozen = _freeze(_bad_members(~(np.abs(y) <= limit)), diverged, samples, 0)
+            if begin is not None:
+                begin(y)
+            for k in range(steps):
+                if frozen:
+                    y = np.where(diverged, yd[k], y)
+                Y[k] = y
+                seen = Y[k].copy() if noise is None else Y[k] + noise[k]
+                if frozen:
+                    seen = np.where(diverged, yd[k], seen)
+                act(seen, k, U[k])
+                if freeze:
+                    bad = _bad_members(~np.isfinite(U[k]))
+                    if bad.any():
+                        frozen = _freeze(bad & ~diverged, diverged, samples, k)
+                    if frozen:
+                        U[k] = np.where(diverged, 0.0, U[k])
+                y = outputs(plant.step(U[k].copy()), k, "step")
+                np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
+                if inside.all():
+                    continue
+                fresh = _bad_members(~inside) & ~diverged
+                if freeze:
+                    frozen = _freeze(fresh, diverged, samples, k + 1)
+                elif _stop(y, fresh, U[k], diverged, samples, k):
+                    stop = k + 1
+                    break
+    except Exception as error:
+        if note is not None:
+            error.add_note(note(k))
+        raise
+    return Loop(Y[:stop].copy() if stop < steps else Y, U[:stop].copy() if stop < steps else U,
+                np.minimum(samples, stop), diverged, stop)
+
+
+def _freeze(fresh: np.ndarray, diverged: np.ndarray, samples: np.ndarray, seen: int) -> bool:
+    """Marks the members in `fresh` diverged after `seen` samples; True (some are frozen now)."""
+    samples[fresh] = seen
+    diverged |= fresh
+    return bool(diverged.any())
+
+
+def _stop(y: np.ndarray, fresh: np.ndarray, u: np.ndarray, diverged: np.ndarray,
+          samples: np.ndarray, k: int) -> bool:
+    """Flags the members that left the band at sample k; True when none is left running.
+    A NaN output for a finite input raises: the plant's fault, not the loop's."""
+    nan_for_finite = _bad_members(np.isnan(y) & np.isfinite(u))
+    culprit = np.flatnonzero(fresh & nan_for_finite)
+    if culprit.size:
+        i = int(culprit[0])
+        raise ValueError(f"the plant returned NaN at sample {k} for a finite input (copy {i})")
+    samples[fresh] = k + 1
+    diverged |= fresh
+    return bool(diverged.all())
 
 
 class PlantError(ValueError):
@@ -42,66 +154,66 @@ class Singles:
         return u
 
 
-def _outputs(value: Any, n: int, what: str) -> np.ndarray:
+def _outputs(value: Any, k: int, what: str) -> np.ndarray:
+    """The tuner's check of the plant's outputs: one real number per copy."""
     try:
         y = real_array(value, f"the plant's {what} output")
     except ComplexValueError as error:
         raise PlantError(str(error)) from None
     except (TypeError, ValueError) as error:
         raise PlantError(f"the plant's {what} returned {type(value).__name__}, not numbers: {error}") from None
-    if y.shape != (n,):
-        raise PlantError(f"the plant's {what} returned shape {y.shape}; expected ({n},), "
-                         f"one output per copy")
     return y
 
 
-def _freeze(bad: np.ndarray, alive: np.ndarray, diverged_at: np.ndarray, k: int) -> bool:
-    """Marks the members in `bad` diverged at sample k; True (members are frozen from now on)."""
-    diverged_at[bad] = k
-    alive &= ~bad
-    return True
-
-
 def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None,
-                label: str = "candidates") -> Run:
-    """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows:
-    the Run of true outputs, set points and inputs, (steps, members) each. `noise`, if given,
-    has yd's shape and is added to every measurement the banks see."""
+                label: str = "candidates", start: str | None = "plant") -> Run:
+    """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows,
+    freezing those that diverge: the Run of true outputs, set points and inputs, (steps,
+    members) each. `noise`, if given, has yd's shape and is added to every measurement the
+    banks see. With `start="plant"` every bank starts at the plant's initial output."""
     steps, n = yd.shape
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
         raise ValueError(f"the banks hold {sum(sizes)} members, the set point {n}")
-    edges = np.cumsum([0] + sizes)
-    y_log = np.empty((steps, n))
-    u_log = np.empty((steps, n))
-    diverged_at = np.full(n, steps)
-    alive = np.ones(n, dtype=bool)
-    u = np.empty(n)
-    y = _outputs(plant.reset(n), n, "reset")
-    frozen = False
-    with np.errstate(all="ignore"):
-        for k in range(steps):
-            if not (np.abs(y) <= DIVERGED).all():
-                frozen = _freeze(alive & ~(np.abs(y) <= DIVERGED), alive, diverged_at, k)
-            if frozen:
-                y = np.where(alive, y, yd[k])
-            y_log[k] = y
-            seen = y if noise is None else y + noise[k]
-            if frozen:
-                seen = np.where(alive, seen, yd[k])
-            for bank, a, b in zip(banks, edges[:-1], edges[1:]):
-                u[a:b] = bank.update(seen[a:b], yd[k, a:b])
-            if not np.isfinite(u).all():
-                frozen = _freeze(alive & ~np.isfinite(u), alive, diverged_at, k)
-            if frozen:
-                u = np.where(alive, u, 0.0)
-            u_log[k] = u
-            try:
-                y = _outputs(plant.step(u.copy()), n, "step")
-            except PlantError:
-                raise
-            except Exception as error:
-                error.add_note(f"raised by the plant's step at sample {k}")
-                raise
+    slices = [(bank.update, slice(a, b)) for bank, a, b in zip(banks, np.cumsum([0] + sizes)[:-1].tolist(),
+                                                                  np.cumsum(sizes).tolist())]
+
+    def act(seen: np.ndarray, k: int, u: np.ndarray) -> None:
+        for update, part in slices:
+            u[part] = update(seen[part], yd[k, part])
+
+    def outputs(value: Any, k: int, what: str) -> np.ndarray:
+        y = _outputs(value, k, what)
+        if y.shape != (n,):
+            raise PlantError(f"the plant's {what} returned shape {y.shape}; expected ({n},), "
+                             f"one output per copy")
+        return y
+
+    def begin(y: np.ndarray) -> None:
+        for bank, (_, part) in zip(banks, slices):
+            start_at_plant(bank, y[part])
+
+    loop = run_loop(act, _Noted(plant), yd, (n,), outputs, limit=DIVERGED, freeze=True, noise=noise,
+                    begin=begin if start == "plant" else None)
     plant_name = getattr(plant, "name", type(plant).__name__)
-    return Run(label, plant_name, yd, y_log, u_log, diverged_at, diverged_at < steps)
+    return Run(label, plant_name, yd, loop.y, loop.u, loop.samples, loop.samples < steps)
+
+
+class _Noted:
+    """A plant whose step's own errors carry a note naming the sample."""
+
+    def __init__(self, plant: Any) -> None:
+        self.plant = plant
+        self.k = 0
+
+    def reset(self, n: int) -> Any:
+        self.k = 0
+        return self.plant.reset(n)
+
+    def step(self, u: np.ndarray) -> Any:
+        k, self.k = self.k, self.k + 1
+        try:
+            return self.plant.step(u)
+        except Exception as error:
+            error.add_note(f"raised by the plant's step at sample {k}")
+            raise

@@ -1,21 +1,28 @@
 """simulate.py: closing a loop between any controller and any plant.
 
     simulate(controller, plant, setpoint, *, noise=0.0, disturbance=None, seed=None,
-             spread=0.0, limit=1e6) -> vorn.loop.run.Run
+             spread=0.0, limit=1e6, start="plant") -> vorn.loop.run.Run
     schedule(plant, steps) -> ndarray       a built-in plant's square-wave set point
 
 `controller`: one of the six controller classes, a fleet (anything with `len()` whose
 `update(y, yd)` takes and returns arrays of `len()` values, such as `vorn.PID(..., n=…)`), or
-any object with `update(y, yd)`. `plant`: an object following `vorn.plants.Plant`, or a
+any object with `update(y, yd)`: on a MIMO plant (one with `dim` > 1), or when the object has
+a `dim` itself, it gets and returns vectors of the plant's dimension. `plant`: an object following `vorn.plants.Plant`, or a
 built-in plant's name. `setpoint`: an array whose length is the number of steps, of shape
 (steps,), (steps, n) for a fleet or (steps, dim) for a MIMO plant; or a number of steps, for
 the built-in plant's own square wave (levels lasting 120 samples).
 
-The loop: y = plant.reset(n); for each k, u = controller.update(y, yd[k]); y = plant.step(u).
+The loop (vorn.loop.engine, stopping on divergence): y = plant.reset(n); for each k,
+u = controller.update(y, yd[k]); y = plant.step(u).
 A fleet advances the whole batch with one controller call and one plant call per sample; when
 its `update` takes `out=`, it writes the inputs straight into the run's record. The plant and
 the controller are handed copies, so the run records what was measured and applied even when
 a plant scales its input in place.
+
+`start`: "plant" (the default) starts a controller at the plant's initial output, its
+`reset` value, through `vorn.start` (bumpless at a plant resting away from zero; nothing changes
+where the plant rests at zero, as the built-in plants do); None keeps the controller's own
+start at zero. A user's own controller keeps its own past.
 
 `noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
 load step added to the plant's input from that sample on) and `spread` (coefficient spread
@@ -41,7 +48,9 @@ import numpy as np
 import vorn._vorn_core as core
 import vorn.plants as builtin
 from vorn.forms import MIMO
+from vorn.loop.engine import run_loop
 from vorn.loop.pid import PID
+from vorn.loop.start import check_start, start_at_plant
 from vorn.loop.run import Run
 from vorn.values import ComplexValueError, real_array
 
@@ -106,8 +115,9 @@ def _setpoint(setpoint: np.ndarray, steps: int, n: int, dim: int | None) -> np.n
 
 def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
              disturbance: tuple[float, int] | None = None, seed: Any = None,
-             spread: float = 0.0, limit: float = 1e6) -> Run:
+             spread: float = 0.0, limit: float = 1e6, start: str | None = "plant") -> Run:
     """Runs `controller` against `plant` along `setpoint`; see the module's docstring."""
+    start = check_start(start)
     limit = float(limit)
     if not limit > 0.0:
         raise ValueError(f"limit must be a positive number, not {limit}")
@@ -128,18 +138,46 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
     elif noise or disturbance is not None or spread:
         if spread:
             raise ValueError("spread varies the coefficients of a built-in plant: give the plant by name")
-        plant = builtin.Perturbed(plant, noise=noise, disturbance=disturbance, rng=rng)
+        plant = builtin.Perturbed(_Resting(plant), noise=noise, disturbance=disturbance, rng=rng)
     kind, n = _kind(controller)
+    if kind == "single" and not isinstance(controller, PID) and (
+            getattr(controller, "dim", None) is not None or (getattr(plant, "dim", 1) or 1) > 1):
+        kind = "mimo"  # a user's own MIMO controller: update(y, yd) on vectors of the plant's dim
     dim = getattr(plant, "dim", None) if kind == "mimo" else None
     label = type(controller).__name__
     plant_name = getattr(plant, "name", type(plant).__name__)
     if kind == "single" and isinstance(plant, builtin.BenchmarkPlant) and plant.dim == 1:
         yd = _setpoint(yd, steps, 1, None)
-        return _run_floats(controller, plant, yd, limit, label, plant_name)
+        return _run_floats(controller, plant, yd, limit, label, plant_name, start)
     if kind == "mimo" and dim is None:
         dim = int(np.shape(plant.reset(1))[-1])  # a user's MIMO plant without a `dim`
     yd = _setpoint(yd, steps, n, dim)
-    return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name)
+    return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name, start)
+
+
+class _Resting:
+    """A user's plant that remembers its own initial output, before any measurement noise."""
+
+    def __init__(self, plant: Any) -> None:
+        self.plant = plant
+        self.name = getattr(plant, "name", type(plant).__name__)
+        self.rest: Any = 0.0
+
+    def reset(self, n: int) -> Any:
+        self.rest = self.plant.reset(n)
+        return self.rest
+
+    def step(self, u: Any) -> Any:
+        return self.plant.step(u)
+
+
+def _rest(plant: Any, measured: Any) -> Any:
+    """Where the plant rests before the first sample: its own initial output, not a noisy
+    reading of it (the built-in plants rest at zero)."""
+    if isinstance(plant, builtin.BenchmarkPlant):
+        return 0.0
+    inner = getattr(plant, "plant", None)
+    return inner.rest if isinstance(inner, _Resting) else measured
 
 
 def _diverged(y: float, u: float, k: int) -> None:
@@ -149,7 +187,7 @@ def _diverged(y: float, u: float, k: int) -> None:
 
 
 def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, limit: float,
-                label: str, plant_name: str) -> Run:
+                label: str, plant_name: str, start: str | None) -> Run:
     """One SISO controller on a built-in plant in its scalar mode: plain floats throughout."""
     steps = len(yd)
     update, step = controller.update, plant.step
@@ -161,6 +199,8 @@ def _run_floats(controller: Any, plant: builtin.BenchmarkPlant, yd: np.ndarray, 
     k = 0
     diverged = False
     try:
+        if start == "plant":
+            start_at_plant(controller, _rest(plant, y))
         for k in range(steps):
             u = update(y, targets[k])
             if first:
@@ -204,70 +244,38 @@ def _checked(value: Any, shape: tuple[int, ...], k: int, who: str = "the plant")
 
 
 def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any, yd: np.ndarray,
-                limit: float, label: str, plant_name: str) -> Run:
+                limit: float, label: str, plant_name: str, start: str | None) -> Run:
     """The protocol's loop over arrays: (steps, n) records, or (steps, 1, dim) for MIMO."""
     steps = len(yd)
     shape = (n,) if dim is None else (n, dim)
-    Y = np.zeros((steps, *shape))
-    U = np.zeros((steps, *shape))
-    samples = np.full(n, steps)
-    diverged = np.zeros(n, dtype=bool)
     update = controller.update
     takes_out = kind == "batch" and _takes_out(update)
     first = isinstance(controller, core.CFDLController)
+    own = isinstance(controller, MIMO_CLASSES)
     per_step = yd.ndim == 1
     targets = yd.tolist() if per_step else yd
-    magnitude = np.empty(shape)
-    inside = np.empty(shape, dtype=bool)
-    k = 0
-    stop = steps
-    try:
-        with np.errstate(all="ignore"):
-            Y[0] = _checked(plant.reset(n), shape, 0)
-            for k in range(steps):
-                r = targets[k]
-                # Controller and plant get copies: the record keeps what was measured and
-                # applied, whatever a callee does to its argument in place.
-                if kind == "batch":
-                    if takes_out:
-                        update(Y[k].copy(), r, out=U[k])
-                    else:
-                        U[k] = real_array(update(Y[k].copy(), r), f"{label}'s output at sample {k}")
-                elif kind == "mimo":
-                    U[k, 0] = update(Y[k, 0], r)
-                else:
-                    u = update(float(Y[k, 0]), r if per_step else float(r[0]))
-                    U[k, 0] = real_array(u[0] if first else u, f"{label}'s output at sample {k}")
-                y = _checked(plant.step(U[k].copy()), shape, k)
-                np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
-                if not inside.all():
-                    if _diverge(y, inside, U[k], diverged, samples, k):
-                        stop = k + 1
-                        break
-                if k + 1 < steps:
-                    Y[k + 1] = y
-    except Exception as error:
-        error.add_note(f"while simulating sample {k} of {label} on the {plant_name} plant")
-        raise
+
+    # Controller and plant get copies: the record keeps what was measured and applied,
+    # whatever a callee does to its argument in place.
+    def act(y: np.ndarray, k: int, u: np.ndarray) -> None:
+        r = targets[k]
+        if kind == "batch":
+            if takes_out:
+                update(y, r, out=u)
+            else:
+                u[...] = real_array(update(y, r), f"{label}'s output at sample {k}")
+        elif kind == "mimo":
+            out = update(y[0], r)
+            u[0] = out if own else _checked(out, u[0].shape, k, f"{label}")
+        else:
+            out = update(float(y[0]), r if per_step else float(r[0]))
+            u[0] = real_array(out[0] if first else out, f"{label}'s output at sample {k}")
+
+    loop = run_loop(act, plant, yd, shape, lambda value, k, what: _checked(value, shape, k), limit=limit,
+                    note=lambda k: f"while simulating sample {k} of {label} on the {plant_name} plant",
+                    begin=(lambda y: start_at_plant(controller, _rest(plant, y))) if start == "plant" else None)
+    stop = loop.stop
     # The set point is recorded as a read-only view, broadcast over the members.
     records = yd[:stop, None] if per_step or dim is not None else yd[:stop]
-    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], Y[:stop].shape)
-    return Run(label, plant_name, records, Y[:stop].copy() if stop < steps else Y,
-               U[:stop].copy() if stop < steps else U, np.minimum(samples, stop), diverged, HOLD)
-
-
-def _diverge(y: np.ndarray, inside: np.ndarray, u: np.ndarray, diverged: np.ndarray,
-             samples: np.ndarray, k: int) -> bool:
-    """Flags the members that left the band at sample k; True when none is left running."""
-    bad = ~inside if inside.ndim == 1 else ~inside.all(axis=1)
-    fresh = bad & ~diverged
-    nan_for_finite = np.isnan(y) & np.isfinite(u)
-    if nan_for_finite.ndim > 1:
-        nan_for_finite = nan_for_finite.any(axis=1)
-    culprit = np.flatnonzero(fresh & nan_for_finite)
-    if culprit.size:
-        i = int(culprit[0])
-        raise ValueError(f"the plant returned NaN at sample {k} for a finite input (copy {i})")
-    samples[fresh] = k + 1
-    diverged |= fresh
-    return bool(diverged.all())
+    records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], loop.y.shape)
+    return Run(label, plant_name, records, loop.y, loop.u, loop.samples, loop.diverged, HOLD)

@@ -66,6 +66,7 @@ class Problem:
     objective: str
     how: str
     u0: float = 0.0
+    start: str | None = "plant"  # where the controllers start: the plant's initial output, or zero
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
@@ -130,7 +131,8 @@ def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]
     count = len(candidates) * problem.scenarios
     yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
     noise = None if problem.noise is None else np.tile(problem.noise, (1, len(candidates)))
-    run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise)
+    run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise,
+                      start=problem.start)
     costs = member_costs(problem.objective, run.yd, run.y, run.u, run.samples, problem.u0)
     out = np.empty((len(candidates), problem.scenarios))
     out[order] = costs.reshape(len(candidates), problem.scenarios)

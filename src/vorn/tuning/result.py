@@ -32,7 +32,11 @@ class Tuning:
     """The result of `vorn.tune`.
 
     params        the constructor's keyword arguments of the winner
-    cost          its cost (the objective over the scenarios, penalties included)
+    cost          its cost (the objective over the scenarios, penalties included), judged on
+                  the plant's own output: the true IAE (or ISE, ITAE), where `Run.metrics.iae`
+                  is judged on the measured output, noise included
+    held_out_cost the winner's cost on fresh scenarios it was not tuned on (None when the
+                  scenarios are not random: no noise, no spread plants)
     default_cost  the class defaults' cost on the same runs (with the same input limits)
     pid           a PID tuned on the same runs with the same budget (`PIDTuning`), or None
     history       the best cost so far after every generation
@@ -53,6 +57,8 @@ class Tuning:
     setpoint: np.ndarray = field(repr=False)
     noise: float = 0.0
     seed: int = 0
+    operating_point: str | None = "plant"
+    held_out_cost: float | None = None
 
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
@@ -71,7 +77,8 @@ class Tuning:
         from vorn.loop.simulate import simulate
 
         return simulate(self.controller() if controller is None else controller,
-                        self.plant, self.setpoint, noise=self.noise, seed=self.seed)
+                        self.plant, self.setpoint, noise=self.noise, seed=self.seed,
+                        start=self.operating_point)
 
     def plot(self, path: str | os.PathLike[str] | None = None) -> Any:
         """The winner against the tuned PID and the class defaults on the tuning's run: one
@@ -97,7 +104,8 @@ class Tuning:
     def _header(self) -> str:
         name = self.objective[0].upper()
         plant = self.plant if isinstance(self.plant, str) else type(self.plant).__name__
-        lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g} "
+        held = "" if self.held_out_cost is None else f", {self.held_out_cost:.6g} held out"
+        lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g}{held} "
                  f"(class defaults {self.default_cost:.6g}"
                  + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
         if self.interrupted:

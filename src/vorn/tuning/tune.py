@@ -1,9 +1,10 @@
 """tune.py: `vorn.tune`, the search for a controller's parameters on a plant.
 
-    tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=1, noise=0.0,
+    tune(form, plant, setpoint, *, budget=None, seed=0, scenarios=None, noise=0.0,
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
-         max_evaluations=None, progress=None, on_interrupt="raise") -> Tuning
+         max_evaluations=None, progress=None, on_interrupt="raise",
+         operating_point="plant") -> Tuning
 
 Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
 members (or one per worker of `executor`). Every scenario draws its own measurement noise
@@ -15,6 +16,15 @@ seconds. Without a `budget` the call takes 30 s, unless `max_generations` or
 `max_evaluations` is given: then each search runs to its count whatever the time, so that a
 seeded search gives the same result on any machine (`max_evaluations` must allow one
 generation, 16 candidates).
+
+With `noise` and no `scenarios`, NOISY_SCENARIOS (8) scenarios are used (1 without noise).
+Whenever the scenarios are random (noise, or spread plants), the winner is costed again on
+fresh scenarios the search never saw: `Tuning.held_out_cost`, the cost to expect on the next
+draw, beside the tuned `cost`, which the search has fitted to its own draws.
+
+`operating_point`: "plant" (the default) starts every candidate at the plant's initial output
+(its `reset` value; see `vorn.start`), None at zero. It is `simulate`'s `start`; the name
+`start` here is the search's warm start. The built-in plants rest at zero, where both agree.
 
 The clock is read between generations, and a generation starts only when, at the last one's
 pace, it ends within its search's share; the class defaults are costed inside the first
@@ -42,11 +52,23 @@ from vorn.forms import FORMS, PARAMETERS, SISO
 from vorn.loop.metrics import DIVERGED_COST, RAISED_COST, parse_objective
 from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
+from vorn.loop.start import check_start
 from vorn.tuning import evaluate
 from vorn.tuning.result import PIDTuning, Tuning
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
 from vorn.tuning.space import Dimension, SearchSpace, build_space
 from vorn.values import real_array
+
+# Scenarios by default with measurement noise: the mean cost over S draws has 1/sqrt(S) of one
+# draw's spread, so 8 draws cut the luck of the draw to about a third for 8 times the members
+# per generation (the loop is batched, so rather less time); without noise one run is exact.
+NOISY_SCENARIOS = 8
+
+
+def default_scenarios(noise: float) -> int:
+    """The number of scenarios `tune` uses when it is not told: NOISY_SCENARIOS with noise."""
+    return NOISY_SCENARIOS if noise > 0.0 else 1
+
 
 # The wall-clock seconds of a call that gives neither a budget nor a count to stop at.
 DEFAULT_BUDGET = 30.0
@@ -213,21 +235,23 @@ def _coefficients(plant: Any, scenarios: int, spread: float, rng: np.random.Gene
 
 
 def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, seed: int = 0,
-         scenarios: int = 1, noise: float = 0.0, objective: Any = "iae",
+         scenarios: int | None = None, noise: float = 0.0, objective: Any = "iae",
          bounds: Mapping[str, Any] | None = None, l_u: int | None = None, l_y: int | None = None,
          u_min: float | None = None, u_max: float | None = None, executor: Executor | None = None,
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
-         progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise") -> Tuning:
+         progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
+         operating_point: str | None = "plant") -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
     objective_name, how = parse_objective(objective)
+    operating_point = check_start(operating_point)
     budget = _check_budget(budget, max_generations is not None or max_evaluations is not None)
     seed = _check_count("seed", seed, 0)
-    scenarios = _check_count("scenarios", scenarios)
     noise = builtin.check_noise(noise)
+    scenarios = _check_count("scenarios", default_scenarios(noise) if scenarios is None else scenarios)
     spread = float(spread)
     if not 0.0 <= spread < 1.0:
         raise ValueError(f"spread must be at least 0 and below 1, not {spread}")
@@ -253,7 +277,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     problem = evaluate.Problem(form, plant, len(yd), yd,
                                noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
                                _coefficients(plant, scenarios, spread, rng), scenarios,
-                               objective_name, how, float(space.fixed.get("u0", 0.0)))
+                               objective_name, how, float(space.fixed.get("u0", 0.0)), operating_point)
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
     # The class defaults (with the same input limits) are costed in the first generation's loop.
     coster = _Coster(problem, executor, _workers(executor), extra=[dict(limits)])
@@ -283,9 +307,29 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         pid_found = _search_pid(pid_problem, executor, pid_space, began + budget - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
+    elapsed = time.monotonic() - began
+    held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
+        if noise or problem.coefficients is not None else None
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
-                  found.evaluations, found.generations, time.monotonic() - began, found.interrupted,
-                  (objective_name, how), plant, yd, noise, seed)
+                  found.evaluations, found.generations, elapsed, found.interrupted,
+                  (objective_name, how), plant, yd, noise, seed, operating_point, held_out)
+
+
+def _held_out_cost(problem: evaluate.Problem, params: Mapping[str, Any], noise: float, spread: float,
+                   seed: int, executor: Executor | None) -> float:
+    """The winner's cost on as many fresh scenarios as it was tuned on (at least
+    NOISY_SCENARIOS): noise and plant spreads drawn from a stream the search never saw."""
+    count = max(problem.scenarios, NOISY_SCENARIOS)
+    rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E, 1]))
+    fresh_noise = noise * rng.standard_normal((problem.steps, count)) if noise else None
+    coefficients = None
+    if problem.coefficients is not None:  # every held-out scenario spreads the plant: none is nominal
+        drawn = _coefficients(problem.plant, count + 1, spread, rng)
+        coefficients = None if drawn is None else {k: v[1:] for k, v in drawn.items()}
+    fresh = evaluate.Problem(**{**problem.__dict__, "noise": fresh_noise, "coefficients": coefficients,
+                                "scenarios": count})
+    values, _ = evaluate.costs(fresh, [dict(params)], executor, 1)
+    return float(values[0])
 
 
 def _search_pid(problem: evaluate.Problem, executor: Executor | None, space: SearchSpace,
