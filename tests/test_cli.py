@@ -274,9 +274,8 @@ def test_run_takes_a_users_plant(plants_dir, plant, extra, controller, dim):
     with open(plants_dir / "out.csv", newline="") as f:
         rows = list(csv.DictReader(f))
     assert len(rows) == 240 * dim
-    levels = sorted({float(r["yd"]) for r in rows}) if "yd" in rows[0] else None
-    if levels is not None and dim == 1:
-        assert levels == ([0.5, 1.5] if "--setpoint" in extra else [1.0, 2.0])
+    levels = sorted({float(r["yd"]) for r in rows})
+    assert levels == ([0.5, 1.5] if "--setpoint" in extra else [1.0, 2.0])
 
 
 @pytest.mark.parametrize("plant, extra, expected", [
