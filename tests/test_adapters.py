@@ -222,3 +222,20 @@ def test_adapted_plants_run_through_simulate_and_tune():
     assert fleet.y.shape[:2] == (len(setpoint), 3)
     tuned = vorn.tune("cfdl", plant, setpoint, max_generations=2, pid=False)
     assert tuned.cost <= tuned.default_cost
+
+
+def test_a_reset_that_fails_leaves_the_copies_as_they_were():
+    class Flaky(Heater):
+        made = 0
+
+        def reset(self):
+            Flaky.made += 1
+            if Flaky.made > 3:  # the probe and two copies, then no more
+                raise RuntimeError("the rig is offline")
+            return super().reset()
+
+    plant = from_scalar(Flaky)
+    plant.reset(2)
+    with pytest.raises(RuntimeError, match="offline"):
+        plant.reset(5)
+    assert plant.n == 2 and plant.step(np.ones(2)).shape == (2,)

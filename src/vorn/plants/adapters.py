@@ -191,16 +191,15 @@ class NonlinearSystemPlant(AdaptedPlant):
         self.x0 = np.zeros(states) if x0 is None else real_array(x0, f"the {name} system's x0").reshape(states)
         super().__init__(name, dim, **options)
 
-    def _outputs(self, v: np.ndarray) -> np.ndarray:
-        t = self._t
-        return np.array([self.system.output(t, x, u, params=self.params) for x, u in zip(self.x, v)],
-                        dtype=float).reshape(len(self.x), self.dim)
+    def _outputs(self, t: float, states: np.ndarray, v: np.ndarray) -> np.ndarray:
+        return np.array([self.system.output(t, x, u, params=self.params) for x, u in zip(states, v)],
+                        dtype=float).reshape(len(states), self.dim)
 
     def _start(self, n: int) -> np.ndarray:
-        self.x = np.tile(self.x0, (n, 1))
-        self._t = 0.0
-        self._held = np.zeros((n, self.dim))
-        return self._outputs(self._held)
+        states = np.tile(self.x0, (n, 1))
+        y = self._outputs(0.0, states, np.zeros((n, self.dim)))
+        self.x, self._t = states, 0.0
+        return y
 
     def _advance(self, v: np.ndarray, held: np.ndarray | None) -> np.ndarray:
         t = self._t
@@ -223,8 +222,7 @@ class NonlinearSystemPlant(AdaptedPlant):
             self.x = np.array([self.system.dynamics(t, x, u, params=self.params) for x, u in zip(self.x, v)],
                               dtype=float).reshape(self.x.shape)
         self._t = t + self.dt
-        self._held = v if held is None else held
-        return self._outputs(self._held)
+        return self._outputs(self._t, self.x, v if held is None else held)
 
 
 class ScalarCopies(AdaptedPlant):
@@ -263,8 +261,10 @@ class ScalarCopies(AdaptedPlant):
         return y.reshape(len(values), self.dim)
 
     def _start(self, n: int) -> np.ndarray:
-        self._copies = [self._make(self.name) for _ in range(n)]
-        return self._collect([copy.reset() for copy in self._copies], "reset()")
+        copies = [self._make(self.name) for _ in range(n)]
+        y = self._collect([copy.reset() for copy in copies], "reset()")
+        self._copies = copies  # only once every copy is at rest: a failed reset changes nothing
+        return y
 
     def _advance(self, v: np.ndarray, held: np.ndarray | None) -> np.ndarray:
         inputs = v[:, 0].tolist() if self._scalar else v.tolist()

@@ -100,7 +100,7 @@ class Tuning:
         lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g} "
                  f"(class defaults {self.default_cost:.6g}"
                  + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
-        lines.append(record(self.form, self.pid.params if self.pid else None))
         if self.interrupted:
             lines.append("interrupted: the best parameters found before the search was stopped")
+        lines.append(record(self.form, self.pid.params if self.pid else None))
         return "\n".join(lines)
