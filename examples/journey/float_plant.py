@@ -2,8 +2,8 @@
 independent copies for a fleet of controllers and for the tuner, with no vectorising by hand.
 
 The rig: a heated tank whose heater saturates (tanh), first order with a time constant of about
-ten samples; its output is the temperature rise above ambient (at rest: 0). Eight copies whose heater gains spread by ±20 % show how one
-tuning holds across units.
+ten samples; its output is the temperature rise above ambient (at rest: 0). Eight copies whose
+heater gains spread by ±20 % show how one tuning holds across units.
 
     python examples/journey/float_plant.py [--generations N]
 """
