@@ -87,7 +87,7 @@ def test_demo_csv_holds_every_run_and_both_coupled_channels(tmp_path):
 @pytest.mark.parametrize(
     "args, expected",
     [
-        (("run", "--form", "cfdl", "--plant", "moon"), "invalid choice: 'moon'"),
+        (("run", "--form", "cfdl", "--plant", "moon"), "unknown plant 'moon': a built-in plant (nonlinear, "),
         (("run", "--form", "xfdl", "--plant", "nonlinear"), "invalid choice: 'xfdl'"),
         (("run", "--plant", "nonlinear"), "the following arguments are required: --form"),
         (("demo", "--steps", "many"), "invalid number of steps: 'many'"),
@@ -202,3 +202,120 @@ def test_tracking_measures(yd, y, overshoot, rmse, tracks):
     assert m.iae == pytest.approx(sum(abs(a - b) for a, b in zip(yd, y)))
     assert m.final_error == yd[-1] - y[-1]
 
+
+
+PLANTS_FILE = """\
+class Heater:
+    def __init__(self, gain=2.0, rest=0.0):
+        self.gain, self.rest = gain, rest
+
+    def reset(self):
+        self.y = self.rest
+        return self.y
+
+    def step(self, u):
+        self.y = 0.9 * self.y + 0.1 * (self.rest + self.gain * u)
+        return self.y
+
+
+class Tanks:
+    def reset(self):
+        self.h = [0.0, 0.0]
+        return list(self.h)
+
+    def step(self, u):
+        self.h = [0.7 * self.h[0] + 0.3 * u[0] + 0.05 * u[1], 0.6 * self.h[1] + 0.4 * u[1]]
+        return list(self.h)
+
+
+class Copies:
+    # The plant protocol itself: n copies of a first-order lag.
+    def reset(self, n):
+        import numpy
+        self.y = numpy.zeros(n)
+        return self.y.copy()
+
+    def step(self, u):
+        self.y = 0.8 * self.y + 0.4 * u
+        return self.y.copy()
+
+
+class TextOut(Heater):
+    def reset(self):
+        return "warm"
+
+
+class Nothing:
+    pass
+
+
+def broken(**kwargs):
+    raise RuntimeError("the rig is offline")
+"""
+
+
+@pytest.fixture
+def plants_dir(tmp_path):
+    (tmp_path / "rigs.py").write_text(PLANTS_FILE)
+    return tmp_path
+
+
+@pytest.mark.parametrize("plant, extra, controller, dim", [
+    ("rigs:Heater", ("--plant-arg", "gain=3", "--plant-arg", "rest=0.0"), "CFDLController", 1),
+    ("rigs.py:Tanks", (), "MimoCfdlController", 2),
+    ("rigs:Copies", ("--setpoint", "0.5,1.5"), "CFDLController", 1),
+])
+def test_run_takes_a_users_plant(plants_dir, plant, extra, controller, dim):
+    result = vorn("run", "--form", "cfdl", "--plant", plant, *extra, "--steps", "240",
+                  "--csv", "out.csv", cwd=plants_dir)
+    assert result.returncode == 0, result.stderr
+    [row] = rows_of(result.stdout)
+    assert row[0] == controller and row[1] == plant.split(":")[1]
+    with open(plants_dir / "out.csv", newline="") as f:
+        rows = list(csv.DictReader(f))
+    assert len(rows) == 240 * dim
+    levels = sorted({float(r["yd"]) for r in rows})
+    assert levels == ([0.5, 1.5] if "--setpoint" in extra else [1.0, 2.0])
+
+
+@pytest.mark.parametrize("plant, extra, expected", [
+    ("rigs:Nothing", (), "rigs:Nothing does not follow the plant protocol: it makes a Nothing without reset() and step(u)"),
+    ("rigs:TextOut", (), "the plant rigs:TextOut failed: TypeError: the TextOut plant's reset() must return a number"),
+    ("rigs:broken", (), "the plant rigs:broken failed: RuntimeError: the rig is offline"),
+    ("rigs:Heater", ("--plant-arg", "colour=1"), "unexpected keyword argument 'colour'"),
+    ("rigs:Missing", (), "cannot load the plant: rigs has no Missing"),
+    ("nosuchmodule:Plant", (), "cannot import nosuchmodule: ModuleNotFoundError"),
+    ("nowhere/rigs.py:Heater", (), "cannot load the plant: no file nowhere/rigs.py"),
+    ("rigs:Heater", ("--plant-arg", "gain"), "invalid plant argument 'gain': KEY=VALUE"),
+    ("rigs:Heater", ("--setpoint", "1,x"), "invalid set point '1,x'"),
+    ("tank", ("--plant-arg", "gain=1"), "--plant-arg is for your own plant"),
+])
+def test_a_users_plant_that_cannot_run_is_one_line(plants_dir, plant, extra, expected):
+    result = vorn("run", "--form", "cfdl", "--plant", plant, *extra, cwd=plants_dir)
+    assert result.returncode == 2 and "Traceback" not in result.stderr, result.stderr
+    [line] = result.stderr.splitlines()
+    assert line.startswith("vorn: ") and expected in line
+
+
+def test_tune_takes_a_users_plant_and_records_the_form_and_the_pid(plants_dir):
+    from vorn.tuning.save import read_record
+
+    result = vorn("tune", "--form", "pfdl", "--plant", "rigs:Heater", "--plant-arg", "gain=3",
+                  "--steps", "240", "--budget", "2", "--out", "t.yaml", cwd=plants_dir)
+    assert result.returncode == 0, result.stderr
+    assert "pfdl on rigs:Heater" in result.stdout and "--plant-arg gain=3" in result.stdout
+    text = (plants_dir / "t.yaml").read_text()
+    assert text.startswith("# vorn tune: pfdl on Heater, IAE ")
+    record = read_record(text)
+    assert record["form"] == "pfdl" and set(record["pid"]) >= {"kp", "ki", "kd"}
+    printed = result.stdout.split("with the tuned PID (")[1].split(")")[0]
+    assert printed == ", ".join(f"{k}={v!r}" for k, v in record["pid"].items())
+    replay = vorn("run", "--form", "pfdl", "--plant", "rigs:Heater", "--plant-arg", "gain=3",
+                  "--steps", "240", "--config", "t.yaml", cwd=plants_dir)
+    assert replay.returncode in (0, 1) and replay.stderr.count("warning") == 0, replay.stderr
+
+
+def test_tune_refuses_a_users_mimo_plant(plants_dir):
+    result = vorn("tune", "--form", "cfdl", "--plant", "rigs:Tanks", "--budget", "1", cwd=plants_dir)
+    assert result.returncode == 2
+    assert result.stderr == "vorn: rigs:Tanks has 2 outputs; vorn tune tunes SISO controllers\n"

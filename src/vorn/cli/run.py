@@ -1,5 +1,7 @@
-"""run.py: `vorn run`: one closed loop of a form on a built-in plant, the controller from a
-configuration file (--config, through vorn.cli.config) or the demo's tuning."""
+"""run.py: `vorn run`: one closed loop of a form on a built-in plant or the user's own
+(vorn.cli.plant_option), the controller from a configuration file (--config, through
+vorn.cli.config), else the demo's tuning on a built-in plant and the class defaults on the
+user's."""
 
 from __future__ import annotations
 
@@ -8,11 +10,13 @@ import sys
 from typing import Any
 
 from vorn import demo
-from vorn.cli import arguments
+from vorn.cli import arguments, plant_option
 from vorn.cli.config import controller_from_file
 from vorn.cli.errors import UsageError
 from vorn.cli.report import check_outputs, report
-from vorn.forms import FORMS
+from vorn.forms import FORMS, MIMO, SISO
+from vorn.loop import simulate as simulation
+from vorn.loop.metrics import DIVERGED
 from vorn.plants import PLANTS
 
 COMMAND = "run"
@@ -24,7 +28,7 @@ def add_command(commands: Any) -> None:
                               description="Closes one loop; the SISO controller comes from a YAML "
                               "file with --config, else from the demo's tuning.")
     one.add_argument("--form", required=True, choices=FORMS, help="controller form")
-    one.add_argument("--plant", required=True, choices=list(PLANTS), help="built-in plant")
+    plant_option.add_arguments(one, list(PLANTS))
     one.add_argument("--config", metavar="FILE.yaml", help="controller parameters from a YAML file")
     one.add_argument("--noise", type=arguments.noise, default=0.0, metavar="SD",
                      help="standard deviation of Gaussian noise on the measured output")
@@ -35,17 +39,32 @@ def add_command(commands: Any) -> None:
     arguments.add_outputs(one, demo.DEFAULT_STEPS)
 
 
-def _controller(args: argparse.Namespace) -> Any:
-    if args.config is None:
-        return demo.make_controller(args.form, args.plant)
-    if PLANTS[args.plant].dim != 1:
-        raise UsageError(f"--config holds SISO parameters; the {args.plant} plant needs a MIMO controller")
-    return controller_from_file(args.form, args.config, sys.stderr)
+def _controller(args: argparse.Namespace, plant: Any) -> Any:
+    dim = PLANTS[plant].dim if isinstance(plant, str) else plant_option.dim(plant)
+    if args.config is not None:
+        if dim != 1:
+            name = f"the {plant} plant" if isinstance(plant, str) else f"{args.plant}, with {dim} outputs,"
+            raise UsageError(f"--config holds SISO parameters; {name} needs a MIMO controller")
+        return controller_from_file(args.form, args.config, sys.stderr)
+    if isinstance(plant, str):
+        return demo.make_controller(args.form, plant)
+    return SISO[args.form].single() if dim == 1 else MIMO[args.form].single(dim)
 
 
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn run` with parsed `args`; returns the exit status."""
-    controller = _controller(args)
+    plant: Any = args.plant if plant_option.is_builtin(args) else plant_option.user_plant(args)
+    controller = _controller(args, plant)
     check_outputs(args)
-    return report([demo.close_loop(controller, args.plant, args.steps, noise=args.noise, seed=args.seed,
-                                   disturbance=args.disturbance)], args)
+    if isinstance(plant, str) and args.setpoint is None:
+        return report([demo.close_loop(controller, plant, args.steps, noise=args.noise, seed=args.seed,
+                                       disturbance=args.disturbance)], args)
+    target = plant_option.setpoint(args, plant, args.steps)
+    try:
+        loop = simulation.simulate(controller, plant, target, noise=args.noise, seed=args.seed,
+                                   disturbance=args.disturbance, limit=DIVERGED)
+    except (TypeError, ValueError) as error:
+        if isinstance(plant, str):
+            raise
+        raise UsageError(f"the plant {args.plant} failed: {str(error).splitlines()[0]}") from None
+    return report([loop.member(0)], args)

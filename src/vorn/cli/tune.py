@@ -1,6 +1,7 @@
 """tune.py: `vorn tune`, the tuner on the command line: searches a form's parameters on a
-built-in plant, shows its progress, prints the winner beside the class defaults and a tuned
-PID, and writes the configuration file that `vorn run --config` replays.
+built-in SISO plant or the user's own (vorn.cli.plant_option), shows its progress, prints the
+winner beside the class defaults and a tuned PID, and writes the configuration file that
+`vorn run --config` replays.
 
 Ctrl-C stops the search: the best parameters found so far are printed, and written to --out
 only with --save-interrupted (a complete file in either case, never half of one).
@@ -12,6 +13,7 @@ import argparse
 import sys
 from typing import Any
 
+from vorn.cli import plant_option
 from vorn.cli.arguments import MAX_STEPS, count_argument
 from vorn.cli.errors import PROG, UsageError
 from vorn.forms import FORMS
@@ -39,11 +41,11 @@ def add_command(commands: Any) -> None:
     """Registers `tune` with the `vorn` command's subparsers."""
     siso = [name for name, cls in PLANTS.items() if cls.dim == 1]
     p = commands.add_parser(COMMAND, help="search a controller's parameters on a plant",
-                            description="Searches a controller's parameters on a built-in plant with "
-                            "CMA-ES, beside a PID tuned on the same runs, and writes them as a YAML "
+                            description="Searches a controller's parameters on a built-in SISO plant, "
+                            "or your own, with CMA-ES, beside a PID tuned on the same runs, and writes them as a YAML "
                             "configuration file that `vorn run --config` replays.")
     p.add_argument("--form", required=True, choices=FORMS, help="controller form")
-    p.add_argument("--plant", required=True, choices=siso, help="built-in SISO plant")
+    plant_option.add_arguments(p, siso)
     p.add_argument("--budget", type=_positive(float, "budget"), default=30.0, metavar="SECONDS",
                    help="wall-clock seconds for the whole search, shared with the PID (default 30)")
     p.add_argument("--scenarios", type=count_argument("number of scenarios"), default=None, metavar="N",
@@ -53,7 +55,7 @@ def add_command(commands: Any) -> None:
                    help="standard deviation of Gaussian noise on the measured output")
     p.add_argument("--seed", type=int, default=0, metavar="N", help="seed of the search and the noise")
     p.add_argument("--steps", type=count_argument("number of steps"), default=DEFAULT_STEPS, metavar="N",
-                   help=f"samples per run, along the plant's square wave (default {DEFAULT_STEPS})")
+                   help=f"samples per run, along the square wave (default {DEFAULT_STEPS})")
     p.add_argument("--objective", choices=OBJECTIVES, default="iae", help="tracking objective (default iae)")
     p.add_argument("--worst", action="store_true", help="cost the worst scenario instead of the mean")
     p.add_argument("--l-u", type=int, default=None, metavar="N", help="fix the input pseudo-order")
@@ -77,6 +79,19 @@ def _describe(params: dict[str, Any]) -> str:
     return ", ".join(f"{k}={v!r}" for k, v in params.items())
 
 
+def _plant(args: argparse.Namespace) -> Any:
+    """The built-in SISO plant's name, or the user's SISO plant."""
+    if plant_option.is_builtin(args):
+        if PLANTS[args.plant].dim != 1:
+            raise UsageError(f"the {args.plant} plant is MIMO; vorn tune tunes SISO controllers")
+        return args.plant
+    plant = plant_option.user_plant(args)
+    outputs = plant_option.dim(plant)
+    if outputs != 1:
+        raise UsageError(f"{args.plant} has {outputs} outputs; vorn tune tunes SISO controllers")
+    return plant
+
+
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
     from vorn.files import check_writable
@@ -90,6 +105,10 @@ def run(args: argparse.Namespace) -> int:
     if args.scenarios * args.steps > MAX_STEPS:
         raise UsageError(f"--scenarios {args.scenarios} × --steps {args.steps} is {args.scenarios * args.steps} "
                          f"samples per candidate; at most {MAX_STEPS}")
+    plant = _plant(args)
+    # A built-in plant's own square wave is the tuner's number of steps; any other, an array.
+    target: Any = (args.steps if isinstance(plant, str) and args.setpoint is None
+                   else plant_option.setpoint(args, plant, args.steps))
     if args.out is not None:  # refused now, not after the whole search
         if not args.out:
             raise UsageError("--out needs a file name")
@@ -104,7 +123,7 @@ def run(args: argparse.Namespace) -> int:
         executor = ProcessPoolExecutor(args.workers)
     report = ProgressReport()
     try:
-        result = tune(args.form, args.plant, args.steps, budget=args.budget, seed=args.seed,
+        result = tune(args.form, plant, target, budget=args.budget, seed=args.seed,
                       scenarios=args.scenarios, noise=args.noise,
                       objective=(args.objective, "worst" if args.worst else "mean"),
                       l_u=args.l_u, l_y=args.l_y, u_min=args.u_min, u_max=args.u_max,
@@ -134,8 +153,10 @@ def run(args: argparse.Namespace) -> int:
             result.save(args.out)
         except OSError as error:
             raise UsageError(f"cannot write {args.out}: {error.strerror or error}") from None
-        print(f"wrote {args.out}; replay it with: vorn run --form {args.form} --plant {args.plant} "
-              f"--config {args.out}")
+        replay = "".join(f" --plant-arg {key}={value!r}" for key, value in args.plant_arg)
+        replay += f" --setpoint {','.join(f'{v:g}' for v in args.setpoint)}" if args.setpoint else ""
+        print(f"wrote {args.out}; replay it with: vorn run --form {args.form} --plant {args.plant}{replay} "
+              f"--steps {args.steps} --config {args.out}")
     if args.plot:
         try:
             result.plot(args.plot)

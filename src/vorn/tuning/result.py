@@ -11,7 +11,7 @@ from typing import Any
 import numpy as np
 
 from vorn.forms import SISO
-from vorn.tuning.save import config_text, config_values, save_config
+from vorn.tuning.save import config_text, config_values, record, save_config
 
 
 @dataclass
@@ -103,11 +103,12 @@ class Tuning:
 
     def _header(self) -> str:
         name = self.objective[0].upper()
-        plant = self.plant if isinstance(self.plant, str) else type(self.plant).__name__
+        plant = self.plant if isinstance(self.plant, str) else getattr(self.plant, "name", type(self.plant).__name__)
         held = "" if self.held_out_cost is None else f", {self.held_out_cost:.6g} held out"
         lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g}{held} "
                  f"(class defaults {self.default_cost:.6g}"
                  + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
         if self.interrupted:
             lines.append("interrupted: the best parameters found before the search was stopped")
+        lines.append(record(self.form, self.pid.params if self.pid else None))
         return "\n".join(lines)

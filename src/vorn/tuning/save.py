@@ -4,12 +4,20 @@
 Doubles are written as their shortest round-trip text (repr), infinities and NaN in YAML's
 spelling; the file is written to a temporary file beside the target, read back and compared,
 and only then renamed over the target (`vorn.files`), so a reader never sees half a file.
+
+A saved tuning opens with comment lines, which the loader skips as YAML comments: what was
+tuned, and two lines in a fixed form that `read_record` reads back:
+
+    # form: cfdl
+    # tuned PID: kp=0.5, ki=0.1, kd=0.3          (the PID tuned beside it, if any)
 """
 
 from __future__ import annotations
 
+import ast
 import math
 import os
+import re
 from typing import Any, Mapping
 
 import vorn._vorn_core as core
@@ -44,6 +52,42 @@ def config_text(values: tuple[Any, ...], header: str = "") -> str:
         else:
             lines.append(f"{key}: {_number(float(value))}")
     return "\n".join(lines) + "\n"
+
+
+FORM_LINE = "form: "
+PID_LINE = "tuned PID: "
+
+
+def record(form: str, pid: Mapping[str, Any] | None) -> str:
+    """The header lines recording the form a file was tuned for and the tuned PID's keyword
+    arguments (each value as its repr, so it reads back exactly)."""
+    lines = [FORM_LINE + form]
+    if pid is not None:
+        lines.append(PID_LINE + ", ".join(f"{key}={value!r}" for key, value in pid.items()))
+    return "\n".join(lines)
+
+
+def _literal(text: str) -> Any:
+    try:
+        return ast.literal_eval(text)
+    except (ValueError, SyntaxError):
+        return float(text)  # inf, -inf and nan, as repr writes them
+
+
+def read_record(text: str) -> dict[str, Any]:
+    """What a saved tuning's header records: {"form": ..., "pid": {...}} (each key only when
+    its line is there) from the file's text."""
+    found: dict[str, Any] = {}
+    for line in text.splitlines():
+        if not line.startswith("#"):
+            break
+        comment = line[1:].strip()
+        if comment.startswith(FORM_LINE):
+            found["form"] = comment[len(FORM_LINE):].strip()
+        elif comment.startswith(PID_LINE):
+            pairs = re.findall(r"(\w+)=([^,]+)", comment[len(PID_LINE):])
+            found["pid"] = {key: _literal(value.strip()) for key, value in pairs}
+    return found
 
 
 def _same(a: tuple[Any, ...], b: tuple[Any, ...]) -> bool:

@@ -1,4 +1,5 @@
-"""plants.py: simulated plants to close loops on, and the protocol every plant follows.
+"""builtin.py: the built-in simulated plants to close loops on, and the protocol every plant
+follows.
 
 A plant is any object with two methods (`Plant` below):
 
@@ -76,6 +77,19 @@ def check_noise(noise: Any) -> float:
     return value
 
 
+def check_spread(spread: Any) -> float:
+    value = float(spread)
+    if not 0.0 <= value < 1.0:
+        raise ValueError(f"spread must be at least 0 and below 1, not {value}")
+    return value
+
+
+def check_copies(n: Any) -> int:
+    if isinstance(n, bool) or int(n) != n or n < 1:
+        raise ValueError(f"the number of copies must be an integer of at least 1, not {n!r}")
+    return int(n)
+
+
 class BenchmarkPlant:
     """The common machinery of the built-in plants: copies, options, scalar and array modes.
 
@@ -94,10 +108,7 @@ class BenchmarkPlant:
                  spread: float = 0.0, rng: np.random.Generator | None = None) -> None:
         self.noise = check_noise(noise)
         self.disturbance = parse_disturbance(disturbance)
-        spread = float(spread)
-        if not 0.0 <= spread < 1.0:
-            raise ValueError(f"spread must be at least 0 and below 1, not {spread}")
-        self.spread = spread
+        self.spread = check_spread(spread)
         self.rng = rng if rng is not None else np.random.default_rng()
         self.reset()
 
@@ -109,9 +120,7 @@ class BenchmarkPlant:
     def reset(self, n: int | None = None) -> Any:
         """Puts n copies at rest (None: one copy in scalar mode) and returns their outputs."""
         if n is not None:
-            if isinstance(n, bool) or int(n) != n or n < 1:
-                raise ValueError(f"the number of copies must be an integer of at least 1, not {n!r}")
-            n = int(n)
+            n = check_copies(n)
         self._n = n
         self._k = 0
         self._ops = _FLOAT_OPS if n is None else _ARRAY_OPS
