@@ -47,7 +47,9 @@ def describe(obj):
         entry["attributes"] = {
             name: {"doc": getattr(value, "__doc__", None),
                    "text_signature": getattr(value, "__text_signature__", None)}
-            for name, value in vars(obj).items() if name not in ("__module__", "__new__")
+            # __doc__ is the entry's own "doc"; as an attribute it is a str, whose docstring
+            # (str's, which differs between interpreters) says nothing of the class.
+            for name, value in vars(obj).items() if name not in ("__module__", "__new__", "__doc__")
         }
     return entry
 

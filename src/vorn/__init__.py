@@ -7,7 +7,8 @@ that imports only those listed before it:
     values      the caller's numbers as float64 arrays, complex ones refused
     files       every file the package writes, written whole or not at all
     messages    the English meaning of the extension modules' messages
-    plants      the built-in plants and the plant protocol
+    plants      the built-in plants, the plant protocol and adapters for python-control,
+                SciPy and float-written plants
     parameters  `vorn.params`, what a SISO controller holds
     loop        closed loops: `simulate`, `start`, the record `Run`, metrics, figures, CSV, `PID`
     tuning      `tune`, its result `Tuning`, and `initial_phi_from_data`
