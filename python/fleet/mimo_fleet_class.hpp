@@ -344,8 +344,8 @@ struct MimoFleetClass {
         return v;
     }
 
-    // Builds every member anew from the state, judged as at construction; swaps the fleet in
-    // only when every value was read.
+    // Builds every member anew from the state; swaps the fleet in only when every value was
+    // read.
     static PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
             ExclusiveCall<Core, 1> call(self, setstate_sig, args, nargs, kwnames);
@@ -364,18 +364,24 @@ struct MimoFleetClass {
             const Py_ssize_t n = first ? PyObject_Length(first.get()) : -1;
             if (n < 0) return nullptr;
             if (!check_size(static_cast<std::uint64_t>(n), base)) return nullptr;
-            std::vector<MimoParams> records(static_cast<std::size_t>(n), base);
-            for (const auto& f : kMimoFields) {
-                if (f.kind == FieldKind::Count) continue;
-                const std::string key = mimo_key(f.arg);
+            // The counts are judged as at construction; the real values are stored as the
+            // setters store them, unjudged, so that every fleet the setters made comes back.
+            if (auto error = validate(base, F)) return raise_error(*error);
+            const auto count = static_cast<std::size_t>(n);
+            Doubles reals[kFields];
+            for (std::size_t r = 0; r < kFields; ++r) {
+                if (kMimoFields[r].kind == FieldKind::Count) continue;
+                const std::string key = mimo_key(kMimoFields[r].arg);
                 PyObject* v = state_value(state, key.c_str());
-                Doubles values;
-                if (!v || !read_doubles(v, key.c_str(), Shape{records.size()}, values)) return nullptr;
-                for (std::size_t i = 0; i < records.size(); ++i) records[i].*f.real = values.data[i];
+                if (!v || !read_doubles(v, key.c_str(), Shape{count}, reals[r])) return nullptr;
             }
             std::vector<Member> members;
-            if (!build(records, base, members)) return nullptr;
+            if (!build(std::vector<MimoParams>(count, base), base, members)) return nullptr;
             Core core(base.dim, base.l_y, base.l_u, std::move(members));
+            for (std::size_t r = 0; r < kFields; ++r) {
+                if (kMimoFields[r].kind == FieldKind::Count) continue;
+                for (std::size_t i = 0; i < count; ++i) core.member(i).set_field(kMimoFields[r].real, reals[r].data[i]);
+            }
             Doubles rows[std::size(kStateRows)];
             for (std::size_t k = 0; k < std::size(kStateRows); ++k) {
                 PyObject* v = state_value(state, kStateRows[k].key);
