@@ -160,6 +160,9 @@ def build(config: Config) -> tuple[list[Case], list[Comparison]]:
         from bench import fleet_cases
 
         fleet_cases.add(cases, cmps, config.fleet_sizes)
+        from bench import mimo_fleet_cases
+
+        mimo_fleet_cases.add(cases, cmps)
     if "loop" in config.groups:
         loops.add(cases, cmps, config.fleet)
     return cases, cmps

@@ -8,6 +8,7 @@
 #include "core/mimo/controller.hpp"
 #include "python/binding/binding.hpp"
 #include "python/binding/methods.hpp"
+#include "python/mimo_object.hpp"
 #include "python/registry.hpp"
 
 namespace vorn::py {
@@ -36,15 +37,6 @@ bool append_matrix(const Matrix& m, const std::string& label, std::size_t dim, s
     for (const std::vector<double>& row : m) flat.insert(flat.end(), row.begin(), row.end());
     return true;
 }
-
-// What an instance holds: the core and the conversion buffers of update, reused between
-// calls.
-template <MimoForm F>
-struct MimoObject {
-    MimoCore<F> core;
-    std::vector<double> y;
-    std::vector<double> yd;
-};
 
 template <MimoForm F>
 struct MimoMethods {

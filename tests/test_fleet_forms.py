@@ -28,12 +28,10 @@ def test_names_arguments_and_defaults_are_the_classes(form):
     assert (parameters["l_y"].default, parameters["l_u"].default) == form["default_orders"]
     assert form["text"] in {"compact-form", "partial-form", "full-form"}
     if form["mimo"]:
-        assert form["fleet_class"] is None
         assert not any(row["pickled"] for row in form["state"])
-    else:
-        fleet = getattr(_vorn_fleet, form["fleet_class"])
-        assert tuple(inspect.signature(fleet).parameters) == ("n", *form["parameters"])
-        assert form["text"] in fleet.__doc__
+    fleet = getattr(_vorn_fleet, form["fleet_class"])
+    assert tuple(inspect.signature(fleet).parameters) == ("n", *form["parameters"])
+    assert form["text"] in fleet.__doc__
 
 
 @pytest.mark.parametrize("form", FORMS, ids=IDS)

@@ -25,18 +25,19 @@ inline constexpr StateArray kState[] = {
 }  // namespace mimo_rows
 
 // The MIMO descriptor of the SISO form `siso`: the same rule, its own names.
-constexpr Descriptor mimo_descriptor(const Descriptor& siso, const char* single_class, const char* core_class) {
+constexpr Descriptor mimo_descriptor(const Descriptor& siso, const char* single_class, const char* fleet_class,
+                                     const char* core_class) {
     Names names = siso.names;
     names.single_class = single_class;
-    names.fleet_class = nullptr;
+    names.fleet_class = fleet_class;
     names.core_class = core_class;
     return {.form = siso.form, .mimo = true, .names = names, .rule = siso.rule, .state = mimo_rows::kState};
 }
 
 inline constexpr std::array<Descriptor, 3> kMimoForms{
-    mimo_descriptor(kSisoForms[0], "MimoCfdlController", "MimoCfdlCore"),
-    mimo_descriptor(kSisoForms[1], "MimoPfdlController", "MimoPfdlCore"),
-    mimo_descriptor(kSisoForms[2], "MimoFfdlController", "MimoFfdlCore"),
+    mimo_descriptor(kSisoForms[0], "MimoCfdlController", "MimoCfdlFleet", "MimoCfdlCore"),
+    mimo_descriptor(kSisoForms[1], "MimoPfdlController", "MimoPfdlFleet", "MimoPfdlCore"),
+    mimo_descriptor(kSisoForms[2], "MimoFfdlController", "MimoFfdlFleet", "MimoFfdlCore"),
 };
 
 constexpr const Descriptor& mimo_form(MimoForm form) { return kMimoForms[static_cast<std::size_t>(form)]; }

@@ -100,6 +100,21 @@ bool MimoCore<F>::set_phi_hat(std::span<const double> flat) {
 }
 
 template <MimoForm F>
+bool MimoCore<F>::restore(std::span<const double> layers, std::span<const double> histories,
+                          std::span<const double> y_prev, std::span<const double> u_prev, double lead_norm2) {
+    if (layers.size() != layers_.size() || histories.size() != hist_.size() || y_prev.size() != dim_ ||
+        u_prev.size() != dim_) {
+        return false;
+    }
+    std::copy(layers.begin(), layers.end(), layers_.begin());
+    std::copy(histories.begin(), histories.end(), hist_.begin());
+    std::copy(y_prev.begin(), y_prev.end(), y_prev_.begin());
+    std::copy(u_prev.begin(), u_prev.end(), u_prev_.begin());
+    lead_n2_ = lead_norm2;
+    return true;
+}
+
+template <MimoForm F>
 void MimoCore<F>::set_initial_phi(double x) {
     params_.initial_phi = x;
     fill_scaled_identity(initial_, dim_, x);

@@ -48,6 +48,26 @@ public:
 
     void set_m_upper(double v) { params_.m_upper = v; }
     void set_m_lower(double v) { params_.m_lower = v; }
+    // The setter of a real field of the record, by its member (set_initial_phi for initial_phi).
+    void set_field(double MimoParams::*field, double v) {
+        if (field == &MimoParams::initial_phi) {
+            set_initial_phi(v);
+        } else {
+            params_.*field = v;
+        }
+    }
+
+    // What a step carries to the next beyond the layers: the increment histories (in the
+    // order of layers()), y(k−1), u(k−1) and the lead layer's squared norm as the last step
+    // left it. A saved core comes back bit for bit through restore.
+    const std::vector<double>& histories() const { return hist_; }
+    const std::vector<double>& y_prev() const { return y_prev_; }
+    const std::vector<double>& u_prev() const { return u_prev_; }
+    double lead_norm2() const { return lead_n2_; }
+    // Replaces layers, histories, y(k−1), u(k−1) and the lead norm; false, with nothing
+    // changed, when a size differs from this core's.
+    bool restore(std::span<const double> layers, std::span<const double> histories, std::span<const double> y_prev,
+                 std::span<const double> u_prev, double lead_norm2);
 
 private:
     MimoCore(const MimoParams& p, linalg::Kernels kernels, std::size_t dim, std::size_t n_y, std::size_t n_u);

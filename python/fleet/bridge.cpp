@@ -68,21 +68,31 @@ const char* class_names() {
 int FleetState::traverse(visitproc visit, void* arg) const {
     if (int r = classes.traverse(visit, arg)) return r;
     for (PyObject* single : singles) Py_VISIT(single);
+    for (PyObject* single : mimo_singles) Py_VISIT(single);
     return 0;
 }
 
 void FleetState::clear() {
     classes.clear();
     for (PyObject*& single : singles) Py_CLEAR(single);
+    for (PyObject*& single : mimo_singles) Py_CLEAR(single);
 }
 
 bool init_bridge(PyObject* module) {
     Ref core(PyImport_ImportModule("vorn._vorn_core"));
     if (!core) return false;
     PyObject** singles = fleet_state(module).singles;
-    return forms::all_siso_forms([&](auto form) {
-        return fetch(core.get(), form.names.single_class, singles[static_cast<std::size_t>(form.form)]);
-    });
+    if (!forms::all_siso_forms([&](auto form) {
+            return fetch(core.get(), form.names.single_class, singles[static_cast<std::size_t>(form.form)]);
+        })) {
+        return false;
+    }
+    for (const forms::Descriptor& d : forms::kMimoForms) {
+        if (!fetch(core.get(), d.names.single_class, fleet_state(module).mimo_singles[static_cast<std::size_t>(d.form)])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 PyObject* full_state(PyObject* module, PyObject* controller) {

@@ -11,17 +11,20 @@
 
 #include <cstddef>
 
+#include "core/forms/mimo_forms.hpp"
 #include "core/forms/siso_forms.hpp"
 #include "python/binding/types.hpp"
+#include "python/mimo_object.hpp"
 
 namespace vorn::py::fleet {
 
 // The state of one instance of vorn._vorn_fleet: the fleet classes it made, then the SISO
-// classes of vorn._vorn_core that it found at its execution, in DlForm's order, strong
-// references.
+// and the MIMO classes of vorn._vorn_core that it found at its execution, each in DlForm's
+// order, strong references.
 struct FleetState {
     ClassTable classes;  // first, as in every module's state
     PyObject* singles[forms::kSisoForms.size()];
+    PyObject* mimo_singles[forms::kMimoForms.size()];
 
     int traverse(visitproc visit, void* arg) const;
     void clear();
@@ -46,6 +49,17 @@ inline PyTypeObject* single_class(PyObject* module, DlForm form) {
 template <class Core>
 PyTypeObject* single_type(PyObject* module) {
     return single_class(module, forms::kFormOf<Core>);
+}
+
+// The MIMO class of vorn._vorn_core of `form`, as `module` found it. Borrowed.
+inline PyTypeObject* mimo_single_class(PyObject* module, MimoForm form) {
+    return reinterpret_cast<PyTypeObject*>(fleet_state(module).mimo_singles[static_cast<std::size_t>(form)]);
+}
+
+// The instance behind `o` when its type is exactly the MIMO class of `F`, else null (no exception).
+template <MimoForm F>
+Instance<MimoObject<F>>* mimo_single_instance(PyObject* module, PyObject* o) {
+    return Py_IS_TYPE(o, mimo_single_class(module, F)) ? &instance<MimoObject<F>>(o) : nullptr;
 }
 
 // The instance behind `o` when its type is exactly the class of Core, else null (no exception).

@@ -1,5 +1,5 @@
 // forms_table.cpp — the form descriptors (core/forms/) as a tuple of dicts:
-//   form, mimo, single_class, fleet_class (None for MIMO), core_class, text,
+//   form, mimo, single_class, fleet_class, core_class, text,
 //   parameters (constructor arguments in order), default_orders (l_y, l_u),
 //   order_rule (its terms), order_message, and state: one dict per row of the state
 //   table with key, role, length (its rule as text), optional and pickled.

@@ -2,6 +2,7 @@
 //
 // The module's Python face:
 //   CFDLFleet, PFDLFleet, FFDLFleet   n SISO controllers stepped by one call on arrays
+//   MimoCfdlFleet, MimoPfdlFleet, MimoFfdlFleet   n MIMO controllers of one dim, likewise
 //   _full_state(controller)           a controller's pickle state plus its estimate's reset value
 //   _forms()                          the descriptors of the six controller forms, as dicts
 #include "python/binding/module_def.hpp"
@@ -9,6 +10,7 @@
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_classes.hpp"
 #include "python/fleet/forms_table.hpp"
+#include "python/fleet/mimo_fleet_classes.hpp"
 
 namespace vorn::py::fleet {
 namespace {
@@ -28,7 +30,7 @@ PyMethodDef functions[] = {
 
 int exec_module(PyObject* module) {
     if (!init_numpy() || !init_bridge(module)) return -1;
-    return add_fleet_classes(module);
+    return add_fleet_classes(module) < 0 ? -1 : add_mimo_fleet_classes(module);
 }
 
 }  // namespace
@@ -38,6 +40,6 @@ PyMODINIT_FUNC PyInit__vorn_fleet() {
     using vorn::py::Interpreters;
     // NumPy refuses subinterpreters, so the fleets, which run on its arrays, do too.
     return vorn::py::init_module<Interpreters::MainOnly, vorn::py::fleet::FleetState, vorn::py::fleet::exec_module>(
-        "_vorn_fleet", "Controller fleets: many SISO controllers of one form stepped by one call on NumPy arrays.",
+        "_vorn_fleet", "Controller fleets: many controllers of one form stepped by one call on NumPy arrays.",
         vorn::py::fleet::functions);
 }

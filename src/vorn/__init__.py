@@ -35,7 +35,7 @@ from vorn._vorn_core import (
     zn_response_to_pfdl,
 )
 
-from vorn._vorn_fleet import CFDLFleet, FFDLFleet, PFDLFleet
+from vorn._vorn_fleet import CFDLFleet, FFDLFleet, MimoCfdlFleet, MimoFfdlFleet, MimoPfdlFleet, PFDLFleet
 from vorn import messages
 from vorn.loop.figure import plot_runs
 from vorn.loop.pid import PID
@@ -69,6 +69,9 @@ __all__ = [
     "CFDLFleet",
     "PFDLFleet",
     "FFDLFleet",
+    "MimoCfdlFleet",
+    "MimoPfdlFleet",
+    "MimoFfdlFleet",
     "simulate",
     "start",
     "Run",

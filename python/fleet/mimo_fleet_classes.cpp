@@ -1,0 +1,108 @@
+// mimo_fleet_classes.cpp — MimoCfdlFleet, MimoPfdlFleet and MimoFfdlFleet: their method
+// tables, slots and type objects.
+#include "python/fleet/mimo_fleet_classes.hpp"
+
+#include <array>
+#include <utility>
+
+#include "python/fleet/mimo_fleet_class.hpp"
+
+namespace vorn::py::fleet {
+
+namespace {
+
+constexpr const char* kUpdateDoc =
+    "update($self, y, yd, out=None)\n--\n\n"
+    "Steps every member once with its outputs y[i] (shape (n, dim)) and set points yd\n"
+    "(shape (n, dim), or (dim,) for all). Returns the new inputs as a float64 array of shape\n"
+    "(n, dim), written into `out` when given.";
+constexpr const char* kGetPhiDoc =
+    "get_phi($self)\n--\n\nA copy of every member's layers, shape (n, layers, dim, dim).";
+constexpr const char* kSetPhiDoc =
+    "Sets every member's layers: shape (n, layers, dim, dim), or (layers, dim, dim) for all.";
+constexpr const char* kFromDoc =
+    "from_controllers($type, controllers)\n--\n\n"
+    "A fleet whose member i is a copy of controllers[i] (one class, one dim, one pair of pseudo-orders).";
+
+// "set_lambda" for the field "lambda_": the names of the single controllers' setters.
+const char* setter_name(std::size_t row) {
+    static const auto names = [] {
+        std::array<std::string, kMimoFields.size()> n;
+        for (std::size_t r = 0; r < kMimoFields.size(); ++r) n[r] = "set_" + mimo_key(kMimoFields[r].arg);
+        return n;
+    }();
+    return names[row].c_str();
+}
+
+template <MimoForm F, std::size_t... Row>
+std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>) {
+    using C = MimoFleetClass<F>;
+    std::vector<PyMethodDef> table;
+    auto add = [&]<std::size_t R>(std::integral_constant<std::size_t, R>) {
+        if constexpr (kMimoFields[R].kind != FieldKind::Count) {
+            table.push_back(one_arg_method<&C::template set_field<R>>(C::name, setter_name(R), kMimoFields[R].arg));
+        }
+    };
+    (add(std::integral_constant<std::size_t, Row>()), ...);
+    return table;
+}
+
+template <MimoForm F>
+PyMethodDef* methods() {
+    using C = MimoFleetClass<F>;
+    PyMethodDef from = method("from_controllers", C::from_controllers, kFromDoc);
+    from.ml_flags |= METH_CLASS;
+    return method_table(
+        method("update", C::update, kUpdateDoc),
+        method("reset", C::reset, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
+        method("get_phi", C::get_phi, kGetPhiDoc),
+        one_arg_method<&C::set_phi_hat>(C::name, "set_phi_hat", "phi", kSetPhiDoc),
+        field_setters<F>(std::make_index_sequence<kMimoFields.size()>()), from,
+        method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
+        method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
+        method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));
+}
+
+template <MimoForm F>
+ClassDef& class_def() {
+    using C = MimoFleetClass<F>;
+    static PyType_Slot slots[] = {
+        {Py_mp_length, reinterpret_cast<void*>(C::length)},
+        {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
+        {0, nullptr},
+    };
+    static const std::string qualified_name = std::string("vorn._vorn_fleet.") + C::name,
+                             summary = std::string("n ") + C::names.text +
+                                       " MIMO controllers of one dim stepped by one call; member i is bit for bit the " +
+                                       C::names.single_class +
+                                       "\nbuilt from member i's parameters. Each real parameter is a scalar or one value "
+                                       "per member.",
+                             doc = class_doc(C::name, kMimoFields, F, 1, summary.c_str(), "n");
+    static ClassDef d{
+        .qualified_name = qualified_name.c_str(),
+        .basic_size = instance_size<typename C::Core>(),
+        .doc = doc.c_str(),
+        .new_fn = C::new_fn,
+        .repr_fn = C::repr,
+        .dealloc_fn = dealloc_instance<typename C::Core>,
+        .methods = methods<F>(),
+        .extra_slots = slots,
+    };
+    return d;
+}
+
+template <MimoForm F>
+int add_one(PyObject* module) {
+    return add_class(module, MimoFleetClass<F>::name, class_def<F>());
+}
+
+}  // namespace
+
+int add_mimo_fleet_classes(PyObject* module) {
+    return add_one<MimoForm::Compact>(module) < 0 || add_one<MimoForm::Partial>(module) < 0 ||
+                   add_one<MimoForm::Full>(module) < 0
+               ? -1
+               : 0;
+}
+
+}  // namespace vorn::py::fleet
