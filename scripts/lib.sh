@@ -83,3 +83,16 @@ install_project_deps() {
     mapfile -t deps <<<"$listed"
     "$py" -m pip install -q "${deps[@]}"
 }
+
+# Runs the test suite with interpreter $1, the rest being pytest's arguments: spread over the
+# machine's cores (pytest-xdist), then the tests marked serial, which measure the whole
+# process, on their own. A part that selects no test (pytest's exit 5) is no failure.
+run_suite() {
+    local py=$1 rc=0
+    shift
+    "$py" -m pytest -q -p no:cacheprovider -n auto -m "not serial" "$@" || rc=$?
+    [ "$rc" -eq 0 ] || [ "$rc" -eq 5 ] || return "$rc"
+    rc=0
+    "$py" -m pytest -q -p no:cacheprovider -m serial "$@" || rc=$?
+    [ "$rc" -eq 0 ] || [ "$rc" -eq 5 ] || return "$rc"
+}

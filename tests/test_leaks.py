@@ -12,6 +12,8 @@ import pytest
 from tests.conformance.leak_loop import Boom, RaisingFloat, assert_no_growth, refused, write_report
 from vorn import _vorn_core as m
 
+pytestmark = pytest.mark.serial
+
 SCRATCH = pathlib.Path(tempfile.mkdtemp(prefix="vorn-leaks-"))
 (SCRATCH / "good.yaml").write_text("rho: 0.5\nL_u: 2\nu_min: -1\nu_max: 1\nextra: [1, {a: b}]\n")
 (SCRATCH / "broken.yaml").write_text("eta: [1, 2\n")

@@ -11,6 +11,8 @@ import pytest
 from tests.conformance.faces import FACES, Face
 from tests.conformance.leak_loop import Boom, RaisingFloat, assert_no_growth, refused, write_report
 
+pytestmark = pytest.mark.serial
+
 
 class _Reentrant:
     """A float whose conversion reads the object it is being given to."""
