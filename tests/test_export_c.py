@@ -69,6 +69,7 @@ int main(void)
         else if (!strcmp(op, "u_max")) ctl_set_u_max(&c, num());
         else if (!strcmp(op, "no_u_min")) ctl_clear_u_min(&c);
         else if (!strcmp(op, "no_u_max")) ctl_clear_u_max(&c);
+        else if (!strcmp(op, "start")) { const double y0 = num(); ctl_start(&c, y0, num()); }
 #ifdef CTL_N
         else {
             double v[CTL_N];
@@ -244,6 +245,34 @@ def first_difference(got: list[list[str]], want: list[list[str]]) -> str:
 
 @needs_cc
 @pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_exported_start_puts_the_controller_at_the_operating_point_as_vorn_start_does(
+        tmp_path: Path, reset_values: dict[int, Any], form: str, seed: int) -> None:
+    rng = random.Random(f"start-{form}-{seed}")
+    run = Run(form, rng, reset_values, exotic=False)
+    for _ in range(rng.randrange(0, 40)):
+        run.step(record=False)
+    ex.export_c(run.ctl, tmp_path, "ctl")
+    for k in range(1500):
+        if k % 500 == 0:  # an operating point now and then, the estimate kept as it is
+            y0, u0 = rng.uniform(-5, 5), rng.uniform(-5, 5)
+            vorn.start(run.ctl, y0, u0)
+            run.remember(run.ctl.get_phi()[:run.n] if form != "cfdl" else run.ctl.__getstate__()["phi_hat"])
+            run.commands.append(f"start {bits(y0)} {bits(u0)}")
+            run.y = y0
+        elif k % 500 == 250:  # reset returns to the estimate the operating point kept
+            run.ctl.reset()
+            run.commands.append("reset")
+        run.step(record=True)
+        if rng.random() < 0.02:
+            run.tune(record=True)
+    got = run_exported(tmp_path, run.commands)
+    want = [same_up_to_nan_payload(line) for line in run.expected]
+    assert got == want, first_difference(got, want)
+
+
+@needs_cc
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
 @pytest.mark.parametrize("seed, exotic", [(1, False), (2, False), (3, True), (4, True)])
 def test_exported_code_returns_the_same_doubles(tmp_path: Path, reset_values: dict[int, Any], form: str,
                                                 seed: int, exotic: bool) -> None:
@@ -326,11 +355,11 @@ def test_a_zero_clamped_onto_the_other_zero_is_the_limit(tmp_path: Path, reset_v
 
 
 @pytest.mark.parametrize("thing, words", [
-    (vorn.MimoCfdlController(2), "MIMO"), (vorn.MimoPfdlController(3), "MIMO"), (vorn.MimoFfdlController(2), "MIMO"),
-    (object(), "CFDLController, PFDLController or FFDLController"), (None, "not NoneType"),
+    (vorn.CFDLFleet(2), "not CFDLFleet"), (vorn.MimoPfdlFleet(2, 3), "not MimoPfdlFleet"),
+    (object(), "CFDLController, PFDLController, FFDLController, MimoCfdlController"), (None, "not NoneType"),
     ({"eta": 1.0}, "not dict"), (vorn.PFDLController, "not type"),
 ])
-def test_only_siso_controllers_are_exported(tmp_path: Path, thing: Any, words: str) -> None:
+def test_only_controllers_are_exported(tmp_path: Path, thing: Any, words: str) -> None:
     with pytest.raises(TypeError, match=words):
         vorn.export_c(thing, tmp_path)
     assert list(tmp_path.iterdir()) == []

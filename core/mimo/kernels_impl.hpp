@@ -1,7 +1,8 @@
 // kernels_impl.hpp — the bodies of the matrix passes, written once over a vector width W
 // and instantiated by kernels.cpp for each instruction set it dispatches to. Vectors run
 // across the columns of a row, where entries are independent; each entry still takes its
-// products and sums one by one, in the order of the scalar formulas.
+// products and sums one by one, in the order of the scalar formulas of
+// core/formulas/mimo_step.h, whose functions the scalar loops call.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "core/formulas/mimo_step.h"
 #include "core/mimo/kernels.hpp"
 
 #define VORN_KERNEL inline __attribute__((always_inline))
@@ -153,9 +155,7 @@ VORN_KERNEL void control_and_predict(const double* a, std::size_t n, const doubl
 
 // Column sums start from +0.0, which leaves the first square unchanged.
 VORN_KERNEL double column_total(const double* col, std::size_t n) {
-    double total = 0.0;
-    for (std::size_t j = 0; j < n; ++j) total = total + col[j];
-    return total;
+    return vorn_mimo_column_total(col, n);
 }
 
 template <int W>
@@ -177,9 +177,9 @@ VORN_KERNEL double correct(double* a, std::size_t n, const double* r, const doub
             store(col + j, cv);
         }
         for (; j < n; ++j) {
-            const double v = (ri * d[j]) * f + row[j];
+            const double v = vorn_mimo_corrected(row[j], ri, d[j], f);
             row[j] = v;
-            col[j] = col[j] + v * v;
+            col[j] = vorn_mimo_add_product(col[j], v, v);
         }
     }
     return column_total(col, n);
@@ -199,7 +199,7 @@ VORN_KERNEL double squared_frobenius(const double* a, std::size_t n, double* col
             cv = cv + av * av;
             store(col + j, cv);
         }
-        for (; j < n; ++j) col[j] = col[j] + row[j] * row[j];
+        for (; j < n; ++j) col[j] = vorn_mimo_add_product(col[j], row[j], row[j]);
     }
     return column_total(col, n);
 }
