@@ -101,6 +101,7 @@ class Run:
         self.yd = [r.uniform(-2, 2) for _ in range(dim)]
         self.commands: list[str] = []
         self.expected: list[str] = []
+        self.exported: Any = self.ctl  # what is exported: the controller, or a copy of it
 
     def sample(self) -> float:
         return self.rng.choice(EXOTIC) if self.exotic and self.rng.random() < 0.3 else self.rng.uniform(-2, 2)
@@ -198,7 +199,7 @@ def run_batch(tmp: Path, runs: dict[str, Run], export_first: bool = True) -> dic
 
 def check_batch(tmp: Path, runs: dict[str, Run], steps: int) -> None:
     for name, run in runs.items():
-        vorn.export_c(run.ctl, tmp, name)
+        vorn.export_c(run.exported, tmp, name)
         play(run, steps)
     got = run_batch(tmp, runs)
     for name, run in runs.items():
