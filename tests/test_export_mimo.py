@@ -52,10 +52,10 @@ static int drive_${P}(void)
         if (!strcmp(op, "end")) return 0;
         if (!strcmp(op, "u")) {
             double y[${P_UP}_DIM], yd[${P_UP}_DIM], u[${P_UP}_DIM];
-            for (i = 0; i < ${P_UP}_DIM; ++i) y[i] = num();
-            for (i = 0; i < ${P_UP}_DIM; ++i) yd[i] = num();
+            for (i = 0; i < (int)${P_UP}_DIM; ++i) y[i] = num();
+            for (i = 0; i < (int)${P_UP}_DIM; ++i) yd[i] = num();
             ${P}_update(&c, y, yd, u);
-            for (i = 0; i < ${P_UP}_DIM; ++i) show(u[i]);
+            for (i = 0; i < (int)${P_UP}_DIM; ++i) show(u[i]);
             printf("\n");
         }
         else if (!strcmp(op, "phi")) { for (i = 0; i < (int)${P_UP}_PHI_ENTRIES; ++i) show(c.layers[i]); printf("\n"); }
@@ -252,7 +252,7 @@ def test_the_header_states_the_shape_and_the_flags(tmp_path: Path, form: str) ->
     h, _ = vorn.export_c(ctl, tmp_path, "Arm")
     header = Path(h).read_text()
     layers = {"cfdl": 1, "pfdl": 4, "ffdl": 6}[form]
-    assert "#define ARM_DIM 3 " in header and f"#define ARM_LAYERS {layers} " in header
+    assert "#define ARM_DIM 3U " in header and f"#define ARM_LAYERS {layers}U " in header
     assert "-ffp-contract=off" in header and "void Arm_update(Arm_t *c, const double y[ARM_DIM]" in header
     setters = re.findall(r"void Arm_set_(\w+)\(", header)
     assert sorted(setters) == sorted(SETTERS + ["phi_hat"])

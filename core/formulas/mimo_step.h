@@ -17,10 +17,10 @@
 /* --- single entries --- */
 
 /* One term of a running sum: one rounded product, one rounded sum. */
-static inline double vorn_mimo_add_product(double sum, double a, double b) { return sum + a * b; }
+static inline double vorn_mimo_add_product(double sum, double a, double b) { return sum + (a * b); }
 
 /* Entry (i, j) of a corrected layer: (r_i * d_j) * f + a(i, j). */
-static inline double vorn_mimo_corrected(double a, double r_i, double d_j, double f) { return (r_i * d_j) * f + a; }
+static inline double vorn_mimo_corrected(double a, double r_i, double d_j, double f) { return ((r_i * d_j) * f) + a; }
 
 /* The control law's gain rho / (lambda + |L|^2_F): first the sum, then the quotient. */
 static inline double vorn_mimo_gain(double rho, double lambda, double lead_norm2) { return rho / (lambda + lead_norm2); }
@@ -32,7 +32,7 @@ static inline int vorn_mimo_corrects(double d, double eps) { return d > eps; }
  * the initial matrix; both tests are strict, so a NaN norm keeps the layer. */
 static inline int vorn_mimo_out_of_bounds(double n2, double m_upper, double m_lower)
 {
-    return (n2 > m_upper * m_upper) || (n2 < m_lower * m_lower);
+    return (n2 > (m_upper * m_upper)) || (n2 < (m_lower * m_lower));
 }
 
 /* Compact form: the input increment is too small to learn from (false for a NaN norm). */
@@ -223,7 +223,11 @@ static inline double vorn_mimo_lu_determinant(double *m, size_t n)
                     m[(p * n) + k] = m[(q * n) + k];
                     m[(q * n) + k] = t;
                 }
-                odd = (odd == 0) ? 1 : 0;
+                if (odd == 0) {
+                    odd = 1;
+                } else {
+                    odd = 0;
+                }
             }
             for (i = q + 1U; i < n; ++i) {
                 m[(i * n) + q] = m[(i * n) + q] / pivot;

@@ -145,7 +145,7 @@ def render(controller: Any, name: str) -> tuple[str, str]:
     macro = name.upper()
     doubles, _, size = state_size(fields)
     names = {"P": name, "P_UP": macro}
-    init, tables = init_lines(fields, name, macro)
+    init, tables = init_lines(fields, name, macro, index="size_t")
     nonfinite = any(not math.isfinite(v) for f in fields for v in (f.value if f.length else [f.value]))
     compact = form == "cfdl"
     determinant = _LU_DETERMINANT if dim >= 4 else _SMALL_DETERMINANT
@@ -154,7 +154,9 @@ def render(controller: Any, name: str) -> tuple[str, str]:
         "TITLE": MIMO[form].title, "VERSION": __version__, "CLASS": type(controller).__name__,
         "DOUBLES": doubles, "BYTES": size, "GUARD": f"{macro}_H",
         "DIM": dim, "LAYERS": layers, "OUTPUT_LAYERS": outputs, "CELLS": dim * dim,
-        "PHI_ENTRIES": layers * dim * dim, "HISTORY": layers * dim, "LEAD": outputs,
+        "PHI_ENTRIES": layers * dim * dim, "HISTORY": layers * dim, "LEAD": f"{outputs}U",
+        "INPUT_LAYERS": layers - outputs,
+        "SHIFT_OUTPUTS": f"    {name}_shift(c, 0U, {macro}_OUTPUT_LAYERS, c->dy);\n" if outputs else "",
         "LAYER_ORDER": _LAYER_ORDERS[form],
         "FIELDS": "".join(struct_lines(fields, macro)), "STACK": UPDATE_STACK_BYTES,
         "BITS": Template(BITS_HELPER).substitute(names) if nonfinite else "",

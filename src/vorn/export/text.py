@@ -42,7 +42,7 @@ def assign(target: str, value: float, prefix: str) -> str:
     return f"{target} = {prefix}_bits(UINT64_C({bits(value):#018x})); /* {value!r} */"
 
 
-def init_lines(fields: list[Field], prefix: str, macro: str) -> tuple[list[str], list[str]]:
+def init_lines(fields: list[Field], prefix: str, macro: str, index: str = "int") -> tuple[list[str], list[str]]:
     """NAME_init's statements, and the tables its arrays of differing entries are copied from
     (one statement per entry would take the compiler minutes at large orders)."""
     lines, tables = [], []
@@ -52,13 +52,13 @@ def init_lines(fields: list[Field], prefix: str, macro: str) -> tuple[list[str],
         elif f.length is None:
             lines.append(assign(f"c->{f.name}", float(f.value), prefix))
         elif len({bits(v) for v in f.value}) == 1:
-            lines.append(f"for (int i = 0; i < {length_of(f, macro)}; ++i) {{ "
+            lines.append(f"for ({index} i = 0; i < {length_of(f, macro)}; ++i) {{ "
                          + assign(f"c->{f.name}[i]", f.value[0], prefix) + " }")
         else:
             table = f"{prefix}_initial_{f.name}"
             tables.append(_table(table, f, macro))
             entry = f"{table}[i]" if all(map(math.isfinite, f.value)) else f"{prefix}_bits({table}[i])"
-            lines.append(f"for (int i = 0; i < {length_of(f, macro)}; ++i) {{ c->{f.name}[i] = {entry}; }}")
+            lines.append(f"for ({index} i = 0; i < {length_of(f, macro)}; ++i) {{ c->{f.name}[i] = {entry}; }}")
     return [f"    {line}\n" for line in lines], tables
 
 
