@@ -108,7 +108,8 @@ class Run:
     def sample(self) -> float:
         return self.rng.choice(EXOTIC) if self.exotic and self.rng.random() < 0.3 else self.rng.uniform(-2, 2)
 
-    def step(self, record: bool) -> None:
+    def step(self, record: bool) -> tuple[list[float], list[float], list[float]]:
+        """One closed-loop sample; the y and yd given and the u returned."""
         r, dim = self.rng, self.dim
         y = list(self.y)
         if self.exotic and r.random() < 0.01:
@@ -123,10 +124,12 @@ class Run:
                 self.commands.append("phi")
                 self.expected.append(" " + " ".join(bits(v) for v in flat(self.ctl.get_phi())))
         u_in = [v if math.isfinite(v) else 0.0 for v in u]
+        given = (y, list(self.yd), u)
         self.y = [0.6 * self.y[i] + sum(self.b[i][j] * u_in[j] for j in range(dim)) + r.gauss(0.0, 0.01)
                   for i in range(dim)]
         if not all(math.isfinite(v) and abs(v) < 1e6 for v in self.y):
             self.y = [0.0] * dim
+        return given
 
     def tune(self, record: bool) -> None:
         """A setter call, a reset or new layers, as a running loop might make them."""
