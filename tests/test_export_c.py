@@ -236,6 +236,13 @@ def run_exported(tmp: Path, commands: list[str]) -> list[list[str]]:
     return [same_up_to_nan_payload(line) for line in lines[1:]]
 
 
+def assert_replays(tmp: Path, run: "Run") -> None:
+    """The exported `ctl` in `tmp`, given the run's commands, prints the lines Python gave."""
+    got = run_exported(tmp, run.commands)
+    want = [same_up_to_nan_payload(line) for line in run.expected]
+    assert got == want, first_difference(got, want)
+
+
 def first_difference(got: list[list[str]], want: list[list[str]]) -> str:
     for k, (g, w) in enumerate(zip(got, want)):
         if g != w:
@@ -266,9 +273,7 @@ def test_exported_start_puts_the_controller_at_the_operating_point_as_vorn_start
         run.step(record=True)
         if rng.random() < 0.02:
             run.tune(record=True)
-    got = run_exported(tmp_path, run.commands)
-    want = [same_up_to_nan_payload(line) for line in run.expected]
-    assert got == want, first_difference(got, want)
+    assert_replays(tmp_path, run)
 
 
 @needs_cc
@@ -287,9 +292,7 @@ def test_exported_code_returns_the_same_doubles(tmp_path: Path, reset_values: di
         run.step(record=True)
         if rng.random() < 0.02:
             run.tune(record=True)
-    got = run_exported(tmp_path, run.commands)
-    want = [same_up_to_nan_payload(line) for line in run.expected]
-    assert got == want, first_difference(got, want)
+    assert_replays(tmp_path, run)
 
 
 Z, NZ = 0.0, -0.0
@@ -444,13 +447,14 @@ def test_command_reports_mistakes_in_one_line(tmp_path: Path, capsys: pytest.Cap
 
 
 @needs_cc
-def test_the_deployment_example_prints_identical_loops(capsys: pytest.CaptureFixture[str],
-                                                       monkeypatch: pytest.MonkeyPatch) -> None:
-    example = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
-    monkeypatch.setattr(sys, "argv", ["deploy.py", "45"])
-    assert example["main"]() == 0
+@pytest.mark.parametrize("example, steps", [("deploy_c/deploy.py", 45), ("deploy_c_mimo/deploy.py", 50)])
+def test_the_deployment_examples_print_identical_loops(capsys: pytest.CaptureFixture[str],
+                                                       monkeypatch: pytest.MonkeyPatch, example: str, steps: int) -> None:
+    script = runpy.run_path(str(Path(__file__).parent.parent / "examples" / example))
+    monkeypatch.setattr(sys, "argv", ["deploy.py", str(steps)])
+    assert script["main"]() == 0
     out = capsys.readouterr().out
-    assert out.endswith("45 of 45 samples identical to the last bit\n") and "differs" not in out
+    assert out.endswith(f"{steps} of {steps} samples identical to the last bit\n") and "differs" not in out
 
 
 @pytest.mark.parametrize("name, words", [

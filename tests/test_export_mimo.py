@@ -10,9 +10,7 @@ import math
 import os
 import random
 import re
-import runpy
 import subprocess
-import sys
 from pathlib import Path
 from string import Template
 from typing import Any
@@ -287,12 +285,3 @@ def test_the_exported_code_carries_the_cores_mimo_arithmetic_as_it_is(tmp_path: 
     core = Path(__file__).parents[1] / "core" / "formulas" / "mimo_step.h"
     assert core.read_text() in Path(source).read_text()
 
-
-@needs_cc
-def test_the_mimo_deployment_example_prints_identical_loops(capsys: pytest.CaptureFixture[str],
-                                                            monkeypatch: pytest.MonkeyPatch) -> None:
-    example = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c_mimo" / "deploy.py"))
-    monkeypatch.setattr(sys, "argv", ["deploy.py", "50"])
-    assert example["main"]() == 0
-    out = capsys.readouterr().out
-    assert out.endswith("50 of 50 samples identical to the last bit\n") and "differs" not in out

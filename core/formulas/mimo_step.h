@@ -83,19 +83,32 @@ static inline double vorn_mimo_column_total(const double *col, size_t n)
     return total;
 }
 
-/* |A|^2_F: each column's sum of squares in row order (from +0.0), then those in column
- * order. `col` is scratch of n entries. */
-static inline double vorn_mimo_squared_frobenius(const double *a, size_t n, double *col)
+/* The column sums of squares of a matrix start from +0.0 ... */
+static inline void vorn_mimo_clear(double *col, size_t n)
 {
-    size_t i;
     size_t j;
     for (j = 0; j < n; ++j) {
         col[j] = 0.0;
     }
+}
+
+/* ... and take the squares of each row in turn. */
+static inline void vorn_mimo_add_squares(double *col, const double *row, size_t n)
+{
+    size_t j;
+    for (j = 0; j < n; ++j) {
+        col[j] = vorn_mimo_add_product(col[j], row[j], row[j]);
+    }
+}
+
+/* |A|^2_F: each column's sum of squares in row order, then those in column order. `col` is
+ * scratch of n entries. */
+static inline double vorn_mimo_squared_frobenius(const double *a, size_t n, double *col)
+{
+    size_t i;
+    vorn_mimo_clear(col, n);
     for (i = 0; i < n; ++i) {
-        for (j = 0; j < n; ++j) {
-            col[j] = vorn_mimo_add_product(col[j], a[(i * n) + j], a[(i * n) + j]);
-        }
+        vorn_mimo_add_squares(col, &a[i * n], n);
     }
     return vorn_mimo_column_total(col, n);
 }
@@ -143,20 +156,18 @@ static inline void vorn_mimo_control_and_predict(const double *a, size_t n, cons
 }
 
 /* A(i, j) = (r_i * d_j) * f + A(i, j) for every entry; returns |A|^2_F of the result, its
- * column sums formed as the entries are. `col` is scratch of n entries. */
+ * column sums formed row by row as the rows are. `col` is scratch of n entries. */
 static inline double vorn_mimo_correct(double *a, size_t n, const double *r, const double *d, double f, double *col)
 {
     size_t i;
     size_t j;
-    for (j = 0; j < n; ++j) {
-        col[j] = 0.0;
-    }
+    vorn_mimo_clear(col, n);
     for (i = 0; i < n; ++i) {
+        double *const row = &a[i * n];
         for (j = 0; j < n; ++j) {
-            const double v = vorn_mimo_corrected(a[(i * n) + j], r[i], d[j], f);
-            a[(i * n) + j] = v;
-            col[j] = vorn_mimo_add_product(col[j], v, v);
+            row[j] = vorn_mimo_corrected(row[j], r[i], d[j], f);
         }
+        vorn_mimo_add_squares(col, row, n);
     }
     return vorn_mimo_column_total(col, n);
 }
