@@ -447,11 +447,12 @@ def test_command_reports_mistakes_in_one_line(tmp_path: Path, capsys: pytest.Cap
 
 
 @needs_cc
-@pytest.mark.parametrize("example, steps", [("deploy_c/deploy.py", 45), ("deploy_c_mimo/deploy.py", 50)])
-def test_the_deployment_examples_print_identical_loops(capsys: pytest.CaptureFixture[str],
-                                                       monkeypatch: pytest.MonkeyPatch, example: str, steps: int) -> None:
-    script = runpy.run_path(str(Path(__file__).parent.parent / "examples" / example))
-    monkeypatch.setattr(sys, "argv", ["deploy.py", str(steps)])
+@pytest.mark.parametrize("options, steps", [([], 45), (["--mimo"], 50)], ids=["siso", "mimo"])
+def test_the_deployment_example_prints_identical_loops(capsys: pytest.CaptureFixture[str],
+                                                       monkeypatch: pytest.MonkeyPatch, options: list[str],
+                                                       steps: int) -> None:
+    script = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
+    monkeypatch.setattr(sys, "argv", ["deploy.py", *options, str(steps)])
     assert script["main"]() == 0
     out = capsys.readouterr().out
     assert out.endswith(f"{steps} of {steps} samples identical to the last bit\n") and "differs" not in out

@@ -67,7 +67,7 @@ def test_the_target_returns_the_python_doubles_of_mimo_controllers(mimo_cases: d
                                                                     form: str, cpu: Cpu) -> None:
     for seed in SEEDS:
         case = mimo_cases[form, seed]
-        lines = images.run(cpu, images.build(cpu, case.directory, main="mimo_main.c"), timeout=300)
+        lines = images.run(cpu, images.build(cpu, case.directory), timeout=300)
         assert int(lines[0]) == case.state_bytes, "sizeof ctl_t differs from the size the header states"
         got = [same_up_to_nan_payload(line) for line in lines[1:]]
         assert len(got) == len(case.expected)

@@ -88,11 +88,11 @@ def _traced(cpu: Cpu, image: Path) -> int:
     return count
 
 
-def _instructions(cpu: Cpu, directory: Path, main: str) -> int | None:
+def _instructions(cpu: Cpu, directory: Path) -> int | None:
     if cpu.machine is None:
         return None
-    idle = images.build(cpu, directory, "idle", ("-DCOST_UPDATES=0",), main)
-    busy = images.build(cpu, directory, "busy", (f"-DCOST_UPDATES={UPDATES}",), main)
+    idle = images.build(cpu, directory, "idle", ("-DCOST_UPDATES=0",))
+    busy = images.build(cpu, directory, "busy", (f"-DCOST_UPDATES={UPDATES}",))
     return round((_traced(cpu, busy) - _traced(cpu, idle)) / UPDATES)
 
 
@@ -113,7 +113,7 @@ def measure(root: Path) -> list[Cost]:
             code, update, stack = _object(cpu, directory)
             state = int(sizes.group(2) if cpu.machine is None else sizes.group(1))
             costs.append(Cost(form, orders.group(1), cpu, code, update, state, stack,
-                              _instructions(cpu, directory, "main.c")))
+                              _instructions(cpu, directory)))
     for form, (make, shape) in MIMO_CONTROLLERS.items():
         directory = root / form.replace(" ", "-").replace("(", "").replace(")", "")
         directory.mkdir()
@@ -125,7 +125,7 @@ def measure(root: Path) -> list[Cost]:
                 continue
             code, update, stack = _object(cpu, directory)
             costs.append(Cost(form, shape, cpu, code, update, int(size.group(1)), stack,
-                              _instructions(cpu, directory, "mimo_main.c")))
+                              _instructions(cpu, directory)))
     return costs
 
 

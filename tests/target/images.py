@@ -4,8 +4,7 @@ compared bit for bit with the Python controllers; and what each costs on every C
 A case is a form, a CPU and a seed. `random_case` advances a random controller in Python (its
 limits, a NaN sample and a reset on the way), exports it and lays down the samples to replay
 with the lines its exported twin must print; `build` and `run` make and run the image of one
-CPU on them; `random_mimo_case` does the same for a MIMO controller, whose image is built
-from mimo_main.c. The CPUs are one table (`CPUS`): a new one is one more entry, and an
+CPU on them; `random_mimo_case` does the same for a MIMO controller (main.c serves both). The CPUs are one table (`CPUS`): a new one is one more entry, and an
 exported controller of another kind is one more `Case` maker.
 """
 
@@ -166,12 +165,10 @@ def compile_flags(cpu: Cpu, directory: Path) -> list[str]:
     return ["arm-none-eabi-gcc", *ARM_COMMON, *cpu.flags, "-I", str(directory)]
 
 
-def build(cpu: Cpu, directory: Path, image: str = "image", defines: tuple[str, ...] = (),
-          main: str = "main.c") -> Path:
-    """Builds `main` (main.c, or mimo_main.c for a MIMO controller) around the exported `ctl`
-    in `directory` into an image for the CPU."""
+def build(cpu: Cpu, directory: Path, image: str = "image", defines: tuple[str, ...] = ()) -> Path:
+    """Builds main.c around the exported `ctl` in `directory` into an image for the CPU."""
     out = directory / f"{image}-{cpu.name}"
-    sources = [str(HERE / main), str(directory / "ctl.c")]
+    sources = [str(HERE / "main.c"), str(directory / "ctl.c")]
     if cpu.machine is None:
         command = [*compile_flags(cpu, directory), *defines, *sources, "-o", str(out), "-lm"]
     else:

@@ -1,4 +1,4 @@
-/* plant_loop.c: the exported MIMO controller closing a loop in C on the coupled two-tank
+/* plant_loop_mimo.c: the exported MIMO controller closing a loop in C on the coupled two-tank
  * plant of deploy.py, y(k+1) = A y(k) + B u(k), printing k, yd, u, y as the Python run
  * does. */
 #include <stdio.h>
