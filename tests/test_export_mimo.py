@@ -285,3 +285,48 @@ def test_the_exported_code_carries_the_cores_mimo_arithmetic_as_it_is(tmp_path: 
     core = Path(__file__).parents[1] / "core" / "formulas" / "mimo_step.h"
     assert core.read_text() in Path(source).read_text()
 
+
+
+@pytest.mark.parametrize("name", ["vorn_mimo_small", "vorn_mimo_lu", "VORN_FORMULAS_MIMO_STEP"])
+def test_names_whose_generated_names_are_the_mimo_arithmetics_are_refused(tmp_path: Path, name: str) -> None:
+    # NAME_determinant would be vorn_mimo_small_determinant or vorn_mimo_lu_determinant, and
+    # the include guard NAME_H the MIMO arithmetic's own.
+    with pytest.raises(ValueError, match="already uses"):
+        vorn.export_c(vorn.MimoCfdlController(2), tmp_path, name)
+    assert list(tmp_path.iterdir()) == []
+
+
+ALIASING = r"""
+#include <stdio.h>
+#include <string.h>
+#include "ctl.h"
+
+int main(void)
+{
+    static ctl_t a, b;
+    double y[CTL_DIM], yd[CTL_DIM], u[CTL_DIM], in_place[CTL_DIM];
+    unsigned i;
+    int k;
+    ctl_init(&a);
+    ctl_init(&b);
+    for (k = 0; k < 200; ++k) {
+        for (i = 0; i < CTL_DIM; ++i) {
+            y[i] = 0.01 * (double)(k % 17) - 0.05 * (double)i;
+            yd[i] = 1.0 + (double)i;
+        }
+        memcpy(in_place, y, sizeof y);
+        ctl_update(&a, y, yd, u);
+        ctl_update(&b, in_place, yd, in_place); /* u written over y */
+        if (memcmp(u, in_place, sizeof u) != 0 || memcmp(&a, &b, sizeof a) != 0) return 1;
+    }
+    return 0;
+}
+"""
+
+
+@needs_cc
+def test_the_input_may_be_written_over_the_output(tmp_path: Path) -> None:
+    vorn.export_c(vorn.MimoFfdlController(3, l_y=2), tmp_path, "ctl")
+    (tmp_path / "alias.c").write_text(ALIASING)
+    subprocess.run([CC, *STRICT, *SANITIZE, "alias.c", "ctl.c", "-o", "alias", "-lm"], cwd=tmp_path, check=True)
+    assert subprocess.run([str(tmp_path / "alias")], timeout=60).returncode == 0

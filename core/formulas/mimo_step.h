@@ -22,6 +22,9 @@ static inline double vorn_mimo_add_product(double sum, double a, double b) { ret
 /* Entry (i, j) of a corrected layer: (r_i * d_j) * f + a(i, j). */
 static inline double vorn_mimo_corrected(double a, double r_i, double d_j, double f) { return ((r_i * d_j) * f) + a; }
 
+/* One step of the LU's elimination: a(r, k) - l(r) * u(k). */
+static inline double vorn_mimo_eliminated(double a, double l, double u) { return a - (l * u); }
+
 /* The control law's gain rho / (lambda + |L|^2_F): first the sum, then the quotient. */
 static inline double vorn_mimo_gain(double rho, double lambda, double lead_norm2) { return rho / (lambda + lead_norm2); }
 
@@ -246,7 +249,7 @@ static inline double vorn_mimo_lu_determinant(double *m, size_t n)
             for (k = q + 1U; k < n; ++k) {
                 const double u = m[(q * n) + k];
                 for (i = q + 1U; i < n; ++i) {
-                    m[(i * n) + k] = m[(i * n) + k] - (m[(i * n) + q] * u);
+                    m[(i * n) + k] = vorn_mimo_eliminated(m[(i * n) + k], m[(i * n) + q], u);
                 }
             }
         }

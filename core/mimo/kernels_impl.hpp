@@ -54,7 +54,7 @@ VORN_KERNEL void sub_scaled(double* dst, double l, const double* src, std::size_
         d = d - l * s;
         store(dst + j, d);
     }
-    for (; j < len; ++j) dst[j] = dst[j] - l * src[j];
+    for (; j < len; ++j) dst[j] = vorn_mimo_eliminated(dst[j], l, src[j]);
 }
 
 // out_r = A_r·x for the R rows starting at `rows`: R independent chains, each in column order.
@@ -64,7 +64,7 @@ VORN_KERNEL void dot_rows(const double* rows, std::size_t n, const double* x, do
     for (int r = 0; r < R; ++r) acc[r] = rows[r * n] * x[0];
     for (std::size_t j = 1; j < n; ++j) {
         const double xj = x[j];
-        for (int r = 0; r < R; ++r) acc[r] = acc[r] + rows[r * n + j] * xj;
+        for (int r = 0; r < R; ++r) acc[r] = vorn_mimo_add_product(acc[r], rows[r * n + j], xj);
     }
     for (int r = 0; r < R; ++r) out[r] = acc[r];
 }
@@ -83,8 +83,8 @@ VORN_KERNEL void dot2_rows(const double* rows, std::size_t n, const double* xs, 
         const double pj = xp[j];
         for (int r = 0; r < R; ++r) {
             const double v = rows[r * n + j];
-            as[r] = as[r] + v * sj;
-            ap[r] = ap[r] + v * pj;
+            as[r] = vorn_mimo_add_product(as[r], v, sj);
+            ap[r] = vorn_mimo_add_product(ap[r], v, pj);
         }
     }
     for (int r = 0; r < R; ++r) {
@@ -133,7 +133,7 @@ VORN_KERNEL void add_rows_t(const double* rows, std::size_t n, const double* w, 
         } else {
             acc = t[j];
         }
-        for (; r < R; ++r) acc = acc + rows[r * n + j] * w[r];
+        for (; r < R; ++r) acc = vorn_mimo_add_product(acc, rows[r * n + j], w[r]);
         t[j] = acc;
     }
 }
@@ -351,7 +351,7 @@ VORN_KERNEL void factor_panel(double* m, std::size_t n, std::size_t c0, std::siz
             for (std::size_t k = q + 1; k < width; ++k) {
                 double* ck = panel + k * rows;
                 const double u = ck[q];
-                for (std::size_t r = below; r < even; ++r) ck[r] = ck[r] - col[r] * u;
+                for (std::size_t r = below; r < even; ++r) ck[r] = vorn_mimo_eliminated(ck[r], col[r], u);
                 for (std::size_t r = even; r < rows; r += W) {
                     V a, l;
                     load(a, ck + r);
