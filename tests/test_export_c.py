@@ -69,6 +69,7 @@ int main(void)
         else if (!strcmp(op, "u_max")) ctl_set_u_max(&c, num());
         else if (!strcmp(op, "no_u_min")) ctl_clear_u_min(&c);
         else if (!strcmp(op, "no_u_max")) ctl_clear_u_max(&c);
+        else if (!strcmp(op, "start")) { const double y0 = num(); ctl_start(&c, y0, num()); }
 #ifdef CTL_N
         else {
             double v[CTL_N];
@@ -235,11 +236,44 @@ def run_exported(tmp: Path, commands: list[str]) -> list[list[str]]:
     return [same_up_to_nan_payload(line) for line in lines[1:]]
 
 
+def assert_replays(tmp: Path, run: "Run") -> None:
+    """The exported `ctl` in `tmp`, given the run's commands, prints the lines Python gave."""
+    got = run_exported(tmp, run.commands)
+    want = [same_up_to_nan_payload(line) for line in run.expected]
+    assert got == want, first_difference(got, want)
+
+
 def first_difference(got: list[list[str]], want: list[list[str]]) -> str:
     for k, (g, w) in enumerate(zip(got, want)):
         if g != w:
             return f"sample {k}: C {g} != Python {w}"
     return f"{len(got)} lines from C, {len(want)} from Python"
+
+
+@needs_cc
+@pytest.mark.parametrize("form", ["cfdl", "pfdl", "ffdl"])
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_exported_start_puts_the_controller_at_the_operating_point_as_vorn_start_does(
+        tmp_path: Path, reset_values: dict[int, Any], form: str, seed: int) -> None:
+    rng = random.Random(f"start-{form}-{seed}")
+    run = Run(form, rng, reset_values, exotic=False)
+    for _ in range(rng.randrange(0, 40)):
+        run.step(record=False)
+    ex.export_c(run.ctl, tmp_path, "ctl")
+    for k in range(1500):
+        if k % 500 == 0:  # an operating point now and then, the estimate kept as it is
+            y0, u0 = rng.uniform(-5, 5), rng.uniform(-5, 5)
+            vorn.start(run.ctl, y0, u0)
+            run.remember(run.ctl.get_phi()[:run.n] if form != "cfdl" else run.ctl.__getstate__()["phi_hat"])
+            run.commands.append(f"start {bits(y0)} {bits(u0)}")
+            run.y = y0
+        elif k % 500 == 250:  # reset returns to the estimate the operating point kept
+            run.ctl.reset()
+            run.commands.append("reset")
+        run.step(record=True)
+        if rng.random() < 0.02:
+            run.tune(record=True)
+    assert_replays(tmp_path, run)
 
 
 @needs_cc
@@ -258,9 +292,7 @@ def test_exported_code_returns_the_same_doubles(tmp_path: Path, reset_values: di
         run.step(record=True)
         if rng.random() < 0.02:
             run.tune(record=True)
-    got = run_exported(tmp_path, run.commands)
-    want = [same_up_to_nan_payload(line) for line in run.expected]
-    assert got == want, first_difference(got, want)
+    assert_replays(tmp_path, run)
 
 
 Z, NZ = 0.0, -0.0
@@ -326,11 +358,11 @@ def test_a_zero_clamped_onto_the_other_zero_is_the_limit(tmp_path: Path, reset_v
 
 
 @pytest.mark.parametrize("thing, words", [
-    (vorn.MimoCfdlController(2), "MIMO"), (vorn.MimoPfdlController(3), "MIMO"), (vorn.MimoFfdlController(2), "MIMO"),
-    (object(), "CFDLController, PFDLController or FFDLController"), (None, "not NoneType"),
+    (vorn.CFDLFleet(2), "not CFDLFleet"), (vorn.MimoPfdlFleet(2, 3), "not MimoPfdlFleet"),
+    (object(), "CFDLController, PFDLController, FFDLController, MimoCfdlController"), (None, "not NoneType"),
     ({"eta": 1.0}, "not dict"), (vorn.PFDLController, "not type"),
 ])
-def test_only_siso_controllers_are_exported(tmp_path: Path, thing: Any, words: str) -> None:
+def test_only_controllers_are_exported(tmp_path: Path, thing: Any, words: str) -> None:
     with pytest.raises(TypeError, match=words):
         vorn.export_c(thing, tmp_path)
     assert list(tmp_path.iterdir()) == []
@@ -415,13 +447,15 @@ def test_command_reports_mistakes_in_one_line(tmp_path: Path, capsys: pytest.Cap
 
 
 @needs_cc
+@pytest.mark.parametrize("options, steps", [([], 45), (["--mimo"], 50)], ids=["siso", "mimo"])
 def test_the_deployment_example_prints_identical_loops(capsys: pytest.CaptureFixture[str],
-                                                       monkeypatch: pytest.MonkeyPatch) -> None:
-    example = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
-    monkeypatch.setattr(sys, "argv", ["deploy.py", "45"])
-    assert example["main"]() == 0
+                                                       monkeypatch: pytest.MonkeyPatch, options: list[str],
+                                                       steps: int) -> None:
+    script = runpy.run_path(str(Path(__file__).parent.parent / "examples" / "deploy_c" / "deploy.py"))
+    monkeypatch.setattr(sys, "argv", ["deploy.py", *options, str(steps)])
+    assert script["main"]() == 0
     out = capsys.readouterr().out
-    assert out.endswith("45 of 45 samples identical to the last bit\n") and "differs" not in out
+    assert out.endswith(f"{steps} of {steps} samples identical to the last bit\n") and "differs" not in out
 
 
 @pytest.mark.parametrize("name, words", [

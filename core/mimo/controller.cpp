@@ -3,9 +3,9 @@
 #include "core/mimo/controller.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <stdexcept>
 
+#include "core/formulas/mimo_step.h"
 #include "core/mimo/linalg.hpp"
 
 namespace vorn {
@@ -134,7 +134,7 @@ void MimoCore<F>::restore_layer(std::size_t m) {
 template <MimoForm F>
 void MimoCore<F>::bound(std::size_t m, double n2) {
     if (m == n_y_) lead_n2_ = n2;
-    if (n2 > params_.m_upper * params_.m_upper || n2 < params_.m_lower * params_.m_lower) restore_layer(m);
+    if (vorn_mimo_out_of_bounds(n2, params_.m_upper, params_.m_lower)) restore_layer(m);
 }
 
 // The feed-forward sum s = Σ over every layer but the lead one of the layer times the increment that
@@ -154,7 +154,7 @@ void MimoCore<F>::feed_forward(std::span<const double> dy) {
 // The control law: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
 template <MimoForm F>
 void MimoCore<F>::control_law() {
-    const double g = params_.rho / (params_.lambda + lead_n2_);
+    const double g = vorn_mimo_gain(params_.rho, params_.lambda, lead_n2_);
     kernels_.control_and_predict(layer(n_y_).data(), dim_, w_.data(), hist(n_y_).data(), du_.data(),
                                  prediction(n_y_));
     linalg::scale(du_, g);
@@ -169,7 +169,7 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
     linalg::sub(dy, acc_, acc_);  // r = Δy − p
     double d = params_.mu;
     for (std::size_t m = 0; m < pairs; ++m) d = d + linalg::squared_norm(hist(m));
-    if (!(d > params_.eps)) return;
+    if (!vorn_mimo_corrects(d, params_.eps)) return;
     const double f = params_.eta / d;
     for (std::size_t m = 0; m < pairs; ++m) {
         const double n2 = kernels_.correct(layer_ptr(m), dim_, acc_.data(), hist(m).data(), f, col_.data());
@@ -184,15 +184,14 @@ void MimoCore<F>::estimate(std::span<const double> dy) {
 // The compact form's reset rules: its small-increment, bound and determinant-sign rules.
 template <MimoForm F>
 void MimoCore<F>::compact_reset_rules() {
-    if (std::sqrt(linalg::squared_norm(du_)) <= params_.eps) {
+    if (vorn_mimo_increment_vanishes(linalg::squared_norm(du_), params_.eps)) {
         restore_layer(0);
         return;
     }
     bound(0, lead_n2_);
-    if (std::fabs(det0_) > params_.eps) {
-        const double s1 = linalg::signum(linalg::determinant(layer(0), dim_, lu_, kernels_));
-        const double s0 = linalg::signum(det0_);
-        if (s1 != s0) restore_layer(0);  // also when either is NaN
+    if (vorn_mimo_sign_rule_applies(det0_, params_.eps) &&
+        vorn_mimo_sign_changes(linalg::determinant(layer(0), dim_, lu_, kernels_), det0_)) {
+        restore_layer(0);  // also when either is NaN
     }
 }
 

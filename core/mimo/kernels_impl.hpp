@@ -1,7 +1,8 @@
 // kernels_impl.hpp — the bodies of the matrix passes, written once over a vector width W
 // and instantiated by kernels.cpp for each instruction set it dispatches to. Vectors run
 // across the columns of a row, where entries are independent; each entry still takes its
-// products and sums one by one, in the order of the scalar formulas.
+// products and sums one by one, in the order of the scalar formulas of
+// core/formulas/mimo_step.h, whose functions the scalar loops call.
 #pragma once
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "core/formulas/mimo_step.h"
 #include "core/mimo/kernels.hpp"
 
 #define VORN_KERNEL inline __attribute__((always_inline))
@@ -52,7 +54,7 @@ VORN_KERNEL void sub_scaled(double* dst, double l, const double* src, std::size_
         d = d - l * s;
         store(dst + j, d);
     }
-    for (; j < len; ++j) dst[j] = dst[j] - l * src[j];
+    for (; j < len; ++j) dst[j] = vorn_mimo_eliminated(dst[j], l, src[j]);
 }
 
 // out_r = A_r·x for the R rows starting at `rows`: R independent chains, each in column order.
@@ -62,7 +64,7 @@ VORN_KERNEL void dot_rows(const double* rows, std::size_t n, const double* x, do
     for (int r = 0; r < R; ++r) acc[r] = rows[r * n] * x[0];
     for (std::size_t j = 1; j < n; ++j) {
         const double xj = x[j];
-        for (int r = 0; r < R; ++r) acc[r] = acc[r] + rows[r * n + j] * xj;
+        for (int r = 0; r < R; ++r) acc[r] = vorn_mimo_add_product(acc[r], rows[r * n + j], xj);
     }
     for (int r = 0; r < R; ++r) out[r] = acc[r];
 }
@@ -81,8 +83,8 @@ VORN_KERNEL void dot2_rows(const double* rows, std::size_t n, const double* xs, 
         const double pj = xp[j];
         for (int r = 0; r < R; ++r) {
             const double v = rows[r * n + j];
-            as[r] = as[r] + v * sj;
-            ap[r] = ap[r] + v * pj;
+            as[r] = vorn_mimo_add_product(as[r], v, sj);
+            ap[r] = vorn_mimo_add_product(ap[r], v, pj);
         }
     }
     for (int r = 0; r < R; ++r) {
@@ -131,7 +133,7 @@ VORN_KERNEL void add_rows_t(const double* rows, std::size_t n, const double* w, 
         } else {
             acc = t[j];
         }
-        for (; r < R; ++r) acc = acc + rows[r * n + j] * w[r];
+        for (; r < R; ++r) acc = vorn_mimo_add_product(acc, rows[r * n + j], w[r]);
         t[j] = acc;
     }
 }
@@ -153,9 +155,7 @@ VORN_KERNEL void control_and_predict(const double* a, std::size_t n, const doubl
 
 // Column sums start from +0.0, which leaves the first square unchanged.
 VORN_KERNEL double column_total(const double* col, std::size_t n) {
-    double total = 0.0;
-    for (std::size_t j = 0; j < n; ++j) total = total + col[j];
-    return total;
+    return vorn_mimo_column_total(col, n);
 }
 
 template <int W>
@@ -177,9 +177,9 @@ VORN_KERNEL double correct(double* a, std::size_t n, const double* r, const doub
             store(col + j, cv);
         }
         for (; j < n; ++j) {
-            const double v = (ri * d[j]) * f + row[j];
+            const double v = vorn_mimo_corrected(row[j], ri, d[j], f);
             row[j] = v;
-            col[j] = col[j] + v * v;
+            col[j] = vorn_mimo_add_product(col[j], v, v);
         }
     }
     return column_total(col, n);
@@ -199,7 +199,7 @@ VORN_KERNEL double squared_frobenius(const double* a, std::size_t n, double* col
             cv = cv + av * av;
             store(col + j, cv);
         }
-        for (; j < n; ++j) col[j] = col[j] + row[j] * row[j];
+        for (; j < n; ++j) col[j] = vorn_mimo_add_product(col[j], row[j], row[j]);
     }
     return column_total(col, n);
 }
@@ -351,7 +351,7 @@ VORN_KERNEL void factor_panel(double* m, std::size_t n, std::size_t c0, std::siz
             for (std::size_t k = q + 1; k < width; ++k) {
                 double* ck = panel + k * rows;
                 const double u = ck[q];
-                for (std::size_t r = below; r < even; ++r) ck[r] = ck[r] - col[r] * u;
+                for (std::size_t r = below; r < even; ++r) ck[r] = vorn_mimo_eliminated(ck[r], col[r], u);
                 for (std::size_t r = even; r < rows; r += W) {
                     V a, l;
                     load(a, ck + r);

@@ -2,7 +2,8 @@
 #include "core/mimo/linalg.hpp"
 
 #include <algorithm>
-#include <cmath>
+
+#include "core/formulas/mimo_step.h"
 
 namespace vorn::linalg {
 
@@ -19,31 +20,13 @@ void scale(Vec x, double s) {
 }
 
 double squared_norm(CVec x) {
-    double s = 0.0;
-    for (double v : x) s = s + v * v;
-    return s;
+    return vorn_mimo_squared_norm(x.data(), x.size());
 }
 
 double determinant(CVec a, std::size_t n, Vec lu, const Kernels& kernels) {
-    switch (n) {
-        case 0: return 1.0;
-        case 1: return a[0];
-        case 2: return a[0] * a[3] - a[2] * a[1];
-        case 3: {
-            const double t0 = a[0] * (a[4] * a[8] - a[7] * a[5]);
-            const double t1 = a[1] * (a[3] * a[8] - a[6] * a[5]);
-            const double t2 = a[2] * (a[3] * a[7] - a[6] * a[4]);
-            return t0 - t1 + t2;
-        }
-        default:
-            std::copy(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n * n), lu.begin());
-            return kernels.lu_determinant(lu.data(), n, lu.data() + n * n);
-    }
-}
-
-double signum(double x) {
-    if (std::isnan(x)) return x;
-    return std::signbit(x) ? -1.0 : 1.0;
+    if (n <= 3) return vorn_mimo_small_determinant(a.data(), n);
+    std::copy(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n * n), lu.begin());
+    return kernels.lu_determinant(lu.data(), n, lu.data() + n * n);
 }
 
 }  // namespace vorn::linalg

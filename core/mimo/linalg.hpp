@@ -30,7 +30,4 @@ double determinant(CVec a, std::size_t n, Vec lu, const Kernels& kernels);
 // n·n + n·kLuPanel; the caller checks the product for overflow.
 inline std::size_t lu_scratch_size(std::size_t n) { return n * n + n * kLuPanel; }
 
-// 1.0 when the sign bit is clear, −1.0 when it is set, NaN for NaN.
-double signum(double x);
-
 }  // namespace vorn::linalg

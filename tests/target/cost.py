@@ -33,6 +33,14 @@ CONTROLLERS: dict[str, Any] = {
     "PFDL": lambda: vorn.PFDLController(u_min=-2.0, u_max=2.0),
     "FFDL": lambda: vorn.FFDLController(u_min=-2.0, u_max=2.0),
 }
+# And each MIMO form at dim 2 and its default orders, the compact form at dim 4 too (its
+# determinant an LU there); with what the table says of their shape.
+MIMO_CONTROLLERS: dict[str, tuple[Any, str]] = {
+    "MIMO CFDL": (lambda: vorn.MimoCfdlController(2), "dim = 2, 1 layer"),
+    "MIMO CFDL (LU)": (lambda: vorn.MimoCfdlController(4), "dim = 4, 1 layer"),
+    "MIMO PFDL": (lambda: vorn.MimoPfdlController(2), "dim = 2, l_u = 2"),
+    "MIMO FFDL": (lambda: vorn.MimoFfdlController(2), "dim = 2, l_y = 1, l_u = 2"),
+}
 
 
 @dataclass
@@ -105,6 +113,18 @@ def measure(root: Path) -> list[Cost]:
             code, update, stack = _object(cpu, directory)
             state = int(sizes.group(2) if cpu.machine is None else sizes.group(1))
             costs.append(Cost(form, orders.group(1), cpu, code, update, state, stack,
+                              _instructions(cpu, directory)))
+    for form, (make, shape) in MIMO_CONTROLLERS.items():
+        directory = root / form.replace(" ", "-").replace("(", "").replace(")", "")
+        directory.mkdir()
+        header, _ = vorn.export_c(make(), directory, "ctl")
+        size = re.search(r"holds \d+ doubles, (\d+) bytes on every target", Path(header).read_text())
+        assert size is not None
+        for cpu in CPUS:
+            if images.missing_tools(cpu) is not None:
+                continue
+            code, update, stack = _object(cpu, directory)
+            costs.append(Cost(form, shape, cpu, code, update, int(size.group(1)), stack,
                               _instructions(cpu, directory)))
     return costs
 

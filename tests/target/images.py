@@ -4,8 +4,8 @@ compared bit for bit with the Python controllers; and what each costs on every C
 A case is a form, a CPU and a seed. `random_case` advances a random controller in Python (its
 limits, a NaN sample and a reset on the way), exports it and lays down the samples to replay
 with the lines its exported twin must print; `build` and `run` make and run the image of one
-CPU on them. The CPUs are one table (`CPUS`): a new one is one more entry, and an exported
-controller of another kind is one more `Case` maker.
+CPU on them; `random_mimo_case` does the same for a MIMO controller (main.c serves both). The CPUs are one table (`CPUS`): a new one is one more entry, and an
+exported controller of another kind is one more `Case` maker.
 """
 
 from __future__ import annotations
@@ -123,6 +123,39 @@ def random_case(form: str, seed: int, samples: int, directory: Path) -> Case:
         expected.append(same_up_to_nan_payload(line))
     (directory / "ctl.in").write_text("\n".join(commands) + "\n")
     return Case(directory, expected, int(stated.group(1)), int(stated.group(2)))
+
+
+# The MIMO cases' dimension per form and seed: the compact form's first above 3 x 3, where
+# its determinant is an LU.
+MIMO_DIMS = {"cfdl": (4, 2, 6), "pfdl": (3, 5, 1), "ffdl": (2, 4, 3)}
+
+
+def random_mimo_case(form: str, seed: int, samples: int, directory: Path) -> Case:
+    """A random MIMO controller of the form, advanced and reset in Python, exported as `ctl`
+    into `directory` with `samples` updates to replay (odd samples now and then, a reset
+    halfway) and their expected lines: the bits of u and of every layer's entries."""
+    from tests.test_export_mimo import Run, flat
+
+    rng = random.Random(f"mimo-{form}-{seed}")
+    run = Run(form, rng, MIMO_DIMS[form][seed % 3], exotic=True)
+    for k in range(200):
+        run.step(record=False)
+        if k == 120:
+            run.ctl.reset()
+    directory.mkdir(parents=True, exist_ok=True)
+    header, _ = vorn.export_c(run.ctl, directory, "ctl")
+    stated = re.search(r"holds \d+ doubles, (\d+) bytes on every target", Path(header).read_text())
+    assert stated is not None
+    commands, expected = [], []
+    for k in range(samples):
+        if k == samples // 2:
+            run.ctl.reset()
+            commands.append("r")
+        y, yd, u = run.step(record=False)
+        commands.append("u " + " ".join(bits(v) for v in y + yd))
+        expected.append(same_up_to_nan_payload(" " + " ".join(bits(v) for v in u + flat(run.ctl.get_phi()))))
+    (directory / "ctl.in").write_text("\n".join(commands) + "\n")
+    return Case(directory, expected, int(stated.group(1)), int(stated.group(1)))
 
 
 def compile_flags(cpu: Cpu, directory: Path) -> list[str]:

@@ -1,11 +1,13 @@
-"""c.py: writes a SISO controller as dependency-free C99 that computes the same doubles.
+"""c.py: writes a controller as dependency-free C99 that computes the same doubles.
 
-`export_c(controller, directory, name)` writes `NAME.h` and `NAME.c`: a struct `NAME_t` with
-fixed-size arrays, `NAME_init` (the controller as it stands now: parameters, estimate, reset
-value, histories), `NAME_update`, `NAME_reset` and setters for the tuning parameters. The
-templates beside this module lay out the state and the steps; every formula they apply is
-the core's own, from `step.h`, whose text `NAME.c` carries as it is. So with the flags named
-in the header every result is the same double, NaN and infinities included.
+`export_c(controller, directory, name)` writes `NAME.h` and `NAME.c`. For a SISO controller:
+a struct `NAME_t` with fixed-size arrays, `NAME_init` (the controller as it stands now:
+parameters, estimate, reset value, histories), `NAME_update`, `NAME_reset`, `NAME_start` (the
+operating point of `vorn.start`) and setters for the tuning parameters. The templates beside
+this module lay out the state and the steps; every formula they apply is the core's own,
+from `step.h`, whose text `NAME.c` carries as it is. So with the flags named in the header
+every result is the same double, NaN and infinities included. MIMO controllers are written
+by `vorn.export.mimo` the same way; the names are checked here for both.
 """
 
 from __future__ import annotations
@@ -13,14 +15,15 @@ from __future__ import annotations
 import math
 import os
 import re
-import struct
-from dataclasses import dataclass
-from importlib import resources
 from string import Template
 from typing import Any
 
+from vorn.export import mimo
+from vorn.export.text import (BITS_HELPER, Field, array, init_lines, length_of, scalar, state_size, struct_lines,
+                              template)
 from vorn.files import write_files
-from vorn.forms import SISO, form_of
+from vorn.forms import MIMO, SISO, form_of
+from vorn.loop.start import INPUT_HISTORIES, OUTPUT_HISTORIES
 
 __all__ = ["export_c", "check_c_name"]
 
@@ -104,17 +107,19 @@ _FORMULAS_FILE = "step.h"
 
 
 def _formula_text() -> str:
-    return _template(_FORMULAS_FILE)
+    return template(_FORMULAS_FILE)
 
 
 def _formula_names() -> frozenset[str]:
-    """Every identifier of the step arithmetic, its include guard and parameters included."""
-    return frozenset(re.findall(r"[A-Za-z_][A-Za-z0-9_]*", _formula_text()))
+    """Every identifier of the step arithmetic (SISO and MIMO), include guards and parameters
+    included."""
+    return frozenset(re.findall(r"[A-Za-z_][A-Za-z0-9_]*", _formula_text() + mimo.formula_text()))
 
 
 def _generated_names(name: str) -> set[str]:
     """The identifiers and macros that the templates and this module make from `name`."""
-    texts = [_template(t) for t in _BODIES] + [_CFDL_PROTOTYPES, _FFDL_PROTOTYPES, _BITS_HELPER]
+    texts = [template(t) for t in _BODIES] + [_CFDL_PROTOTYPES, _FFDL_PROTOTYPES, BITS_HELPER]
+    texts += mimo.generated_texts()
     made = set()
     for text in texts:
         made |= {f"{name}_{s}" for s in re.findall(r"\$\{P\}_([A-Za-z0-9_]+)", text)}
@@ -123,15 +128,14 @@ def _generated_names(name: str) -> set[str]:
     return made
 
 
-def _form_of(controller: object) -> str:
+def _form_of(controller: object) -> tuple[str, bool]:
+    """The controller's form and whether it is MIMO; TypeError for anything but a controller."""
     form = form_of(controller)
-    if form is not None and not form.mimo and type(controller) is form.single:
-        return form.name
+    if form is not None and type(controller) is form.single:
+        return form.name, form.mimo
     kind = type(controller).__name__
-    if form is not None and form.mimo:
-        raise TypeError(f"export_c exports SISO controllers only; {kind} is a MIMO controller")
-    names = [f.single.__name__ for f in SISO.values()]
-    raise TypeError(f"export_c needs a {', '.join(names[:-1])} or {names[-1]}, not {kind}")
+    names = [f.single.__name__ for f in SISO.values()] + [f.single.__name__ for f in MIMO.values()]
+    raise TypeError(f"export_c needs a controller ({', '.join(names[:-1])} or {names[-1]}), not {kind}")
 
 
 def _full_state(controller: Any) -> dict[str, Any]:
@@ -144,24 +148,6 @@ def _full_state(controller: Any) -> dict[str, Any]:
 
 # --- the state record: one table drives the struct, its size and NAME_init ---------------
 
-@dataclass(frozen=True)
-class _Field:
-    name: str
-    ctype: str           # "double" or "int"
-    length: tuple[str, int] | None  # array length: a macro suffix plus a constant; None: scalar
-    count: int           # number of entries
-    value: Any           # float, int, or list of floats
-    comment: str
-
-
-def _scalar(name: str, value: Any, comment: str, ctype: str = "double") -> _Field:
-    return _Field(name, ctype, None, 1, value, comment)
-
-
-def _array(name: str, length: tuple[str, int], values: list[float], comment: str) -> _Field:
-    return _Field(name, "double", length, len(values), values, comment)
-
-
 def _limit(value: float | None) -> tuple[float, int]:
     return (0.0, 0) if value is None else (float(value), 1)
 
@@ -173,30 +159,30 @@ def _prefix(values: list[float], count: int, what: str) -> list[float]:
     return [float(v) for v in values[:count]]
 
 
-def _fields(form: str, state: dict[str, Any]) -> list[_Field]:
+def _fields(form: str, state: dict[str, Any]) -> list[Field]:
     u_min, has_u_min = _limit(state["u_min"])
     u_max, has_u_max = _limit(state["u_max"])
     doubles = [
-        _scalar("eta", state["eta"], "step factor of the estimate"),
-        _scalar("mu", state["mu"], "regularising weight of the estimate"),
-        _scalar("rho", state["rho"], "step factor of the control law"),
-        _scalar("lambda", state["lambda"], "weight of the input change in the control law"),
-        _scalar("eps", state["eps"], "threshold of the reset rule"),
-        _scalar("u0", state["u0"], "input the history restarts from at reset"),
-        _scalar("u_min", u_min, "lower input limit, in force when has_u_min"),
-        _scalar("u_max", u_max, "upper input limit, in force when has_u_max"),
+        scalar("eta", state["eta"], "step factor of the estimate"),
+        scalar("mu", state["mu"], "regularising weight of the estimate"),
+        scalar("rho", state["rho"], "step factor of the control law"),
+        scalar("lambda", state["lambda"], "weight of the input change in the control law"),
+        scalar("eps", state["eps"], "threshold of the reset rule"),
+        scalar("u0", state["u0"], "input the history restarts from at reset"),
+        scalar("u_min", u_min, "lower input limit, in force when has_u_min"),
+        scalar("u_max", u_max, "upper input limit, in force when has_u_max"),
     ]
     ints = [
-        _scalar("has_u_min", has_u_min, "1: u_min is in force", "int"),
-        _scalar("has_u_max", has_u_max, "1: u_max is in force", "int"),
+        scalar("has_u_min", has_u_min, "1: u_min is in force", "int"),
+        scalar("has_u_max", has_u_max, "1: u_max is in force", "int"),
     ]
     if form == "cfdl":
         doubles += [
-            _scalar("phi_hat", state["phi_hat"], "current estimate of the pseudo partial derivative"),
-            _scalar("phi_reset", state["phi_reset"], "value the reset rule and reset restore"),
-            _scalar("y_prev", state["y_prev"], "y(k-1)"),
-            _scalar("u_prev", state["u_prev"], "u(k-1)"),
-            _scalar("u_prev2", state["u_prev2"], "u(k-2)"),
+            scalar("phi_hat", state["phi_hat"], "current estimate of the pseudo partial derivative"),
+            scalar("phi_reset", state["phi_reset"], "value the reset rule and reset restore"),
+            scalar("y_prev", state["y_prev"], "y(k-1)"),
+            scalar("u_prev", state["u_prev"], "u(k-1)"),
+            scalar("u_prev2", state["u_prev2"], "u(k-2)"),
         ]
         return doubles + ints
 
@@ -210,94 +196,51 @@ def _fields(form: str, state: dict[str, Any]) -> list[_Field]:
     _prefix(phi_reset, least, "reset value of the estimate")
     pad = [0.0] * n
     doubles += [
-        _array("phi_hat", ("N", 0), (phi + pad)[:n], "estimate; phi_len entries in use"),
-        _array("phi_reset", ("N", 0), (phi_reset + pad)[:n], "value the reset rule and reset restore"),
+        array("phi_hat", ("N", 0), (phi + pad)[:n], "estimate; phi_len entries in use"),
+        array("phi_reset", ("N", 0), (phi_reset + pad)[:n], "value the reset rule and reset restore"),
     ]
     if form == "ffdl":
         rho_vector = state["rho_vector"]
-        doubles.append(_array("rho_vector", ("N", 0), pad if rho_vector is None else _prefix(rho_vector, n, "rho_vector"),
+        doubles.append(array("rho_vector", ("N", 0), pad if rho_vector is None else _prefix(rho_vector, n, "rho_vector"),
                               "step factor per estimate component, in force when has_rho_vector"))
-        doubles.append(_array("y_hist", ("L_Y", 1), _prefix(state["y_hist"], l_y + 1, "y_hist"),
+        doubles.append(array("y_hist", ("L_Y", 1), _prefix(state["y_hist"], l_y + 1, "y_hist"),
                               "y(k-1-i), newest first"))
     else:
-        doubles.append(_scalar("y_prev", state["y_prev"], "y(k-1)"))
-    doubles.append(_array("u_hist", ("L_U", 1), _prefix(state["u_hist"], l_u + 1, "u_hist"), "u(k-1-j), newest first"))
-    doubles.append(_array("delta_h", ("N", 0), pad, "the update's increment vector (scratch)"))
+        doubles.append(scalar("y_prev", state["y_prev"], "y(k-1)"))
+    doubles.append(array("u_hist", ("L_U", 1), _prefix(state["u_hist"], l_u + 1, "u_hist"), "u(k-1-j), newest first"))
+    doubles.append(array("delta_h", ("N", 0), pad, "the update's increment vector (scratch)"))
     ints += [
-        _scalar("phi_len", phi_len, "entries of phi_hat in use", "int"),
-        _scalar("phi_reset_len", reset_len, "entries of phi_reset in use", "int"),
+        scalar("phi_len", phi_len, "entries of phi_hat in use", "int"),
+        scalar("phi_reset_len", reset_len, "entries of phi_reset in use", "int"),
     ]
     if form == "ffdl":
-        ints.append(_scalar("has_rho_vector", 0 if state["rho_vector"] is None else 1,
+        ints.append(scalar("has_rho_vector", 0 if state["rho_vector"] is None else 1,
                             "1: rho_vector weights the law", "int"))
     return doubles + ints
 
 
 # --- rendering -------------------------------------------------------------------------
 
-def _bits(value: float) -> int:
-    return int.from_bytes(struct.pack("<d", value), "little")
-
-
-def _assign(target: str, value: float, prefix: str) -> str:
-    """`target = value;` with an exact C expression for the double: a hexadecimal literal,
-    or for NaN and infinities the bit pattern; the decimal value follows as a comment."""
-    if math.isfinite(value):
-        return f"{target} = {value.hex()}; /* {value!r} */"
-    return f"{target} = {prefix}_bits(UINT64_C({_bits(value):#018x})); /* {value!r} */"
-
-
-def _init_lines(fields: list[_Field], prefix: str, macro: str) -> tuple[list[str], list[str]]:
-    """NAME_init's statements, and the tables its arrays of differing entries are copied from
-    (one statement per entry would take the compiler minutes at large orders)."""
-    lines, tables = [], []
-    for f in fields:
-        if f.ctype == "int":
-            lines.append(f"c->{f.name} = {f.value};")
-        elif f.length is None:
-            lines.append(_assign(f"c->{f.name}", float(f.value), prefix))
-        elif len({_bits(v) for v in f.value}) == 1:
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ "
-                         + _assign(f"c->{f.name}[i]", f.value[0], prefix) + " }")
-        else:
-            table = f"{prefix}_initial_{f.name}"
-            tables.append(_table(table, f, macro))
-            entry = f"{table}[i]" if all(map(math.isfinite, f.value)) else f"{prefix}_bits({table}[i])"
-            lines.append(f"for (int i = 0; i < {_length(f, macro)}; ++i) {{ c->{f.name}[i] = {entry}; }}")
-    return [f"    {line}\n" for line in lines], tables
-
-
-def _table(table: str, f: _Field, macro: str) -> str:
-    """A static table of the array's initial entries: hexadecimal literals, exact; bit
-    patterns instead when an entry is NaN or infinite (no constant expression spells those)."""
-    finite = all(map(math.isfinite, f.value))
-    entries = [v.hex() if finite else f"UINT64_C({_bits(v):#018x})" for v in f.value]
-    rows = ",\n".join("    " + ", ".join(entries[i:i + 4]) for i in range(0, len(entries), 4))
-    kind = "double" if finite else "uint64_t"
-    return f"\nstatic const {kind} {table}[{_length(f, macro)}] = {{\n{rows}\n}};\n"
-
-
-def _length(f: _Field, macro: str) -> str:
-    assert f.length is not None
-    suffix, extra = f.length
-    return f"({macro}_{suffix} + {extra})" if extra else f"{macro}_{suffix}"
-
-
-def _struct_lines(fields: list[_Field], macro: str) -> list[str]:
+def _start_lines(fields: list[Field], macro: str) -> str:
+    """NAME_start's statements: every entry of the output histories becomes y0, every entry
+    of the input histories u0 (the histories `vorn.start` sets), then the present estimate
+    becomes the reset value, as restoring the state `vorn.start` writes back makes it."""
     lines = []
     for f in fields:
-        decl = f"{f.ctype} {f.name}" + (f"[{_length(f, macro)}]" if f.length else "") + ";"
-        lines.append(f"    {decl:<34}/* {f.comment} */\n")
-    return lines
-
-
-def _state_size(fields: list[_Field]) -> tuple[int, int, int]:
-    # The struct lays out every double before any int, so where doubles are 4-aligned (32-bit
-    # x86) it has no padding, and where they are 8-aligned only the tail is padded.
-    doubles = sum(f.count for f in fields if f.ctype == "double")
-    ints = sum(f.count for f in fields if f.ctype == "int")
-    size = 8 * doubles + 4 * ints
-    return doubles, ints, size
+        level = "y0" if f.name in OUTPUT_HISTORIES else "u0" if f.name in INPUT_HISTORIES else None
+        if level is None:
+            continue
+        if f.length is None:
+            lines.append(f"c->{f.name} = {level};")
+        else:
+            lines.append(f"for (i = 0; i < {length_of(f, macro)}; ++i) {{ c->{f.name}[i] = {level}; }}")
+    if any(f.name == "phi_len" for f in fields):
+        lines.append("for (i = 0; i < c->phi_len; ++i) { c->phi_reset[i] = c->phi_hat[i]; }")
+        lines.append("c->phi_reset_len = c->phi_len;")
+    else:
+        lines.append("c->phi_reset = c->phi_hat;")
+    declare = ["int i;"] if any("i = 0" in line for line in lines) else []
+    return "".join(f"    {line}\n" for line in declare + lines)
 
 
 _CFDL_PROTOTYPES = """
@@ -323,39 +266,21 @@ void ${P}_set_rho_vector(${P}_t *c, const double rho[${P_UP}_N]);
 # tests/test_export_c.py checks that sum.
 UPDATE_STACK_BYTES = 512
 
-_BITS_HELPER = """
-/* The double with the given IEEE 754 bit pattern, NaN sign and payload included. */
-static double ${P}_bits(uint64_t bits)
-{
-    union { uint64_t u; double d; } v;
-    v.u = bits;
-    return v.d;
-}
-"""
-
-
 _BODIES = ("header.h.in", "common.c.in", "cfdl.c.in", "estimator.c.in", "pfdl.c.in", "ffdl.c.in")
-
-
-_TEXTS: dict[str, str] = {}  # the package's template files, each read once
-
-
-def _template(name: str) -> str:
-    if name not in _TEXTS:
-        _TEXTS[name] = resources.files("vorn.export").joinpath(name).read_text(encoding="utf-8")
-    return _TEXTS[name]
 
 
 def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     """The texts of `NAME.h` and `NAME.c` for `controller`, as `export_c` writes them."""
     from vorn._version import __version__
 
-    form = _form_of(controller)
+    form, is_mimo = _form_of(controller)
     check_c_name(name)
+    if is_mimo:
+        return mimo.render(controller, name)
     state = _full_state(controller)
     fields = _fields(form, state)
     macro = name.upper()
-    doubles, ints, size = _state_size(fields)
+    doubles, ints, size = state_size(fields)
     defines = ""
     if form != "cfdl":
         l_y, l_u = int(state["l_y"]), int(state["l_u"])
@@ -368,21 +293,21 @@ def render(controller: Any, name: str = "vorn_ctrl") -> tuple[str, str]:
     nonfinite = any(not math.isfinite(v) for f in fields if f.ctype == "double"
                     for v in (f.value if f.length else [f.value]))
     names = {"P": name, "P_UP": macro}
-    init, tables = _init_lines(fields, name, macro)
+    init, tables = init_lines(fields, name, macro)
     values = {
         **names,
         "TITLE": SISO[form].title, "VERSION": __version__, "CLASS": type(controller).__name__,
         "DOUBLES": doubles, "INTS": ints, "BYTES": -(-size // 8) * 8, "BYTES_4": size, "L_Y": l_y, "L_U": l_u,
         "GUARD": f"{macro}_H", "DEFINES": defines,
-        "FIELDS": "".join(_struct_lines(fields, macro)),
+        "FIELDS": "".join(struct_lines(fields, macro)),
         "PROTOTYPES": Template(prototypes).substitute(names),
-        "BITS": Template(_BITS_HELPER).substitute(names) if nonfinite else "",
+        "BITS": Template(BITS_HELPER).substitute(names) if nonfinite else "",
         "INIT": "".join(init), "TABLES": "".join(tables), "STACK": UPDATE_STACK_BYTES,
-        "FORMULAS": _formula_text(),
+        "FORMULAS": _formula_text(), "START": _start_lines(fields, macro),
     }
-    header = Template(_template("header.h.in")).substitute(values)
+    header = Template(template("header.h.in")).substitute(values)
     bodies = ["common.c.in"] + (["cfdl.c.in"] if form == "cfdl" else ["estimator.c.in", f"{form}.c.in"])
-    source = "".join(Template(_template(b)).substitute(values) for b in bodies)
+    source = "".join(Template(template(b)).substitute(values) for b in bodies)
     return header, source
 
 
@@ -393,8 +318,9 @@ def export_c(controller: Any, directory: str | os.PathLike[str], name: str = "vo
 
     The C code computes, from the state the controller has now, the doubles the controller
     computes; the header names the compiler flags that keep them exact. Raises TypeError for
-    anything but a SISO controller, ValueError for a name that cannot prefix C identifiers,
-    and the OS error when the directory cannot be written (no file is then changed).
+    anything but a controller (SISO or MIMO), ValueError for a name that cannot prefix C
+    identifiers or a MIMO controller of dim 0, and the OS error when the directory cannot be
+    written (no file is then changed).
     """
     header, source = render(controller, name)
     directory = os.fspath(directory)
