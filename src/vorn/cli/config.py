@@ -116,7 +116,7 @@ class Report(NamedTuple):
         """One line per ignored key, and one for a step-factor vector that `form` does not take."""
         lines = [f"{self.path}: {k.describe()}" for k in self.ignored]
         if form is not None and form != "ffdl" and self.rho_vector is not None:
-            lines.append(f"{self.path}: ignored the rho_vector comment: only the full form (ffdl) "
+            lines.append(f"{self.path}: ignored the rho_vector key: only the full form (ffdl) "
                          f"takes a step-factor vector")
         return lines
 
@@ -133,7 +133,7 @@ class Report(NamedTuple):
         vector = self.rho_vector if form == "ffdl" else None
         width = self.params[5] + self.params[6]
         if vector is not None and len(vector) != width:
-            raise Refused(f"{self.path}: the rho_vector comment holds {len(vector)} step factors; "
+            raise Refused(f"{self.path}: the rho_vector key holds {len(vector)} step factors; "
                           f"L_y + L_u = {width} needs one per estimate component")
         try:
             controller = SISO[form].single(*self.params)

@@ -159,10 +159,13 @@ def _member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]],
     if pid is not None:
         banks += controllers("pid", [pid], problem.scenarios)
     run = closed_loop(banks, problem.make_plant(), yd, noise, start=problem.start)
+    # Column by column in memory, each member's sums run as they do for a run of it alone,
+    # so that a tuned cost is the IAE of the winner's own run to the last bit.
+    y, u = np.asfortranarray(run.y), np.asfortranarray(run.u)
     if problem.terms is None:
-        costs = member_costs(problem.objective, run.yd, run.y, run.u, run.samples, problem.u0)
+        costs = member_costs(problem.objective, run.yd, y, u, run.samples, problem.u0)
     else:
-        costs = objective_costs(problem.terms, run.yd, run.y, run.u, run.samples, problem.u0)
+        costs = objective_costs(problem.terms, run.yd, y, u, run.samples, problem.u0)
     with np.errstate(all="ignore"):
         variation = np.sum(np.abs(np.diff(run.u, axis=0)), axis=0).reshape(rows, problem.scenarios)
     out = np.empty((len(candidates), problem.scenarios))
