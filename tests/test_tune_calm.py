@@ -8,9 +8,8 @@ import pytest
 import vorn
 from tests.running import vorn_command
 from vorn.loop import metrics
-from vorn.tuning import calm, evaluate
+from vorn.tuning import calm
 from vorn.tuning.objective import Objective, check_objective, objective_costs
-from vorn.tuning.search import SearchResult
 from vorn.tuning.space import build_space
 from vorn.tuning.stress import ExtraDelay, ScaledGain
 
@@ -87,26 +86,29 @@ def test_a_variation_weight_gives_a_calmer_loop():
     assert variation[1] < variation[0]
 
 
-def fake_search(costs, variations, pid_variation, monkeypatch):
-    """A search whose winner and leaders have the given costs and input variations."""
-    params = [{"eta": float(i)} for i in range(len(costs))]
-    found = SearchResult(params[0], costs[0], leaders=list(zip(costs, params)))
-    monkeypatch.setattr(evaluate, "costs_and_variations",
-                        lambda problem, rivals, pid: (np.array(costs), np.array(variations), pid_variation))
-    problem = evaluate.Problem("pfdl", "dead-time", 10, np.ones(10), None, None, 1, "iae", "mean")
-    return found, problem, SearchResult({"kp": 1.0}, 5.0)
-
-
-@pytest.mark.parametrize("costs, variations, chosen, words", [
-    ([10.0, 10.3, 10.4], [30.0, 20.0, 12.0], 2, "chose a calmer loop"),   # within 5 %: the calmest cheapest
-    ([10.0, 10.3, 12.0], [30.0, 20.0, 12.0], 0, "no loop found within 5%"),  # the gain is large: kept, said
-    ([10.0, 10.3], [14.0, 12.0], 0, None),                               # calm enough already
+@pytest.mark.parametrize("cost, variation, calm_cost, calm_variation, chosen, words", [
+    (10.0, 30.0, 10.4, 14.0, True, "chose a calmer loop: input variation 14"),  # within 5 %, calm
+    (10.0, 30.0, 10.6, 14.0, False, "no loop found within 5%"),   # the gain in IAE is large: kept
+    (10.0, 30.0, 10.1, 16.0, False, "is 3 times the tuned PID's"),  # not calm enough: kept, said
+    (10.0, 30.0, None, None, False, "objective=vorn.Objective(variation=...)"),
 ])
-def test_the_default_rule_prefers_a_calm_loop_within_a_few_percent(monkeypatch, costs, variations, chosen, words):
-    found, problem, pid = fake_search(costs, variations, 10.0, monkeypatch)  # at most 15 allowed
-    notes = calm.choose(problem, found, pid)
-    assert found.params == {"eta": float(chosen)} and found.cost == costs[chosen]
-    assert (notes == []) if words is None else (words in notes[0])
+def test_the_default_rule_prefers_a_calm_loop_within_a_few_percent(cost, variation, calm_cost, calm_variation,
+                                                                   chosen, words):
+    taken, notes = calm.verdict("iae", cost, variation, 10.0, calm_cost, calm_variation)  # limit 15
+    assert taken == chosen and words in notes[0]
+
+
+def test_the_calm_search_costs_an_input_above_the_limit_by_the_square_of_its_excess():
+    costs = calm.capped(np.array([1.0, 1.0, 2.0]), np.array([5.0, 20.0, 30.0]), 10.0)
+    assert costs.tolist() == [1.0, 4.0, 18.0]
+
+
+def test_a_chattering_winner_is_replaced_or_named_and_the_budget_still_holds():
+    t = vorn.tune("ffdl", "dead-time", STEPS, budget=6.0, seed=0)
+    run, pid_run = t.run(), t.run(t.pid.controller())
+    variation, pid_variation = float(run.metrics.variation[0]), float(pid_run.metrics.variation[0])
+    assert variation <= calm.CALM_RATIO * pid_variation or any("variation" in n for n in t.warnings)
+    assert t.elapsed <= 6.0 * 1.25
 
 
 @pytest.mark.parametrize("form, params, words", [

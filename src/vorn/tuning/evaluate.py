@@ -24,6 +24,7 @@ from vorn.loop.engine import PlantError, Singles, closed_loop
 from vorn.loop.metrics import RAISED_COST, aggregate, member_costs
 from vorn.loop.pid import PID
 from vorn.tuning import weights
+from vorn.tuning.calm import capped
 from vorn.tuning.objective import Objective, objective_costs
 
 # Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
@@ -70,6 +71,7 @@ class Problem:
     u0: float = 0.0
     start: str | None = "plant"  # where the controllers start: the plant's initial output, or zero
     terms: Objective | None = None  # an objective beyond the plain measure `objective`
+    variation_cap: float | None = None  # an input variation above it costs more (vorn.tuning.calm)
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
@@ -167,7 +169,10 @@ def _member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]],
     else:
         costs = objective_costs(problem.terms, run.yd, y, u, run.samples, problem.u0)
     with np.errstate(all="ignore"):
-        variation = np.sum(np.abs(np.diff(run.u, axis=0)), axis=0).reshape(rows, problem.scenarios)
+        each = np.sum(np.abs(np.diff(u, axis=0)), axis=0)
+        if problem.variation_cap is not None:
+            costs = capped(costs, each, problem.variation_cap)
+        variation = each.reshape(rows, problem.scenarios)
     out = np.empty((len(candidates), problem.scenarios))
     out[order] = costs.reshape(rows, problem.scenarios)[:len(candidates)]
     varied = np.empty_like(out)

@@ -35,9 +35,6 @@ POPSIZE = 16
 STALL = 30
 PROGRESS = 1e-3
 MAX_POPSIZE = 256
-# The best candidates a search keeps (see SearchResult.leaders): with the winner and a PID,
-# about one first generation's closed loop.
-LEADERS = 15
 
 
 @dataclass
@@ -70,11 +67,6 @@ class SearchResult:
     generations: int = 0
     elapsed: float = 0.0
     interrupted: bool = False
-    # The LEADERS cheapest candidates seen, (cost, params), cheapest first: the winner's close
-    # rivals, from which the tuner can pick a calmer loop.
-    leaders: list[tuple[float, dict[str, Any]]] = field(default_factory=list)
-    # The last generation's seconds and candidates: the pace at which a loop can be predicted.
-    pace: tuple[float, int] = (0.0, 1)
 
 
 def import_cma() -> Any:
@@ -184,13 +176,11 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
                 run_best, run_best_at = float(values[i]), run_generation
             if values[i] < best.cost:
                 best.params, best.cost = candidates[i], float(values[i])
-            _keep_leaders(best, candidates, values)
             best.generations += 1
             best.evaluations += len(xs)
             best.history.append(best.cost)
             now = time.monotonic()
             last, last_size = now - began, len(xs)
-            best.pace = (last, last_size)
             if strict_budget and best.generations == 1 and now - start > budget:
                 raise BudgetTooSmall(last, budget)
             if progress is not None:
@@ -201,12 +191,6 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
         # Converged or stalled: restart from a random point with twice the population.
         mean = rng.uniform(0.0, 1.0, space.size)
         popsize = min(2 * popsize, MAX_POPSIZE)
-
-
-def _keep_leaders(best: SearchResult, candidates: Sequence[dict[str, Any]], values: np.ndarray) -> None:
-    pool = best.leaders + [(float(v), c) for v, c in zip(values, candidates) if math.isfinite(v)]
-    pool.sort(key=lambda pair: pair[0])  # stable: of equal costs, the earlier is kept first
-    best.leaders = pool[:LEADERS]
 
 
 def _done(result: SearchResult, start: float) -> SearchResult:

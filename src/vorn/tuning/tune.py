@@ -292,36 +292,34 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     # adaptive controller's search ends at its share of the budget, the PID's at the whole.
     began = time.monotonic()
     share = budget / 2.0 if pid else budget
+    calm_rule = pid and terms.plain  # a part of the adaptive share is kept for the calm search
+    first = share * (1.0 - calm.CALM_SHARE) if calm_rule else share
     common: dict[str, Any] = dict(seed=seed, max_generations=max_generations,
                                   max_evaluations=max_evaluations, progress=progress,
                                   on_interrupt=on_interrupt)
     try:
-        found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
+        found = cma_search(space, coster, budget=began + first - time.monotonic(), x0=x0, stage=form,
                            inject=[_class_defaults(form, space)], strict_budget=True, **common)
     except BudgetTooSmall as slow:
-        need = slow.took * (2.0 if pid else 1.0) * 1.5
+        need = slow.took * (budget / first) * 1.5
         raise ValueError(f"a budget of {budget:g} s is too small for this loop: one generation of the "
                          f"{form} search took {slow.took:.3g} s, more than its {slow.budget:.3g} s "
-                         + ("(half the budget; the PID gets the other half)" if pid else "")
+                         + ("(its share: the PID gets half the budget)" if pid else "")
                          + f"; give a budget of at least {need:.2g} s, or max_generations without "
                          f"a budget") from None
     assert found.generations and coster.extra_costs is not None  # a result is always evaluated
     default_cost = float(coster.extra_costs[0])
     pid_result: PIDTuning | None = None
-    notes = space.edge_warnings(found.params)
+    notes: list[str] = []
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
-        # The calm check after the PID's search takes one loop of the leaders and the PID,
-        # at the adaptive search's last pace: its time comes off the PID's share.
-        took, size = found.pace
-        reserve = took * max(1.0, (len(found.leaders) + 2) / size) if terms.plain else 0.0
         pid_found = _search_pid(pid_problem, executor, pid_space,
-                                began + budget - reserve - time.monotonic(), common)
+                                began + budget - (share - first) - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
-        if not found.interrupted and terms.plain:
-            calmer = calm.choose(problem, found, pid_found)
-            notes = space.edge_warnings(found.params) + calmer  # the winner may have changed
+        if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
+            notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+    notes = space.edge_warnings(found.params) + notes
     elapsed = time.monotonic() - began
     held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
         if noise or problem.coefficients is not None else None
@@ -329,6 +327,34 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
                   found.evaluations, found.generations, elapsed, found.interrupted,
                   (objective_name, how), plant, yd, noise, seed, operating_point, held_out,
                   identified, notes, identified.y0 if identified else _rest_output(problem))
+
+
+def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
+          executor: Executor | None, deadline: float, common: dict[str, Any]) -> list[str]:
+    """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
+    Each measurement is one closed loop here; the calm search gets the time up to `deadline`
+    less one such loop, for the measurement of its result."""
+    began = time.monotonic()
+    (cost,), (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
+    assert pid_variation is not None
+    took = time.monotonic() - began
+    if found.cost >= DIVERGED_COST or variation <= calm.CALM_RATIO * pid_variation:
+        return []
+    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": calm.CALM_RATIO * pid_variation})
+    counts = {key: None if common[key] is None else max(low, common[key] // 4)
+              for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
+    calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
+                            budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
+                            inject=[found.params], stage=f"{space.form} calm", **{**common, **counts})
+    found.generations += calm_found.generations
+    found.evaluations += calm_found.evaluations
+    found.interrupted = calm_found.interrupted
+    (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
+    chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
+                                 float(calm_cost), float(calm_variation))
+    if chosen:
+        found.params, found.cost = calm_found.params, float(calm_cost)
+    return notes
 
 
 def _identify(plant: Any, steps: int, bounds: Mapping[str, Any] | None, u_min: float | None,
