@@ -44,7 +44,8 @@ class ScaledGain:
 
     def step(self, u: np.ndarray) -> np.ndarray:
         y = np.asarray(self.plant.step(u), dtype=float)
-        return self.rest + self.factor * (y - self.rest)
+        moved: np.ndarray = self.rest + self.factor * (y - self.rest)
+        return moved
 
 
 class ExtraDelay:
