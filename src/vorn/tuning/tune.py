@@ -4,7 +4,15 @@
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
          max_evaluations=None, progress=None, on_interrupt="raise",
-         operating_point="plant") -> Tuning
+         operating_point="plant", identify=True) -> Tuning
+
+With `identify` a bump test on the plant (vorn.tuning.identify.bump_test) comes first: its
+dead time moves the range of `l_u` up, and its gain's sign is initial_phi's and the PID's
+unless a `start` says otherwise (`Tuning.identified`). `objective` is a string objective or a
+`vorn.Objective` (vorn.tuning.objective); under a string objective, with the PID, a fifth of
+the adaptive controller's share is kept for the calm-loop rule (vorn.tuning.calm). What the
+caller should know of the result (values on a bound, the calm rule's choice) is in
+`Tuning.warnings`.
 
 Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
 members (or one per worker of `executor`). Every scenario draws its own measurement noise
@@ -318,7 +326,12 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
         if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
-            notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+            try:
+                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+            except KeyboardInterrupt:
+                if on_interrupt != "return":
+                    raise
+                found.interrupted = True  # the winner as the adaptive search left it
     notes = space.edge_warnings(found.params) + notes
     elapsed = time.monotonic() - began
     held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
