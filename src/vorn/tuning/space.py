@@ -25,7 +25,7 @@ from vorn.forms import FORMS, SISO
 # bounds say otherwise).
 DEFAULT_BOUNDS: dict[str, tuple[float, float]] = {
     "eta": (1e-4, 2.0),
-    "mu": (1e-4, 1e4),
+    "mu": (1e-6, 1e4),
     "rho": (1e-3, 1.0),
     "lambda_": (1e-4, 1e4),
     "initial_phi": (1e-3, 100.0),
