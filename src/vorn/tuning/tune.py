@@ -359,9 +359,7 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
                             budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
                             inject=[found.params], stage=f"{space.form} calm", **{**common, **counts})
-    found.generations += calm_found.generations
-    found.evaluations += calm_found.evaluations
-    found.interrupted = calm_found.interrupted
+    found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
     chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
                                  float(calm_cost), float(calm_variation))
