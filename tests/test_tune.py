@@ -13,10 +13,12 @@ import pytest
 
 import vorn
 from vorn.loop import metrics as costs
-from vorn.tuning import evaluate
+from vorn.tuning import evaluate, weights
+from vorn.tuning.identify import SETTLE, WINDOW
 from vorn.tuning.space import build_space
 
 STEPS = 240
+BUMP = SETTLE + WINDOW
 # A short search that ends on its generation limit, never on the clock.
 SMALL = dict(max_generations=3, pid=False)
 
@@ -186,7 +188,8 @@ def test_progress_lines_name_the_time_left_only_when_there_is_a_budget():
 def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
     with pytest.raises(KeyboardInterrupt):
         vorn.tune("cfdl", Interrupting(after=3 * STEPS), square(), seed=0, **SMALL)
-    t = vorn.tune("cfdl", Interrupting(after=2 * STEPS + 5), square(), seed=0, on_interrupt="return",
+    # The bump test before the search takes SETTLE + WINDOW steps of its own.
+    t = vorn.tune("cfdl", Interrupting(after=BUMP + 2 * STEPS + 5), square(), seed=0, on_interrupt="return",
                   max_generations=10)
     assert t.interrupted and t.generations == 2 and t.pid is None
 
@@ -253,16 +256,21 @@ def test_a_plant_without_the_protocol_is_refused():
 def test_the_search_space_keeps_every_candidate_valid():
     space = build_space("ffdl", {"initial_phi": (-5.0, -0.05), "mu": 0.5}, u_min=-1.0)
     names = [d.name for d in space.dimensions]
-    assert names == ["eta", "rho", "lambda_", "initial_phi", "l_y", "l_u"]
+    # The full form searches a step factor per estimate component in place of rho.
+    assert names == ["eta", "lambda_", "initial_phi", "l_y", "l_u", *[f"rho_y{i}" for i in range(4)],
+                     *[f"rho_u{j}" for j in range(4)]]
     assert space.fixed == {"mu": 0.5, "u_min": -1.0}
     for corner in (np.zeros(space.size), np.ones(space.size), np.full(space.size, 0.5)):
         params = space.decode(corner)
-        vorn.FFDLController(**params)  # validation and the form's rule pass
+        weights.single("ffdl", params)  # validation and the form's rule pass
         assert params["initial_phi"] < 0
+        assert len(params["rho_vector"]) == params["l_y"] + params["l_u"]
     log_dim = space.dimensions[names.index("lambda_")]
-    assert log_dim.log and log_dim.decode(0.5) == pytest.approx(np.sqrt(0.001 * 100.0))
+    assert log_dim.log and log_dim.decode(0.5) == pytest.approx(np.sqrt(1e-4 * 1e4))
     point = space.decode(np.full(space.size, 0.3))
-    assert space.decode(space.encode(point)) == pytest.approx(point, rel=1e-12)
+    back = space.decode(space.encode(point))
+    assert back.pop("rho_vector") == pytest.approx(point.pop("rho_vector"), rel=1e-12)
+    assert back == pytest.approx(point, rel=1e-12)
 
 
 def test_penalties_rank_a_chattering_or_diverged_loop_behind_a_smooth_one():
@@ -391,7 +399,8 @@ def test_the_budget_is_kept_and_one_too_small_for_a_generation_is_refused(monkey
     clock.now = 0.0
     with pytest.raises(ValueError, match=r"budget of 0.2 s is too small .* took 0.25 s"):
         vorn.tune("cfdl", plant, square(), budget=0.2, seed=0, pid=pid)
-    assert clock.now <= 0.25 + 1e-9  # refused after its first generation, with nothing more run
+    # refused after the bump test and its first generation, with nothing more run
+    assert clock.now <= 0.25 + BUMP * generation / STEPS + 1e-9
 
 
 def test_the_defaults_ride_in_the_first_generation_and_cost_what_they_cost_alone():

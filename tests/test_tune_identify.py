@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import vorn
+from vorn.tuning.identify import bump_test
 
 
 def log(plant, samples=400, seed=0):
@@ -88,3 +89,57 @@ def test_an_estimate_beyond_double_precision_is_refused_never_nan(form, u_scale,
     with np.errstate(all="raise"):  # no RuntimeWarning on the way either
         with pytest.raises(ValueError, match="beyond double precision"):
             vorn.initial_phi_from_data(u * u_scale, y * y_scale, form=form, ridge=ridge)
+
+
+class Delayed:
+    """y(k+1) = 0.8·y(k) + gain·u(k − delay), at rest at `rest` with u = u0."""
+
+    def __init__(self, delay, gain=0.5, rest=0.0, u0=0.0):
+        self.delay, self.gain, self.rest, self.u0 = delay, gain, rest, u0
+
+    def reset(self, n):
+        self.y = np.full(n, self.rest)
+        self.pending = [np.full(n, self.u0) for _ in range(self.delay)]
+        return self.y.copy()
+
+    def step(self, u):
+        self.pending.append(np.array(u, dtype=float))
+        self.y = self.rest + 0.8 * (self.y - self.rest) + self.gain * (self.pending.pop(0) - self.u0)
+        return self.y.copy()
+
+
+@pytest.mark.parametrize("delay", [0, 1, 4, 7])
+@pytest.mark.parametrize("gain", [0.5, -2.0])
+def test_the_bump_test_finds_the_dead_time_and_the_gains_sign(delay, gain):
+    found = bump_test(Delayed(delay, gain, rest=7.0))
+    assert found.dead_time == delay and found.gain_sign == np.sign(gain) and found.y0 == 7.0
+    assert found.gain == pytest.approx(gain / 0.2, rel=0.01)  # the static gain, nearly settled
+
+
+@pytest.mark.parametrize("u0, u_min, u_max, bump", [
+    (0.0, None, None, 1.0),
+    (0.0, -1.0, 0.5, -0.5),   # more room below: down, by half of it
+    (0.9, 0.0, 1.0, -0.45),
+    (0.0, 0.0, 0.0, None),    # the input cannot move: nothing to learn
+])
+def test_the_bump_stays_inside_the_input_limits(u0, u_min, u_max, bump):
+    found = bump_test(Delayed(2, u0=u0), u0, u_min, u_max)
+    assert (found is None) if bump is None else found.bump == pytest.approx(bump)
+
+
+def test_a_plant_that_does_not_move_identifies_nothing_and_the_tuner_still_runs():
+    class Flat(Delayed):
+        def step(self, u):
+            return self.y.copy()
+
+    assert bump_test(Flat(0)) is None
+    t = vorn.tune("pfdl", Delayed(3), np.repeat([1.0, 2.0], 60), seed=0, max_generations=2, pid=False)
+    assert t.identified.dead_time == 3
+    assert t.params["l_u"] >= 4  # l_u searched from the dead time + 1
+
+
+def test_the_identified_sign_steers_the_search_without_a_start():
+    t = vorn.tune("cfdl", Delayed(0, gain=-0.5), np.repeat([1.0, 2.0], 60), seed=0, max_generations=3)
+    assert t.identified.gain_sign == -1.0
+    assert t.params["initial_phi"] < 0 and t.pid.params["kp"] < 0
+    assert t.cost < t.default_cost

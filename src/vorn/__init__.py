@@ -44,6 +44,7 @@ from vorn.loop.simulate import simulate
 from vorn.loop.start import start
 from vorn.plants import Plant
 from vorn.tuning.identify import initial_phi_from_data
+from vorn.tuning.objective import Objective
 from vorn.tuning.result import Tuning
 from vorn.tuning.tune import tune
 
@@ -81,6 +82,7 @@ __all__ = [
     "plot_runs",
     "tune",
     "Tuning",
+    "Objective",
     "initial_phi_from_data",
     "export_c",
     "params",

@@ -5,7 +5,11 @@ of a form, or a refusal in one line (exit status 2).
 
 The file is read once, by the loader's own reader (vorn._vorn_config): the keys are seen exactly
 as `load_config_from_yaml` sees them (quoted keys, aliases and collection keys included), and
-what each class accepts is decided without building it.
+what each class accepts is decided without building it. The companion keys that `vorn tune`
+writes after the eleven (vorn.tuning.save.COMPANIONS), which the loader ignores, are applied
+here without a warning: the full form's step-factor vector, which the controller then holds
+(`set_rho_vector`), and the operating point its loop starts from (`Report.start`). Only a
+file in which the loader found one is read a second time, for that key's line.
 """
 
 from __future__ import annotations
@@ -17,8 +21,10 @@ from vorn import _vorn_config
 from vorn.cli.errors import UsageError
 from vorn.forms import FILE_KEYS, SISO
 from vorn.messages import explain
+from vorn.tuning.save import COMPANIONS, RHO_VECTOR_KEY, START_KEY, read_companion
 
-__all__ = ["FILE_KEYS", "Ignored", "Refused", "Report", "check", "controller_from_file", "likely_key"]
+__all__ = ["FILE_KEYS", "Ignored", "Refused", "Report", "check", "configured", "controller_from_file",
+           "likely_key"]
 
 # Spellings that users reach for and that normalising cannot map.
 ALTERNATIVES = {
@@ -96,15 +102,23 @@ def refused(path: str, error: BaseException) -> Refused:
 
 
 class Report(NamedTuple):
-    """One read of a configuration file: the record it yields and the keys the loader ignored."""
+    """One read of a configuration file: the record it yields, the keys the loader ignored,
+    and what a tuning's comment lines add: the step-factor vector (None: none) and where the
+    loop starts ("plant", the plant's initial output, or None, zero)."""
 
     path: str
     params: SisoArgs
     ignored: list[Ignored]
+    rho_vector: list[float] | None = None
+    start: str | None = "plant"
 
-    def warnings(self) -> list[str]:
-        """One line per ignored key."""
-        return [f"{self.path}: {k.describe()}" for k in self.ignored]
+    def warnings(self, form: str | None = None) -> list[str]:
+        """One line per ignored key, and one for a step-factor vector that `form` does not take."""
+        lines = [f"{self.path}: {k.describe()}" for k in self.ignored]
+        if form is not None and form != "ffdl" and self.rho_vector is not None:
+            lines.append(f"{self.path}: ignored the rho_vector key: only the full form (ffdl) "
+                         f"takes a step-factor vector")
+        return lines
 
     def refusal(self, form: str) -> ValueError | OverflowError | MemoryError | None:
         """What the class of `form` raises when built from the record (None: it builds),
@@ -116,10 +130,18 @@ class Report(NamedTuple):
         error = self.refusal(form)
         if error is not None:
             raise refused(self.path, error)
+        vector = self.rho_vector if form == "ffdl" else None
+        width = self.params[5] + self.params[6]
+        if vector is not None and len(vector) != width:
+            raise Refused(f"{self.path}: the rho_vector key holds {len(vector)} step factors; "
+                          f"L_y + L_u = {width} needs one per estimate component")
         try:
-            return SISO[form].single(*self.params)
+            controller = SISO[form].single(*self.params)
         except (ValueError, OverflowError, MemoryError) as late:  # memory that ran out after the check
             raise refused(self.path, late) from None
+        if vector is not None:
+            controller.set_rho_vector(vector)
+        return controller
 
 
 def check(path: str) -> Report:
@@ -129,14 +151,43 @@ def check(path: str) -> Report:
         params, ignored = _vorn_config.load(path)
     except ValueError as error:
         raise refused(path, error) from None
-    return Report(path, params, [Ignored(*k) for k in ignored])
+    found = [Ignored(*k) for k in ignored]
+    noted = _companions(path, [k for k in found if k.key in COMPANIONS])
+    return Report(path, params, [k for k in found if k.key not in COMPANIONS],
+                  noted.get(RHO_VECTOR_KEY), noted.get(START_KEY, "plant"))
+
+
+def _companions(path: str, keys: list[Ignored]) -> dict[str, Any]:
+    """The companion keys' values, from their lines (the file read again only when it has one)."""
+    if not keys:
+        return {}
+    try:
+        with open(path, encoding="utf-8") as file:
+            lines = file.read().splitlines()
+    except (OSError, UnicodeDecodeError) as error:  # the loader read it a moment ago
+        raise Refused(f"{path}: {getattr(error, 'strerror', None) or error}") from None
+    values: dict[str, Any] = {}
+    for key in keys:
+        assert key.key is not None
+        if key.key in values:
+            raise Refused(f"{path}: {key.key} is given twice (line {key.line})")
+        try:
+            values[key.key] = read_companion(key.key, lines[key.line - 1][key.column - 1:])
+        except (ValueError, IndexError) as error:
+            raise Refused(f"{path}: line {key.line}: {error}") from None
+    return values
 
 
 def controller_from_file(form: str, path: str, warnings: TextIO) -> Any:
     """The controller of `form` that the configuration file `path` gives, the ignored keys
     reported to `warnings` first; Refused when the file or the class refuses. The one way from
     a file to a controller of `vorn run --config`, `vorn export-c` and `vorn check-config`."""
+    return configured(form, path, warnings)[0]
+
+
+def configured(form: str, path: str, warnings: TextIO) -> tuple[Any, str | None]:
+    """controller_from_file's controller, and where its loop starts (`simulate`'s start)."""
     report = check(path)
-    for line in report.warnings():
+    for line in report.warnings(form):
         print(f"vorn: warning: {line}", file=warnings)
-    return report.controller(form)
+    return report.controller(form), report.start

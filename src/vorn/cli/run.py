@@ -11,7 +11,7 @@ from typing import Any
 
 from vorn import demo
 from vorn.cli import arguments, plant_option
-from vorn.cli.config import controller_from_file
+from vorn.cli.config import configured
 from vorn.cli.errors import UsageError
 from vorn.cli.report import check_outputs, report
 from vorn.forms import FORMS, MIMO, SISO
@@ -39,22 +39,23 @@ def add_command(commands: Any) -> None:
     arguments.add_outputs(one, demo.DEFAULT_STEPS)
 
 
-def _controller(args: argparse.Namespace, plant: Any) -> Any:
+def _controller(args: argparse.Namespace, plant: Any) -> tuple[Any, str | None]:
+    """The loop's controller and where it starts (a configuration file may say)."""
     dim = PLANTS[plant].dim if isinstance(plant, str) else plant_option.dim(plant)
     if args.config is not None:
         if dim != 1:
             name = f"the {plant} plant" if isinstance(plant, str) else f"{args.plant}, with {dim} outputs,"
             raise UsageError(f"--config holds SISO parameters; {name} needs a MIMO controller")
-        return controller_from_file(args.form, args.config, sys.stderr)
+        return configured(args.form, args.config, sys.stderr)
     if isinstance(plant, str):
-        return demo.make_controller(args.form, plant)
-    return SISO[args.form].single() if dim == 1 else MIMO[args.form].single(dim)
+        return demo.make_controller(args.form, plant), "plant"
+    return (SISO[args.form].single() if dim == 1 else MIMO[args.form].single(dim)), "plant"
 
 
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn run` with parsed `args`; returns the exit status."""
     plant: Any = args.plant if plant_option.is_builtin(args) else plant_option.user_plant(args)
-    controller = _controller(args, plant)
+    controller, start = _controller(args, plant)
     check_outputs(args)
     if isinstance(plant, str) and args.setpoint is None:
         return report([demo.close_loop(controller, plant, args.steps, noise=args.noise, seed=args.seed,
@@ -62,7 +63,7 @@ def run(args: argparse.Namespace) -> int:
     target = plant_option.setpoint(args, plant, args.steps)
     try:
         loop = simulation.simulate(controller, plant, target, noise=args.noise, seed=args.seed,
-                                   disturbance=args.disturbance, limit=DIVERGED)
+                                   disturbance=args.disturbance, limit=DIVERGED, start=start)
     except (TypeError, ValueError) as error:
         if isinstance(plant, str):
             raise

@@ -58,6 +58,12 @@ def add_command(commands: Any) -> None:
                    help=f"samples per run, along the square wave (default {DEFAULT_STEPS})")
     p.add_argument("--objective", choices=OBJECTIVES, default="iae", help="tracking objective (default iae)")
     p.add_argument("--worst", action="store_true", help="cost the worst scenario instead of the mean")
+    p.add_argument("--variation", type=float, default=0.0, metavar="W",
+                   help="add W times the input's total variation to the objective (a calmer loop)")
+    p.add_argument("--max-overshoot", type=float, default=None, metavar="PCT",
+                   help="penalise an overshoot beyond PCT percent of a set-point step")
+    p.add_argument("--no-identify", action="store_true",
+                   help="skip the bump test that estimates the dead time and the gain's sign")
     p.add_argument("--l-u", type=int, default=None, metavar="N", help="fix the input pseudo-order")
     p.add_argument("--l-y", type=int, default=None, metavar="N", help="fix the output pseudo-order")
     p.add_argument("--u-min", type=float, default=None, metavar="U", help="lower input limit")
@@ -69,6 +75,8 @@ def add_command(commands: Any) -> None:
     p.add_argument("--save-interrupted", action="store_true",
                    help="on Ctrl-C, still write --out with the best parameters so far")
     p.add_argument("--plot", metavar="FILE.png", help="draw the winner against the PID and the defaults")
+    p.add_argument("--stress", action="store_true",
+                   help="then run the winner and the PID on perturbed plants (gain, dead time, noise)")
 
 
 def _cost(value: float) -> str:
@@ -95,6 +103,7 @@ def _plant(args: argparse.Namespace) -> Any:
 def run(args: argparse.Namespace) -> int:
     """Runs `vorn tune` with parsed `args`; returns the exit status."""
     from vorn.files import check_writable
+    from vorn.tuning.objective import Objective
     from vorn.tuning.progress import ProgressReport
     from vorn.tuning.tune import default_scenarios, tune
 
@@ -121,11 +130,19 @@ def run(args: argparse.Namespace) -> int:
         from concurrent.futures import ProcessPoolExecutor
 
         executor = ProcessPoolExecutor(args.workers)
+    how = "worst" if args.worst else "mean"
+    objective: Any = (args.objective, how)
+    if args.variation or args.max_overshoot is not None:
+        try:
+            objective = Objective(**{args.objective: 1.0, **({"iae": 0.0} if args.objective != "iae" else {})},
+                                  variation=args.variation, max_overshoot=args.max_overshoot, aggregate=how)
+        except ValueError as error:
+            raise UsageError(str(error)) from None
     report = ProgressReport()
     try:
         result = tune(args.form, plant, target, budget=args.budget, seed=args.seed,
-                      scenarios=args.scenarios, noise=args.noise,
-                      objective=(args.objective, "worst" if args.worst else "mean"),
+                      scenarios=args.scenarios, noise=args.noise, objective=objective,
+                      identify=not args.no_identify,
                       l_u=args.l_u, l_y=args.l_y, u_min=args.u_min, u_max=args.u_max,
                       executor=executor, pid=not args.no_pid, progress=report, on_interrupt="return")
     except ImportError as error:
@@ -140,14 +157,20 @@ def run(args: argparse.Namespace) -> int:
             executor.shutdown(cancel_futures=True)
     report.close()
     name = result.objective[0].upper()
+    if result.identified is not None:
+        print(result.identified.describe())
     print(f"{args.form} on {args.plant}: {_describe(result.params)}")
     print(f"{name} {_cost(result.cost)} tuned, {_cost(result.default_cost)} with the class defaults"
           + (f", {_cost(result.pid.cost)} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
     if result.held_out_cost is not None:
         print(f"{name} {_cost(result.held_out_cost)} on fresh scenarios it was not tuned on")
     print(f"{result.generations} generations, {result.evaluations} candidates in {result.elapsed:.1f} s")
+    for line in result.warnings:
+        print(f"{PROG}: warning: {line}", file=sys.stderr)
     if result.interrupted:
         print(f"{PROG}: interrupted; the best parameters so far are shown above", file=sys.stderr)
+    elif args.stress:
+        print(result.stress())
     if args.out and (not result.interrupted or args.save_interrupted):
         try:
             result.save(args.out)

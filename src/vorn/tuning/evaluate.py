@@ -23,6 +23,9 @@ from vorn.forms import ORDERS, PARAMETERS, SISO
 from vorn.loop.engine import PlantError, Singles, closed_loop
 from vorn.loop.metrics import RAISED_COST, aggregate, member_costs
 from vorn.loop.pid import PID
+from vorn.tuning import weights
+from vorn.tuning.calm import capped
+from vorn.tuning.objective import Objective, objective_costs
 
 # Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
 REAL_KEYS = tuple(k for k in PARAMETERS if k not in ORDERS)
@@ -67,6 +70,8 @@ class Problem:
     how: str
     u0: float = 0.0
     start: str | None = "plant"  # where the controllers start: the plant's initial output, or zero
+    terms: Objective | None = None  # an objective beyond the plain measure `objective`
+    variation_cap: float | None = None  # an input variation above it costs more (vorn.tuning.calm)
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
@@ -82,7 +87,7 @@ class CandidateRefused(ValueError):
     the plant's."""
 
 
-def _banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
+def controllers(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
     """Batched controllers for every candidate repeated `repeat` times, in candidate order."""
     try:
         return _build_banks(form, candidates, repeat)
@@ -98,7 +103,7 @@ def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int
         return [PID(**gains, u_min=first.get("u_min"), u_max=first.get("u_max"), n=len(candidates) * repeat)]
     fleet = fleet_class(form)
     if fleet is None:
-        return [Singles([SISO[form].single(**c) for c in candidates for _ in range(repeat)])]
+        return [Singles([weights.single(form, c) for c in candidates for _ in range(repeat)])]
     banks = []
     start = 0
     # Consecutive candidates with the same orders share a fleet (the caller sorts them).
@@ -113,7 +118,11 @@ def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int
             values = [c.get(key) for c in group]
             if any(v is not None for v in values):
                 kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(np.array(values, dtype=float), repeat)
-        banks.append(fleet(len(group) * repeat, **kwargs))
+        bank = fleet(len(group) * repeat, **kwargs)
+        vectors = [c.get(weights.RHO_VECTOR) for c in group]
+        if vectors[0] is not None:
+            bank.set_rho_vector(np.repeat(np.array(vectors, dtype=float), repeat, axis=0))
+        banks.append(bank)
         start = end
     return banks
 
@@ -124,19 +133,51 @@ def _orders(candidate: Mapping[str, Any]) -> tuple[Any, ...]:
 
 def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> np.ndarray:
     """(candidates, scenarios) costs of one closed loop of all their members."""
+    return _member_matrices(problem, candidates)[0]
+
+
+def costs_and_variations(problem: Problem, candidates: Sequence[Mapping[str, Any]],
+                         pid: Mapping[str, Any] | None = None) -> tuple[np.ndarray, np.ndarray, float | None]:
+    """Every candidate's cost (aggregated over the scenarios) and its input's total variation
+    Σ|Δu| (the mean over the scenarios), and with `pid` (a PID's gains) that PID's variation,
+    all from one closed loop here."""
+    matrix, variation, pid_variation = _member_matrices(problem, candidates, pid)
+    return aggregate(matrix, problem.how), variation.mean(axis=1), pid_variation
+
+
+def _member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]],
+                     pid: Mapping[str, Any] | None = None) -> tuple[np.ndarray, np.ndarray, float | None]:
+    """(candidates, scenarios) costs and input variations of one closed loop of all their
+    members, and the mean variation of the PID `pid` run in the same loop after them."""
     # Candidates sorted by their orders, so that each fleet holds all those of one pair.
     order = sorted(range(len(candidates)), key=lambda i: tuple(-1 if v is None else v
                                                                 for v in _orders(candidates[i])))
     candidates = [candidates[i] for i in order]
-    count = len(candidates) * problem.scenarios
+    rows = len(candidates) + (pid is not None)
+    count = rows * problem.scenarios
     yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
-    noise = None if problem.noise is None else np.tile(problem.noise, (1, len(candidates)))
-    run = closed_loop(_banks(problem.form, candidates, problem.scenarios), problem.make_plant(), yd, noise,
-                      start=problem.start)
-    costs = member_costs(problem.objective, run.yd, run.y, run.u, run.samples, problem.u0)
+    noise = None if problem.noise is None else np.tile(problem.noise, (1, rows))
+    banks = controllers(problem.form, candidates, problem.scenarios)
+    if pid is not None:
+        banks += controllers("pid", [pid], problem.scenarios)
+    run = closed_loop(banks, problem.make_plant(), yd, noise, start=problem.start)
+    # Column by column in memory, each member's sums run as they do for a run of it alone,
+    # so that a tuned cost is the IAE of the winner's own run to the last bit.
+    y, u = np.asfortranarray(run.y), np.asfortranarray(run.u)
+    if problem.terms is None:
+        costs = member_costs(problem.objective, run.yd, y, u, run.samples, problem.u0)
+    else:
+        costs = objective_costs(problem.terms, run.yd, y, u, run.samples, problem.u0)
+    with np.errstate(all="ignore"):
+        each = np.sum(np.abs(np.diff(u, axis=0)), axis=0)
+        if problem.variation_cap is not None:
+            costs = capped(costs, each, problem.variation_cap)
+        variation = each.reshape(rows, problem.scenarios)
     out = np.empty((len(candidates), problem.scenarios))
-    out[order] = costs.reshape(len(candidates), problem.scenarios)
-    return out
+    out[order] = costs.reshape(rows, problem.scenarios)[:len(candidates)]
+    varied = np.empty_like(out)
+    varied[order] = variation[:len(candidates)]
+    return out, varied, (float(variation[-1].mean()) if pid is not None else None)
 
 
 def guarded_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> tuple[np.ndarray, str | None]:

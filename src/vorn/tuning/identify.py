@@ -29,6 +29,7 @@ plant's sign).
 from __future__ import annotations
 
 import math
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
@@ -142,3 +143,75 @@ def initial_phi_from_data(u: Any, y: Any, form: str = "pfdl", l_u: int | None = 
     if total != 0.0 and (newest * total <= 0.0 or abs(newest) < KEEP * abs(total)):
         phi[l_y] = KEEP * total
     return phi
+
+
+# The bump test: samples held at the operating point before the bump, and samples after it.
+SETTLE = 10
+WINDOW = 80
+# The first sample whose output left its rest level by more than this fraction of the
+# largest excursion in the window (or the measured spread at rest, when larger) is the
+# first that the bump reached.
+ONSET = 0.01
+
+
+@dataclass(frozen=True)
+class Identified:
+    """What a bump test found out about a plant before the search.
+
+    dead_time   samples between an input move and the first output move it causes (0: the
+                next sample already moves)
+    gain_sign   +1.0 or -1.0: the sign of the output's move for a rising input
+    gain        the output's move at the end of the window over the bump's size
+    y0          the plant's output at rest (its reset value)
+    bump        the input move applied from the operating point (inside the input limits)
+    """
+
+    dead_time: int
+    gain_sign: float
+    gain: float
+    y0: float
+    bump: float
+
+    def describe(self) -> str:
+        return (f"identified: dead time {self.dead_time} samples, gain {self.gain:.4g} "
+                f"(sign {'+' if self.gain_sign > 0 else '-'}), from a bump of {self.bump:g} at rest "
+                f"output {self.y0:.6g}")
+
+
+def _bump_size(u0: float, u_min: float | None, u_max: float | None) -> float:
+    """A move of 1 (or half the room to the nearer limit, when that is smaller), upwards
+    unless there is more room below."""
+    up = math.inf if u_max is None else u_max - u0
+    down = math.inf if u_min is None else u0 - u_min
+    room = max(up, down)
+    if not room > 0.0:
+        return 0.0
+    size = min(1.0, room / 2.0)
+    return size if up >= down else -size
+
+
+def bump_test(plant: Any, u0: float = 0.0, u_min: float | None = None,
+              u_max: float | None = None) -> Identified | None:
+    """A bump test on one copy of `plant` (the plant protocol): SETTLE samples at u0, then
+    WINDOW samples at u0 + bump; None when the output does not move (or the input cannot)."""
+    bump = _bump_size(float(u0), u_min, u_max)
+    if bump == 0.0:
+        return None
+    with np.errstate(all="ignore"):
+        y0 = float(np.asarray(plant.reset(1), dtype=float).reshape(-1)[0])
+        rest = [float(np.asarray(plant.step(np.full(1, u0)), dtype=float).reshape(-1)[0]) for _ in range(SETTLE)]
+        after = np.array([float(np.asarray(plant.step(np.full(1, u0 + bump)), dtype=float).reshape(-1)[0])
+                          for _ in range(WINDOW)])
+    level = rest[-1]
+    moves = after - level
+    if not np.isfinite(moves).all():
+        return None
+    top = float(np.max(np.abs(moves)))
+    spread = float(np.max(rest) - np.min(rest))
+    threshold = max(ONSET * top, 3.0 * spread)
+    if not top > threshold:
+        return None
+    first = int(np.argmax(np.abs(moves) > threshold))  # after[0] follows the bump at once
+    final = float(np.mean(moves[-WINDOW // 8:]))
+    sign = 1.0 if (final if final != 0.0 else moves[first]) * bump > 0.0 else -1.0
+    return Identified(first, sign, final / bump, y0, bump)

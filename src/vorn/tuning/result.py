@@ -11,7 +11,9 @@ from typing import Any
 import numpy as np
 
 from vorn.forms import SISO
-from vorn.tuning.save import config_text, config_values, record, save_config
+from vorn.tuning import weights
+from vorn.tuning.identify import Identified
+from vorn.tuning.save import companion_lines, config_text, config_values, record, save_config
 
 
 @dataclass
@@ -40,6 +42,15 @@ class Tuning:
     default_cost  the class defaults' cost on the same runs (with the same input limits)
     pid           a PID tuned on the same runs with the same budget (`PIDTuning`), or None
     history       the best cost so far after every generation
+    identified    what the bump test before the search found (`Identified`: dead time, gain
+                  and its sign, the plant's rest output), or None when it was skipped or the
+                  output did not move
+    warnings      lines on what the caller should know of the result: a value that sits on
+                  a bound of the search, a loop chosen for its calmer input, one that chatters
+    y0            the plant's output at rest, the level the loop started from (None unknown)
+
+    For the full form, `params` may hold "rho_vector", the step factor of each estimate
+    component, which `controller()`, `fleet()` and the saved file carry (vorn.tuning.weights).
     """
 
     form: str
@@ -59,17 +70,17 @@ class Tuning:
     seed: int = 0
     operating_point: str | None = "plant"
     held_out_cost: float | None = None
+    identified: Identified | None = None
+    warnings: list[str] = field(default_factory=list)
+    y0: float | None = None
 
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
-        return SISO[self.form].single(**self.params)
+        return weights.single(self.form, self.params)
 
     def fleet(self, n: int) -> Any:
         """A new fleet of `n` controllers with the winning parameters."""
-        cls = SISO[self.form].fleet
-        if cls is None:
-            raise ImportError("controller fleets are not built into this installation of vorn")
-        return cls(n, **self.params)
+        return weights.fleet(self.form, n, self.params)
 
     def run(self, controller: Any = None) -> Any:
         """A `Run` of the winner (or of `controller`) on the tuning's plant and set point,
@@ -79,6 +90,14 @@ class Tuning:
         return simulate(self.controller() if controller is None else controller,
                         self.plant, self.setpoint, noise=self.noise, seed=self.seed,
                         start=self.operating_point)
+
+    def stress(self, seed: int | None = None) -> Any:
+        """The tuned controller and the tuned PID on perturbed copies of the plant (gain ×0.5
+        and ×2, one more sample of dead time, measurement noise): a `StressTable` of how each
+        one's IAE degrades (vorn.tuning.stress)."""
+        from vorn.tuning.stress import stress
+
+        return stress(self, self.seed if seed is None else seed)
 
     def plot(self, path: str | os.PathLike[str] | None = None) -> Any:
         """The winner against the tuned PID and the class defaults on the tuning's run: one
@@ -94,12 +113,17 @@ class Tuning:
 
     def yaml(self) -> str:
         """The configuration file's text."""
-        return config_text(self.config(), self._header())
+        return config_text(self.config(), self._header(), self._companions())
 
     def save(self, path: str | os.PathLike[str]) -> None:
         """Writes the parameters as a YAML configuration file that `load_config_from_yaml`
-        reads back to exactly `params` (atomically: never half a file)."""
-        save_config(path, self.config(), self._header())
+        reads back to exactly `params` (atomically: never half a file), with the companion
+        keys that `vorn run --config` and `vorn export-c --config` also apply: the full
+        form's step-factor vector and the operating point (vorn.tuning.save)."""
+        save_config(path, self.config(), self._header(), self._companions())
+
+    def _companions(self) -> str:
+        return companion_lines(self.params.get(weights.RHO_VECTOR), self.operating_point, self.y0)
 
     def _header(self) -> str:
         name = self.objective[0].upper()

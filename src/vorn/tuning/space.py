@@ -17,22 +17,30 @@ import numpy as np
 
 from vorn.forms import FORMS, SISO
 
-# Default bounds of the real parameters: (low, high). The estimator's and the control law's
-# step factors stay inside the ranges the constructors accept (0 < eta <= 2, 0 < rho <= 1).
-# initial_phi is given by magnitude here; its sign is the plant's (positive unless a start
-# or bounds say otherwise).
+# Default bounds of the real parameters: (low, high), wide enough that a search on the
+# built-in plants and the usual process plants ends inside them (a value that ends on one is
+# reported: see `edge_warnings`). The estimator's and the control law's step factors stay
+# inside the ranges the constructors accept (0 < eta <= 2, 0 < rho <= 1). initial_phi is
+# given by magnitude here; its sign is the plant's (positive unless identified, a start or
+# bounds say otherwise).
 DEFAULT_BOUNDS: dict[str, tuple[float, float]] = {
-    "eta": (0.01, 2.0),
-    "mu": (0.001, 10.0),
-    "rho": (0.01, 1.0),
-    "lambda_": (0.001, 100.0),
-    "initial_phi": (0.01, 10.0),
+    "eta": (1e-4, 2.0),
+    "mu": (1e-6, 1e4),
+    "rho": (1e-3, 1.0),
+    "lambda_": (1e-4, 1e4),
+    "initial_phi": (1e-3, 100.0),
 }
-# The pseudo-orders searched when the caller does not fix them: (low, high), inclusive.
+# The full form's step-factor vector (weights.RHO_VECTOR): its entries other than the newest
+# input increment's (which takes rho's bounds) lie in this range; 1.0 leaves a product as it is.
+RHO_VECTOR = "rho_vector"
+VECTOR_BOUNDS = (1e-3, 1.0)
+# The pseudo-orders searched when the caller does not fix them, for a plant without dead
+# time: (low, high), inclusive. Behind a dead time of d samples the input order's range
+# moves up by d, so that the newest input the estimate relates to the output has acted.
 DEFAULT_ORDERS: dict[str, dict[str, tuple[int, int]]] = {
     "cfdl": {},
     "pfdl": {"l_u": (1, 5)},
-    "ffdl": {"l_y": (0, 3), "l_u": (1, 4)},
+    "ffdl": {"l_y": (0, 4), "l_u": (1, 4)},
 }
 # The orders each form takes when neither searched nor given: those it fixes.
 FIXED_ORDERS: dict[str, dict[str, int]] = {name: dict(f.fixed_orders) for name, f in SISO.items()}
@@ -52,11 +60,14 @@ class Dimension:
     integer: bool = False
 
     def decode(self, x: float) -> float | int:
-        """The value at unit coordinate `x` (clipped into [0, 1])."""
+        """The value at unit coordinate `x` (clipped into [0, 1]); the cube's faces are the
+        bounds themselves."""
         x = min(max(float(x), 0.0), 1.0)
         if self.integer:
             count = int(self.high) - int(self.low) + 1
             return int(self.low) + min(int(x * count), count - 1)
+        if x == 0.0 or x == 1.0:
+            return self.low if x == 0.0 else self.high
         if self.log:
             sign = -1.0 if self.high < 0.0 else 1.0
             a, b = abs(self.low), abs(self.high)
@@ -110,35 +121,120 @@ class SearchSpace:
     form: str
     dimensions: tuple[Dimension, ...]
     fixed: Mapping[str, Any]
+    # The full form's step-factor vector, when searched: as many output and input entries as
+    # the largest orders take (coordinates `vector_name("y", i)` and `vector_name("u", j)`).
+    vector: tuple[int, int] | None = None
 
     @property
     def size(self) -> int:
         return len(self.dimensions)
 
     def decode(self, x: Sequence[float] | np.ndarray) -> dict[str, Any]:
-        """The constructor's keyword arguments at point `x` of the unit cube."""
+        """The tuning's parameters at point `x` of the unit cube (see vorn.tuning.weights)."""
         params = dict(self.fixed)
         for dim, xi in zip(self.dimensions, x):
             params[dim.name] = dim.decode(xi)
+        if self.vector is not None:
+            ys, us = self.vector
+            outputs = [params.pop(vector_name("y", i)) for i in range(ys)]
+            inputs = [params.pop(vector_name("u", j)) for j in range(us)]
+            vector = outputs[:params["l_y"]] + inputs[:params["l_u"]]
+            params["rho"] = inputs[0]  # what the file's rho holds: the newest input's factor
+            params[RHO_VECTOR] = vector
         return params
 
     def encode(self, params: Mapping[str, Any]) -> np.ndarray:
-        """The unit-cube point of `params` (a parameter that is missing sits mid-range)."""
+        """The unit-cube point of `params` (a parameter that is missing sits mid-range; a
+        missing step-factor vector is the one of the scalar law with `rho`)."""
+        params = self.coordinates(params)
         return np.array([dim.encode(params[dim.name]) if dim.name in params else 0.5
                          for dim in self.dimensions])
+
+    def coordinates(self, params: Mapping[str, Any]) -> dict[str, Any]:
+        """`params` with the step-factor vector spread over its coordinates (a missing vector
+        is the one of the scalar law with `rho`)."""
+        params = dict(params)
+        if self.vector is not None:
+            l_y = int(params.get("l_y", self.fixed.get("l_y", 0)))
+            vector = params.get(RHO_VECTOR)
+            outputs = list(vector[:l_y]) if vector is not None else []
+            inputs = list(vector[l_y:]) if vector is not None else [params.get("rho", 1.0)]
+            ys, us = self.vector
+            for i in range(ys):
+                params[vector_name("y", i)] = outputs[i] if i < len(outputs) else 1.0
+            for j in range(us):
+                params[vector_name("u", j)] = inputs[j] if j < len(inputs) else 1.0
+        return params
+
+    def edge_warnings(self, params: Mapping[str, Any]) -> list[str]:
+        """One line for every searched value of `params` that sits on a bound (within
+        EDGE, relative), and for every searched order at the top of its range."""
+        values = self.coordinates(params)
+        used = _used_vector_names(params)
+        lines = []
+        for dim in self.dimensions:
+            value = values.get(dim.name)
+            if value is None or (dim.name.startswith("rho_") and dim.name not in used):
+                continue
+            name = _shown_name(dim.name, params)
+            if dim.integer:
+                if value == dim.high:
+                    lines.append(f"{name} = {int(value)} is the largest searched: bounds={{'{dim.name}': "
+                                 f"({int(dim.low)}, {int(dim.high) + 2})}} searches further")
+                continue
+            for side, bound in (("lower", dim.low), ("upper", dim.high)):
+                if abs(value - bound) <= EDGE * abs(bound):
+                    limit = _LIMITS.get("rho" if dim.name.startswith("rho") else dim.name, (None, None))
+                    at_limit = bound == limit[1]
+                    lines.append(f"{name} = {value:.6g} sits on its {side} bound {bound:g}"
+                                 + (" (the largest the controller accepts)" if at_limit else
+                                    f": widen bounds={{'{_bounds_key(dim.name)}': ...}}"))
+        return lines
+
+
+# A value within this fraction of a bound sits on it.
+EDGE = 1e-3
+
+
+def _used_vector_names(params: Mapping[str, Any]) -> set[str]:
+    l_y, l_u = int(params.get("l_y", 0)), int(params.get("l_u", 1))
+    return {vector_name("y", i) for i in range(l_y)} | {vector_name("u", j) for j in range(l_u)}
+
+
+def _shown_name(name: str, params: Mapping[str, Any]) -> str:
+    """rho_y1 and rho_u0 as the vector entries they are: rho_vector[1], rho_vector[l_y]."""
+    if not name.startswith("rho_"):
+        return name
+    index = int(name[5:]) + (int(params.get("l_y", 0)) if name[4] == "u" else 0)
+    return f"rho_vector[{index}]"
+
+
+def _bounds_key(name: str) -> str:
+    if name == vector_name("u", 0):
+        return "rho"
+    return RHO_VECTOR if name.startswith("rho_") else name
+
+
+def vector_name(kind: str, index: int) -> str:
+    """The coordinate of the step factor of output ("y") or input ("u") entry `index`."""
+    return f"rho_{kind}{index}"
 
 
 def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int | None = None,
                 l_y: int | None = None, u_min: float | None = None, u_max: float | None = None,
-                initial_phi_sign: float = 1.0) -> SearchSpace:
+                initial_phi_sign: float = 1.0, dead_time: int = 0) -> SearchSpace:
     """The search space of `form`. `bounds` overrides default bounds by keyword ((low, high)
-    for a real parameter or an order; a single number fixes that parameter). Orders given
-    as `l_u`/`l_y` are fixed. A negative `initial_phi_sign` flips the default range of
-    initial_phi to negative values (a plant whose output falls as its input rises)."""
+    for a real parameter or an order; a single number fixes that parameter; for the full
+    form, "rho_vector": (low, high) bounds the step factors other than the newest input's,
+    and None searches the scalar rho alone). Orders given as `l_u`/`l_y` are fixed. A
+    negative `initial_phi_sign` flips the default range of initial_phi to negative values (a
+    plant whose output falls as its input rises); `dead_time` (samples) moves the default
+    range of l_u up by as much."""
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
     bounds = dict(bounds or {})
-    known = set(DEFAULT_BOUNDS) | set(DEFAULT_ORDERS[form]) | {"eps", "u0"}
+    known = set(DEFAULT_BOUNDS) | set(DEFAULT_ORDERS[form]) | {"eps", "u0"} \
+        | ({RHO_VECTOR} if form == "ffdl" else set())
     unknown = sorted(set(bounds) - known)
     if unknown:
         raise ValueError(f"cannot search {', '.join(unknown)} for {form}: bounds take "
@@ -154,13 +250,15 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
             fixed[name] = _limit(name, limit)
     if u_min is not None and u_max is not None and u_min > u_max:
         raise ValueError(f"u_min ({u_min!r}) is above u_max ({u_max!r})")
+    vector_bounds = bounds.pop(RHO_VECTOR, VECTOR_BOUNDS)
+    orders = _default_orders(form, dead_time)
     dims: list[Dimension] = []
     defaults: dict[str, Any] = dict(DEFAULT_BOUNDS)
     if initial_phi_sign < 0.0:
         low, high = DEFAULT_BOUNDS["initial_phi"]
         defaults["initial_phi"] = (-high, -low)
     for name, value in {**defaults, **bounds}.items():
-        if name in DEFAULT_ORDERS[form] or name in fixed:
+        if name in orders or name in fixed:
             continue
         pair = _pair(name, value)
         if pair is None:
@@ -176,7 +274,7 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
             fixed[name] = low
         else:
             dims.append(_real_dimension(name, low, high))
-    for name, (low, high) in DEFAULT_ORDERS[form].items():
+    for name, (low, high) in orders.items():
         if name in fixed:
             continue
         pair = _pair(name, bounds.get(name, (low, high)))
@@ -192,7 +290,40 @@ def build_space(form: str, bounds: Mapping[str, Any] | None = None, *, l_u: int 
             fixed[name] = int(low)
         else:
             dims.append(Dimension(name, float(low), float(high), integer=True))
-    return SearchSpace(form, tuple(dims), fixed)
+    return _with_vector(SearchSpace(form, tuple(dims), fixed), vector_bounds)
+
+
+def _default_orders(form: str, dead_time: int) -> dict[str, tuple[int, int]]:
+    return {name: (low + dead_time, high + dead_time) if name == "l_u" else (low, high)
+            for name, (low, high) in DEFAULT_ORDERS[form].items()}
+
+
+def _with_vector(space: SearchSpace, bounds: Any) -> SearchSpace:
+    """The full form's space with its step-factor vector searched in place of the scalar rho
+    (which bounds the newest input's entry), unless rho is fixed or `bounds` is None."""
+    if space.form != "ffdl" or bounds is None:
+        return space
+    rho = next((d for d in space.dimensions if d.name == "rho"), None)
+    if rho is None:
+        return space
+    pair = _pair(RHO_VECTOR, bounds)
+    if pair is None or not (0.0 < pair[0] <= pair[1] <= 1.0):
+        raise ValueError(f"bounds of rho_vector must be a (low, high) pair inside (0, 1], or None, "
+                         f"not {bounds!r}")
+    ys = _largest(space, "l_y")
+    us = _largest(space, "l_u")
+    dims = [d for d in space.dimensions if d.name != "rho"]
+    dims += [_real_dimension(vector_name("y", i), *pair) for i in range(ys)]
+    dims += [Dimension(vector_name("u", 0), rho.low, rho.high, rho.log)]
+    dims += [_real_dimension(vector_name("u", j), *pair) for j in range(1, us)]
+    return SearchSpace(space.form, tuple(dims), space.fixed, (ys, us))
+
+
+def _largest(space: SearchSpace, name: str) -> int:
+    for d in space.dimensions:
+        if d.name == name:
+            return int(d.high)
+    return int(space.fixed[name])
 
 
 def _limit(name: str, value: Any) -> float:

@@ -4,7 +4,15 @@
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
          max_evaluations=None, progress=None, on_interrupt="raise",
-         operating_point="plant") -> Tuning
+         operating_point="plant", identify=True) -> Tuning
+
+With `identify` a bump test on the plant (vorn.tuning.identify.bump_test) comes first: its
+dead time moves the range of `l_u` up, and its gain's sign is initial_phi's and the PID's
+unless a `start` says otherwise (`Tuning.identified`). `objective` is a string objective or a
+`vorn.Objective` (vorn.tuning.objective); under a string objective, with the PID, a fifth of
+the adaptive controller's share is kept for the calm-loop rule (vorn.tuning.calm). What the
+caller should know of the result (values on a bound, the calm rule's choice) is in
+`Tuning.warnings`.
 
 Each generation of CMA-ES candidates is costed by one closed loop of candidates × scenarios
 members (or one per worker of `executor`). Every scenario draws its own measurement noise
@@ -49,11 +57,13 @@ import numpy as np
 
 import vorn.plants as builtin
 from vorn.forms import FORMS, PARAMETERS, SISO
-from vorn.loop.metrics import DIVERGED_COST, RAISED_COST, parse_objective
+from vorn.loop.metrics import DIVERGED_COST, RAISED_COST
 from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
 from vorn.loop.start import check_start
-from vorn.tuning import evaluate
+from vorn.tuning import calm, evaluate, weights
+from vorn.tuning.identify import Identified, bump_test
+from vorn.tuning.objective import check_objective
 from vorn.tuning.result import PIDTuning, Tuning
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
 from vorn.tuning.space import Dimension, SearchSpace, build_space
@@ -216,7 +226,7 @@ def _check_space(space: SearchSpace, cls: Any) -> None:
     for corner in (0.0, 1.0):
         params = space.decode(np.full(space.size, corner))
         try:
-            cls(**params)
+            cls(**weights.constructor_args(params))
         except (ValueError, TypeError, OverflowError, MemoryError) as error:
             raise ValueError(f"{cls.__name__} refuses the tuner's parameters "
                              f"({', '.join(f'{k}={v!r}' for k, v in params.items())}): {error}") from None
@@ -241,12 +251,13 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
          progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
-         operating_point: str | None = "plant") -> Tuning:
+         operating_point: str | None = "plant", identify: bool = True) -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
         raise ValueError(f"unknown form {form!r}: expected one of {', '.join(FORMS)}")
-    objective_name, how = parse_objective(objective)
+    terms = check_objective(objective)
+    objective_name, how = terms.measure, terms.aggregate
     operating_point = check_start(operating_point)
     budget = _check_budget(budget, max_generations is not None or max_evaluations is not None)
     seed = _check_count("seed", seed, 0)
@@ -266,8 +277,10 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     plant = _plant(plant)
     yd = _setpoint(setpoint, plant)
     begin = _start(form, start, l_y)
+    identified = _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
+    sign = float(np.sign(begin.get("initial_phi", identified.gain_sign if identified else 1.0)) or 1.0)
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
-                        initial_phi_sign=float(np.sign(begin.get("initial_phi", 1.0)) or 1.0))
+                        initial_phi_sign=sign, dead_time=identified.dead_time if identified else 0)
     x0 = space.encode(begin) if begin else None
     _check_space(space, SISO[form].single)
     pid_space = _pid_space(_sign(space), u_min, u_max)
@@ -277,7 +290,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     problem = evaluate.Problem(form, plant, len(yd), yd,
                                noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
                                _coefficients(plant, scenarios, spread, rng), scenarios,
-                               objective_name, how, float(space.fixed.get("u0", 0.0)), operating_point)
+                               objective_name, how, float(space.fixed.get("u0", 0.0)), operating_point,
+                               None if terms.plain else terms)
     limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
     # The class defaults (with the same input limits) are costed in the first generation's loop.
     coster = _Coster(problem, executor, _workers(executor), extra=[dict(limits)])
@@ -286,33 +300,93 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     # adaptive controller's search ends at its share of the budget, the PID's at the whole.
     began = time.monotonic()
     share = budget / 2.0 if pid else budget
+    calm_rule = pid and terms.plain  # a part of the adaptive share is kept for the calm search
+    first = share * (1.0 - calm.CALM_SHARE) if calm_rule else share
     common: dict[str, Any] = dict(seed=seed, max_generations=max_generations,
                                   max_evaluations=max_evaluations, progress=progress,
                                   on_interrupt=on_interrupt)
     try:
-        found = cma_search(space, coster, budget=began + share - time.monotonic(), x0=x0, stage=form,
+        found = cma_search(space, coster, budget=began + first - time.monotonic(), x0=x0, stage=form,
                            inject=[_class_defaults(form, space)], strict_budget=True, **common)
     except BudgetTooSmall as slow:
-        need = slow.took * (2.0 if pid else 1.0) * 1.5
+        need = slow.took * (budget / first) * 1.5
         raise ValueError(f"a budget of {budget:g} s is too small for this loop: one generation of the "
                          f"{form} search took {slow.took:.3g} s, more than its {slow.budget:.3g} s "
-                         + ("(half the budget; the PID gets the other half)" if pid else "")
+                         + ("(its share: the PID gets half the budget)" if pid else "")
                          + f"; give a budget of at least {need:.2g} s, or max_generations without "
                          f"a budget") from None
     assert found.generations and coster.extra_costs is not None  # a result is always evaluated
     default_cost = float(coster.extra_costs[0])
     pid_result: PIDTuning | None = None
+    notes: list[str] = []
     if pid and not found.interrupted:
         pid_problem = evaluate.Problem(**{**problem.__dict__, "form": "pid"})
-        pid_found = _search_pid(pid_problem, executor, pid_space, began + budget - time.monotonic(), common)
+        pid_found = _search_pid(pid_problem, executor, pid_space,
+                                began + budget - (share - first) - time.monotonic(), common)
         pid_result = PIDTuning(pid_found.params, pid_found.cost)
         found.interrupted = pid_found.interrupted
+        if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
+            try:
+                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+            except KeyboardInterrupt:
+                if on_interrupt != "return":
+                    raise
+                found.interrupted = True  # the winner as the adaptive search left it
+    notes = space.edge_warnings(found.params) + notes
     elapsed = time.monotonic() - began
     held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
         if noise or problem.coefficients is not None else None
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
                   found.evaluations, found.generations, elapsed, found.interrupted,
-                  (objective_name, how), plant, yd, noise, seed, operating_point, held_out)
+                  (objective_name, how), plant, yd, noise, seed, operating_point, held_out,
+                  identified, notes, identified.y0 if identified else _rest_output(problem))
+
+
+def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
+          executor: Executor | None, deadline: float, common: dict[str, Any]) -> list[str]:
+    """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
+    Each measurement is one closed loop here; the calm search gets the time up to `deadline`
+    less one such loop, for the measurement of its result."""
+    began = time.monotonic()
+    (cost,), (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
+    assert pid_variation is not None
+    took = time.monotonic() - began
+    if found.cost >= DIVERGED_COST or variation <= calm.CALM_RATIO * pid_variation:
+        return []
+    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": calm.CALM_RATIO * pid_variation})
+    counts = {key: None if common[key] is None else max(low, common[key] // 4)
+              for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
+    calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
+                            budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
+                            inject=[found.params], stage=f"{space.form} calm", **{**common, **counts})
+    found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
+    (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
+    chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
+                                 float(calm_cost), float(calm_variation))
+    if chosen:
+        found.params, found.cost = calm_found.params, float(calm_cost)
+    return notes
+
+
+def _identify(plant: Any, steps: int, bounds: Mapping[str, Any] | None, u_min: float | None,
+              u_max: float | None) -> Identified | None:
+    """The bump test on the plant (a fresh copy of a built-in one), from its input u0."""
+    u0 = (bounds or {}).get("u0", 0.0)
+    u0 = float(u0) if isinstance(u0, (int, float, np.integer, np.floating)) else 0.0
+    target = builtin.make(plant, steps, rng=np.random.default_rng(0)) if isinstance(plant, str) else plant
+    try:
+        return bump_test(target, u0, u_min, u_max)
+    except KeyboardInterrupt:
+        raise
+    except Exception:  # a plant that fails here fails the search's loops too, which say how
+        return None
+
+
+def _rest_output(problem: evaluate.Problem) -> float | None:
+    try:
+        return float(np.asarray(problem.make_plant().reset(1), dtype=float).reshape(-1)[0])
+    except (ValueError, TypeError, ArithmeticError, AttributeError):  # the file then records no level
+        return None
 
 
 def _held_out_cost(problem: evaluate.Problem, params: Mapping[str, Any], noise: float, spread: float,

@@ -1,0 +1,51 @@
+"""calm.py: the default objective's rule against chattering loops.
+
+An IAE-optimal loop on a plant with dead time often moves its input far more than any
+operator accepts, for an IAE barely below a calm loop's. Under a plain objective (a string
+objective such as "iae", with the PID tuned beside it) the tuner therefore measures, after
+both searches, the input's total variation Σ|Δu| of the winner and of the tuned PID on the
+same runs, and:
+
+- keeps a winner whose variation is at most CALM_RATIO (1.5) times the PID's;
+- otherwise spends the rest of the adaptive controller's share (CALM_SHARE of it, set aside
+  for this) on a search from the winner in which a variation above that limit multiplies
+  the cost by (variation / limit)² (`capped`); its result replaces the winner when it is
+  calm and costs at most CALM_SLACK (5 %) more;
+- otherwise (no calm loop within 5 %: the gain in cost is large) keeps the winner, with a
+  warning that names its variation against the PID's and the objective that asks for a
+  calmer loop.
+
+An `Objective` with weights of its own (vorn.tuning.objective) is the caller's rule: nothing
+is chosen for it here.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+CALM_RATIO = 1.5
+CALM_SLACK = 0.05
+# The part of the adaptive controller's share of the budget that the calm search may take.
+CALM_SHARE = 0.2
+
+
+def capped(costs: np.ndarray, variation: np.ndarray, limit: float) -> np.ndarray:
+    """`costs` with each member whose input variation exceeds `limit` multiplied by the
+    square of the excess."""
+    with np.errstate(all="ignore"):
+        return np.where(variation > limit, costs * (variation / limit) ** 2, costs)
+
+
+def verdict(measure: str, cost: float, variation: float, pid_variation: float,
+            calm_cost: float | None, calm_variation: float | None) -> tuple[bool, list[str]]:
+    """Whether the calm search's result replaces the winner, and the note that says so (or
+    that the winner chatters and was kept)."""
+    limit = CALM_RATIO * pid_variation
+    name = measure.upper()
+    if calm_cost is not None and calm_variation is not None and calm_variation <= limit \
+            and calm_cost <= (1.0 + CALM_SLACK) * cost:
+        return True, [f"chose a calmer loop: input variation {calm_variation:.4g} (the tuned PID's "
+                      f"{pid_variation:.4g}) for {name} {calm_cost:.6g}, against {variation:.4g} for {name} {cost:.6g}"]
+    return False, [f"the input's total variation {variation:.4g} is {variation / max(pid_variation, 1e-300):.3g} "
+                   f"times the tuned PID's ({pid_variation:.4g}), and no loop found within {CALM_SLACK:.0%} of its "
+                   f"{name} is calmer: objective=vorn.Objective(variation=...) trades {name} for a calmer input"]
