@@ -151,7 +151,47 @@ def fleet_cases(face: Face):
     }
 
 
-BUILDERS = {"siso": siso_cases, "mimo": mimo_cases, "fleet": fleet_cases}
+def mimo_fleet_cases(face: Face):
+    cls = face.cls
+    n, dim = 4, 2
+    f = cls(n, dim)
+    state = f.__getstate__()
+    y, out = np.linspace(0.0, 0.3, n * dim).reshape(n, dim), np.zeros((n, dim))
+    phi = f.get_phi()
+    members = [f[i] for i in range(n)]
+    return {
+        "construct": lambda: cls(n, dim, eta=np.full(n, 0.5)),
+        "update": lambda: f.update(y, [1.0, 0.5]),
+        "update out": lambda: f.update(y, np.ones((n, dim)), out=out),
+        "reset": f.reset,
+        "get_phi": f.get_phi,
+        "set_phi_hat": lambda: f.set_phi_hat(phi),
+        "set_phi_hat shared": lambda: f.set_phi_hat(phi[0]),
+        "set_eta": lambda: f.set_eta(np.full(n, 1.0)),
+        "set_initial_phi": lambda: f.set_initial_phi(0.5),
+        "repr": lambda: repr(f),
+        "item": lambda: f[1],
+        "from_controllers": lambda: cls.from_controllers(members),
+        "pickle": lambda: pickle.loads(pickle.dumps(f)),
+        "deepcopy": lambda: copy.deepcopy(f),
+        "setstate": lambda: f.__setstate__(state),
+        "refuse eta": refused(ValueError, cls, n, dim, eta=3.0),
+        "refuse form": refused(ValueError, cls, n, dim, l_u=0),
+        "refuse y shape": refused(ValueError, f.update, np.zeros((n, dim + 1)), [1.0, 0.5]),
+        "refuse y str": refused(TypeError, f.update, "ab", [1.0, 0.5]),
+        "refuse eta raising": refused(Boom, f.set_eta, RaisingFloat()),
+        "refuse yd object": refused(TypeError, f.update, y, [object(), 1.0]),
+        "refuse out dtype": refused(TypeError, f.update, y, [1.0, 0.5], out=np.zeros((n, dim), np.float32)),
+        "refuse layers": refused(ValueError, f.set_phi_hat, np.zeros((n, phi.shape[1] + 1, dim, dim))),
+        "refuse item": refused(IndexError, f.__getitem__, n),
+        "refuse setstate member": refused(ValueError, f.__setstate__, dict(state, eta=np.full(n, 5.0))),
+        "refuse setstate missing": refused(KeyError, f.__setstate__, {"dim": dim, "l_y": 0, "l_u": 1}),
+        "refuse memory": refused((MemoryError, OverflowError), cls, 2 ** 40, dim),
+        "refuse re-entry": refused(RuntimeError, f.set_eta, _Reentrant(f)),
+    }
+
+
+BUILDERS = {"siso": siso_cases, "mimo": mimo_cases, "fleet": fleet_cases, "mimo fleet": mimo_fleet_cases}
 CASES = [(f"{face} {name}", call) for face in FACES for name, call in BUILDERS[face.family](face).items()]
 
 

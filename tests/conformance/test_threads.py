@@ -13,7 +13,7 @@ from vorn import _vorn_fleet
 
 
 def _limited(face: Face, **kwargs):
-    return face.make(u_min=-2.0, u_max=2.0, **kwargs) if face.family != "mimo" else face.make(**kwargs)
+    return face.make(u_min=-2.0, u_max=2.0, **kwargs) if face.limits else face.make(**kwargs)
 
 
 def trajectory(face, offset, steps):
@@ -23,7 +23,7 @@ def trajectory(face, offset, steps):
 
 @pytest.mark.parametrize("face", FACES, ids=str)
 def test_own_objects_match_serial(face):
-    steps = STEPS if face.family != "fleet" else STEPS // 3
+    steps = STEPS if not face.fleet else STEPS // 3
     serial = [trajectory(face, 100 * i, steps) for i in range(THREADS)]
     results = [None] * THREADS
 
@@ -49,7 +49,7 @@ def readers(face, obj):
         calls += [obj.__getstate__, obj.__getnewargs__]
     if face.family == "mimo":
         calls.append(lambda: obj.dim)
-    if face.family == "fleet":
+    if face.fleet:
         calls += [lambda: len(obj), lambda: obj[len(obj) - 1]]
     return calls
 
