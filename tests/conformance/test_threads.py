@@ -69,8 +69,11 @@ def shared(face, members=None):
         y, yd = face.inputs(0)
         per_writer = STEPS
     else:
-        make = lambda: face.cls(members, u_min=-2.0, u_max=2.0)  # noqa: E731
-        y, yd = (v[:1].repeat(members) for v in face.inputs(0))
+        limits = {"u_min": -2.0, "u_max": 2.0} if face.limits else {}
+        make = lambda: face.cls(members, *face.lead[1:], **limits)  # noqa: E731
+        y, yd = face.inputs(0)
+        y = y[:1].repeat(members, axis=0)
+        yd = yd if face.mimo else yd[:1].repeat(members)  # a MIMO fleet's is one (dim,) for all
         per_writer = max(STEPS // 10, 20)
 
     def step(o, logged):
@@ -118,6 +121,6 @@ def test_shared_object(face):
     shared(face)
 
 
-@pytest.mark.parametrize("face", [f for f in FACES if f.family == "fleet"], ids=str)
+@pytest.mark.parametrize("face", [f for f in FACES if f.fleet], ids=str)
 def test_shared_fleet_without_the_lock(face):
     shared(face, members=1 << 14)
