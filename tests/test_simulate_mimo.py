@@ -197,3 +197,17 @@ def test_the_readme_section_prints_what_it_claims(capsys):
     code, claimed = re.findall(r"```(?:python)?\n(.*?)```", section, re.S)[:2]
     exec(compile(code, "README.md", "exec"), {})
     assert capsys.readouterr().out == claimed
+
+
+def test_a_decentralised_pid_starts_at_the_plants_rest_channel_by_channel():
+    # Its previous measurement is the plant's rest on each channel: no derivative kick.
+    run = vorn.simulate(vorn.PID(0.5, ki=0.1, kd=0.2, n=2), Resting(), np.full((20, 2), 0.5))
+    assert run.y.shape == (20, 1, 2) and run.u[0, 0].tolist() == [0.0, 0.0]
+
+
+@pytest.mark.parametrize("plant", [lambda: "coupled", builtin.CoupledPlant, Resting])
+def test_noise_reaches_every_plant_given_as_a_name_or_an_object(plant):
+    quiet = vorn.simulate(fleet_of("pfdl"), plant(), np.ones((30, 2)), start=None)
+    noisy = vorn.simulate(fleet_of("pfdl"), plant(), np.ones((30, 2)), start=None, noise=0.1, seed=3)
+    assert noisy.y.shape == quiet.y.shape == (30, 3, 2)
+    assert not np.array_equal(noisy.y, quiet.y)

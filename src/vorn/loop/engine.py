@@ -3,9 +3,10 @@ together, one controller call and one plant call per sample.
 
     run_loop(act, plant, yd, shape, outputs, *, limit, freeze=False, noise=None) -> Loop
 
-The loop: y = plant.reset(n); for each k, act(measured y, k, into u); y = plant.step(u). A
-member whose output leaves [-limit, limit] (or is not finite) after step k has diverged: it
-saw k + 1 samples. What happens then is the caller's option:
+The loop: y = plant.reset(n); for each k, act(measured y, k, into u); y = plant.step(u).
+`shape` is (n,), or (n, dim) for MIMO members: the records are (steps, *shape), and a member
+is judged over all its channels. A member whose output leaves [-limit, limit] (or is not
+finite) after step k has diverged: it saw k + 1 samples. What happens then is the caller's option:
 
 - stop (simulate): the member runs on, its measures end there, and the loop ends when every
   member has diverged; a NaN output for a finite input is the plant's fault and raises.

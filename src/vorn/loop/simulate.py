@@ -146,10 +146,11 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
         if yd.ndim == 0 or len(yd) == 0:
             raise ValueError("the set point must be an array with one entry per step (or a number of steps)")
         steps = len(yd)
+    declared = getattr(plant, "dim", None)  # read before a wrapper hides it
     if isinstance(plant, str):
         plant = builtin.make(plant, steps, noise=noise, disturbance=disturbance, spread=spread, rng=rng)
-    declared = getattr(plant, "dim", None)  # read before a wrapper hides it
-    if not isinstance(plant, builtin.BenchmarkPlant) and (noise or disturbance is not None or spread):
+        declared = plant.dim
+    elif noise or disturbance is not None or spread:
         if spread:
             raise ValueError("spread varies the coefficients of a built-in plant: give the plant by name")
         plant = builtin.Perturbed(_Resting(plant), noise=noise, disturbance=disturbance, rng=rng)
