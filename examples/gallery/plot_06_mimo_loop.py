@@ -20,7 +20,7 @@ print(run.table())
 run.plot()
 
 # %%
-# A fleet of three partial-form controllers, one value of lambda_ each, stepped by one call
+# A fleet of three partial-form controllers, one value of ``lambda_`` each, stepped by one call
 # per sample, and a decentralised PID on the same noisy plant. Measures are per member and
 # channel; the table pools a member's channels.
 fleet = vorn.MimoPfdlFleet(3, 2, mu=0.1, rho=1.0, lambda_=[0.05, 0.1, 0.3], initial_phi=2.0, l_u=3)
