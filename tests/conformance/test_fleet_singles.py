@@ -53,6 +53,13 @@ def record(single, y, yd):
     return single.update_logged(y, yd)
 
 
+def set_both(fleet, singles, name, values, each=float):
+    """Setter `name` on the fleet with `values`, and on single i with each(values[i])."""
+    getattr(fleet, name)(values)
+    for s, v in zip(singles, values):
+        getattr(s, name)(each(v))
+
+
 def setter(rng, fleet, singles):
     """One random setter (or a reset) on the fleet and on every single."""
     n, m = len(singles), fleet.get_phi().shape[1]
@@ -69,15 +76,9 @@ def setter(rng, fleet, singles):
     # The compact form's reset value is a number; every other estimate setter takes a vector.
     vector_form = hasattr(singles[0], "update_logged")
     if name in ("set_phi_hat", "set_rho_vector") or name == "set_initial_phi" and vector_form:
-        values = np.array([[_value(rng, 0.1, 1.5) for _ in range(m)] for _ in range(n)])
-        getattr(fleet, name)(values)
-        for s, row in zip(singles, values):
-            getattr(s, name)(list(row))
+        set_both(fleet, singles, name, np.array([[_value(rng, 0.1, 1.5) for _ in range(m)] for _ in range(n)]), list)
     else:
-        values = np.array([_value(rng, -0.5, 2.0) for _ in range(n)])
-        getattr(fleet, name)(values)
-        for s, v in zip(singles, values):
-            getattr(s, name)(float(v))
+        set_both(fleet, singles, name, np.array([_value(rng, -0.5, 2.0) for _ in range(n)]))
 
 
 @pytest.mark.parametrize("face", FLEETS, ids=str)
@@ -133,15 +134,11 @@ def mimo_setter(rng, fleet, singles):
     elif name == "set_phi_hat":
         phi = fleet.get_phi()
         values = np.array([[_value(rng, -1.5, 1.5) for _ in range(phi[0].size)] for _ in singles]).reshape(phi.shape)
-        fleet.set_phi_hat(values)
-        for s, layers in zip(singles, values):
-            s.set_phi_hat(layers.tolist())
+        set_both(fleet, singles, name, values, np.ndarray.tolist)
     else:
         # m_lower below m_upper's range, so that a setter seldom crosses the bounds.
-        values = np.array([_value(rng, 1e-3 if name == "set_m_lower" else -0.5, 2.0) for _ in singles])
-        getattr(fleet, name)(values)
-        for s, v in zip(singles, values):
-            getattr(s, name)(float(v))
+        set_both(fleet, singles, name, np.array([_value(rng, 1e-3 if name == "set_m_lower" else -0.5, 2.0)
+                                                 for _ in singles]))
 
 
 @pytest.mark.parametrize("face", MIMO_FLEETS, ids=str)
