@@ -224,13 +224,43 @@ def test_the_package_and_the_registry_name_the_fleets():
     assert forms.form_of(fleet) is not None and forms.form_of(fleet).fleet is vorn.MimoPfdlFleet
 
 
+REFUSED_ON_LOADING = {
+    "eta": (5.0, "eta 必须满足 0 < eta <= 2"), "mu": (0.0, "mu 必须为正"), "rho": (1.5, "rho 必须满足 0 < rho <= 1"),
+    "lambda": (-1.0, "lambda 必须为正"), "eps": (0.0, "eps 必须为正"), "m_upper": (-1.0, "m_upper 必须为正"),
+    "m_lower": (0.0, "m_lower 必须为正"), "m_lower above m_upper": (1e7, "m_lower 不能大于 m_upper"),
+}
+
+
+@pytest.mark.parametrize("key", REFUSED_ON_LOADING)
 @pytest.mark.parametrize("form", FORMS)
-def test_values_the_setters_store_unjudged_survive_pickling(form):
-    # A setter stores what the constructor would refuse; the pickled fleet must still load.
+def test_a_stored_value_its_class_refuses_is_refused_on_loading(form, key):
+    # As the SISO fleets and classes do: what the constructor refuses does not load, whichever
+    # member holds it, and the fleet given that state stays as it was.
+    value, message = REFUSED_ON_LOADING[key]
     fleet = FORMS[form][0](3, 2)
     fleet.update(np.ones((3, 2)), [0.5, 1.5])
-    fleet.set_eta([0.5, 5.0, np.nan])
-    fleet.set_m_lower(-1.0)
+    stored = fleet.__getstate__()
+    column = stored[key.split()[0]].copy()
+    column[2] = value
+    target = FORMS[form][0](4, 2, eta=0.25)
+    before = state(target)
+    with pytest.raises(ValueError) as caught:
+        target.__setstate__({**stored, key.split()[0]: column})
+    assert str(caught.value) == message and caught.value.__notes__ == ["member 2"]
+    assert state(target) == before
+    getattr(fleet, "set_" + key.split()[0])(column)
+    with pytest.raises(ValueError, match=message):
+        pickle.loads(pickle.dumps(fleet))
+
+
+@pytest.mark.parametrize("form", FORMS)
+def test_values_no_rule_refuses_survive_pickling(form):
+    # NaN passes every ordered rule, and u0 and initial_phi have none.
+    fleet = FORMS[form][0](3, 2)
+    fleet.update(np.ones((3, 2)), [0.5, 1.5])
+    fleet.set_eta([0.5, 2.0, np.nan])
+    fleet.set_u0([np.inf, -3.0, np.nan])
+    fleet.set_initial_phi([-7.0, 0.0, np.nan])
     again = pickle.loads(pickle.dumps(fleet))
     assert state(again) == state(fleet)
     y = np.full((3, 2), 0.25)

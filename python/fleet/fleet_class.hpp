@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "python/binding/binding.hpp"
+#include "python/binding/index.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_kinds.hpp"
@@ -297,17 +298,11 @@ struct FleetClass {
     // fleet[i]: a new controller equal to member i.
     static PyObject* item(PyObject* self, PyObject* key) {
         return read_core<Core>(self, [&](Core& core) -> PyObject* {
-            const Py_ssize_t n = static_cast<Py_ssize_t>(core.size());
-            Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
-            if (i == -1 && PyErr_Occurred()) return nullptr;
-            if (i < 0) i += n;
-            if (i < 0 || i >= n) {
-                PyErr_SetString(PyExc_IndexError, "fleet index out of range");
-                return nullptr;
-            }
+            const auto i = sequence_index(key, core.size(), "fleet index out of range");
+            if (!i) return nullptr;
             PyObject* module = fleet_module(Py_TYPE(self));
             if (!module) return nullptr;
-            return new_instance(single_type<Single>(module), Kind::member(core, static_cast<std::size_t>(i)));
+            return new_instance(single_type<Single>(module), Kind::member(core, *i));
         });
     }
 

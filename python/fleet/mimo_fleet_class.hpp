@@ -12,6 +12,7 @@
 #include "core/forms/mimo_forms.hpp"
 #include "core/mimo/fleet.hpp"
 #include "python/binding/binding.hpp"
+#include "python/binding/index.hpp"
 #include "python/binding/methods.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/arrays_nd.hpp"
@@ -203,18 +204,12 @@ struct MimoFleetClass {
     // fleet[i]: a new controller in member i's state.
     static PyObject* item(PyObject* self, PyObject* key) {
         return read_core<Core>(self, [&](Core& core) -> PyObject* {
-            const Py_ssize_t n = static_cast<Py_ssize_t>(core.size());
-            Py_ssize_t i = PyNumber_AsSsize_t(key, PyExc_IndexError);
-            if (i == -1 && PyErr_Occurred()) return nullptr;
-            if (i < 0) i += n;
-            if (i < 0 || i >= n) {
-                PyErr_SetString(PyExc_IndexError, "fleet index out of range");
-                return nullptr;
-            }
+            const auto i = sequence_index(key, core.size(), "fleet index out of range");
+            if (!i) return nullptr;
             PyObject* module = fleet_module(Py_TYPE(self));
             if (!module) return nullptr;
             return new_instance(mimo_single_class(module, F),
-                                MimoObject<F>{core.member(static_cast<std::size_t>(i)), {}, {}});
+                                MimoObject<F>{core.member(*i), {}, {}});
         });
     }
 
@@ -364,24 +359,22 @@ struct MimoFleetClass {
             const Py_ssize_t n = first ? PyObject_Length(first.get()) : -1;
             if (n < 0) return nullptr;
             if (!check_size(static_cast<std::uint64_t>(n), base)) return nullptr;
-            // The counts are judged as at construction; the real values are stored as the
-            // setters store them, unjudged, so that every fleet the setters made comes back.
+            // The counts are judged as at construction, then every member's stored values as
+            // its class judges them: a member its class would refuse is refused here too.
             if (auto error = validate(base, F)) return raise_error(*error);
             const auto count = static_cast<std::size_t>(n);
-            Doubles reals[kFields];
-            for (std::size_t r = 0; r < kFields; ++r) {
-                if (kMimoFields[r].kind == FieldKind::Count) continue;
-                const std::string key = mimo_key(kMimoFields[r].arg);
+            std::vector<MimoParams> records(count, base);
+            for (const auto& f : kMimoFields) {
+                if (f.kind == FieldKind::Count) continue;
+                const std::string key = mimo_key(f.arg);
                 PyObject* v = state_value(state, key.c_str());
-                if (!v || !read_doubles(v, key.c_str(), Shape{count}, reals[r])) return nullptr;
+                Doubles reals;
+                if (!v || !read_doubles(v, key.c_str(), Shape{count}, reals)) return nullptr;
+                for (std::size_t i = 0; i < count; ++i) records[i].*f.real = reals.data[i];
             }
             std::vector<Member> members;
-            if (!build(std::vector<MimoParams>(count, base), base, members)) return nullptr;
+            if (!build(records, base, members)) return nullptr;
             Core core(base.dim, base.l_y, base.l_u, std::move(members));
-            for (std::size_t r = 0; r < kFields; ++r) {
-                if (kMimoFields[r].kind == FieldKind::Count) continue;
-                for (std::size_t i = 0; i < count; ++i) core.member(i).set_field(kMimoFields[r].real, reals[r].data[i]);
-            }
             Doubles rows[std::size(kStateRows)];
             for (std::size_t k = 0; k < std::size(kStateRows); ++k) {
                 PyObject* v = state_value(state, kStateRows[k].key);

@@ -216,7 +216,7 @@ class _MimoFleet(Generic[_M]):
     def __getstate__(self) -> dict[str, Any]:
         """Every member's parameters and full state."""
     def __setstate__(self, state: dict[str, Any]) -> None:
-        """Restores what __getstate__ returned (state)."""
+        """Restores what __getstate__ returned (state); every member's values are judged as the matching controller's constructor judges them (ValueError with a note naming the member), and a refused state leaves the fleet as it was."""
     def __len__(self) -> int:
         """The number of members."""
     def __getitem__(self, index: SupportsIndex, /) -> _M:

@@ -19,7 +19,7 @@ def _args_for(face: Face, keyword: str):
 
 
 def _member_note(face: Face):
-    return ["member 0"] if face.family == "fleet" else []
+    return ["member 0"] if face.fleet else []
 
 
 @pytest.mark.parametrize("face", FACES, ids=str)
@@ -113,7 +113,9 @@ def test_sizes_too_large_to_store_are_refused_before_allocating(face):
     """Refused with OverflowError or MemoryError without touching the memory (the resident
     high-water mark stays put), and without keeping anything of the attempt."""
     def attempt(kwargs):
-        if "n" in kwargs or "dim" in kwargs:
+        if "n" in kwargs:  # the member count, then the face's other leading arguments
+            return face.cls(kwargs["n"], *face.lead[1:])
+        if "dim" in kwargs:
             return face.cls(*kwargs.values())
         return face.make(**kwargs)
 

@@ -19,13 +19,13 @@ WAYS = {
 
 def _running(face: Face):
     """An object some samples into a run, with an estimate and a reset value of its own."""
-    obj = face.make(**(face.orders[-1] if face.orders else {}), u_min=-3.0) if face.family != "mimo" \
-        else face.make(**(face.orders[-1] if face.orders else {}))
+    orders = face.orders[-1] if face.orders else {}
+    obj = face.make(**orders, u_min=-3.0) if face.limits else face.make(**orders)
     for k in range(7):
         face.step(obj, k)
     if face.family == "mimo":
         return obj
-    obj.set_initial_phi(0.75 if face.form == "cfdl" else [0.75] * face.width(obj))
+    obj.set_initial_phi(0.75 if face.form == "cfdl" or face.mimo else [0.75] * face.width(obj))
     face.step(obj, 7)
     if face.family == "siso":
         # A single's state carries the estimate, which a restore makes the reset value too:

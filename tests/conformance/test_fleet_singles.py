@@ -9,7 +9,7 @@ import random
 import numpy as np
 import pytest
 
-from tests.conformance.faces import FLEETS, Face
+from tests.conformance.faces import FLEETS, MIMO_FLEETS, Face
 from tests.running import LONG, SANITIZED
 from vorn import _vorn_fleet
 
@@ -53,6 +53,13 @@ def record(single, y, yd):
     return single.update_logged(y, yd)
 
 
+def set_both(fleet, singles, name, values, each=float):
+    """Setter `name` on the fleet with `values`, and on single i with each(values[i])."""
+    getattr(fleet, name)(values)
+    for s, v in zip(singles, values):
+        getattr(s, name)(each(v))
+
+
 def setter(rng, fleet, singles):
     """One random setter (or a reset) on the fleet and on every single."""
     n, m = len(singles), fleet.get_phi().shape[1]
@@ -69,15 +76,9 @@ def setter(rng, fleet, singles):
     # The compact form's reset value is a number; every other estimate setter takes a vector.
     vector_form = hasattr(singles[0], "update_logged")
     if name in ("set_phi_hat", "set_rho_vector") or name == "set_initial_phi" and vector_form:
-        values = np.array([[_value(rng, 0.1, 1.5) for _ in range(m)] for _ in range(n)])
-        getattr(fleet, name)(values)
-        for s, row in zip(singles, values):
-            getattr(s, name)(list(row))
+        set_both(fleet, singles, name, np.array([[_value(rng, 0.1, 1.5) for _ in range(m)] for _ in range(n)]), list)
     else:
-        values = np.array([_value(rng, -0.5, 2.0) for _ in range(n)])
-        getattr(fleet, name)(values)
-        for s, v in zip(singles, values):
-            getattr(s, name)(float(v))
+        set_both(fleet, singles, name, np.array([_value(rng, -0.5, 2.0) for _ in range(n)]))
 
 
 @pytest.mark.parametrize("face", FLEETS, ids=str)
@@ -109,3 +110,55 @@ def test_members_compute_what_their_single_controllers_compute(face, seed):
                 assert bits(member[key]) == bits(single[key]), key
             else:
                 assert member[key] == single[key], key
+
+
+def build_mimo(face: Face, rng, n, dim):
+    orders = rng.choice((*face.orders, {}))
+    columns = {"eta": (0.05, 2.0), "mu": (0.01, 3.0), "rho": (0.05, 1.0), "lambda_": (0.001, 1.0),
+               "eps": (1e-9, 1e-3), "u0": (-1.0, 1.0), "m_upper": (2.0, 50.0), "m_lower": (1e-6, 0.1)}
+    params = {k: [math.nan if rng.random() < 0.05 else rng.uniform(lo, hi) for _ in range(n)]
+              for k, (lo, hi) in columns.items()}
+    params["initial_phi"] = [_value(rng, -2, 2) for _ in range(n)]
+    fleet = face.cls(n, dim, **{k: np.array(v) for k, v in params.items()}, **orders)
+    singles = [face.single(dim, **{k: v[i] for k, v in params.items()}, **orders) for i in range(n)]
+    return fleet, singles
+
+
+def mimo_setter(rng, fleet, singles):
+    """One random setter (or a reset) on the MIMO fleet and on every single."""
+    names = [s for s in dir(fleet) if s.startswith("set_")] + ["reset"]
+    name = rng.choice(names)
+    if name == "reset":
+        for o in (fleet, *singles):
+            o.reset()
+    elif name == "set_phi_hat":
+        phi = fleet.get_phi()
+        values = np.array([[_value(rng, -1.5, 1.5) for _ in range(phi[0].size)] for _ in singles]).reshape(phi.shape)
+        set_both(fleet, singles, name, values, np.ndarray.tolist)
+    else:
+        # m_lower below m_upper's range, so that a setter seldom crosses the bounds.
+        set_both(fleet, singles, name, np.array([_value(rng, 1e-3 if name == "set_m_lower" else -0.5, 2.0)
+                                                 for _ in singles]))
+
+
+@pytest.mark.parametrize("face", MIMO_FLEETS, ids=str)
+@pytest.mark.parametrize("seed", range(SEEDS))
+def test_mimo_members_compute_what_their_single_controllers_compute(face, seed):
+    rng = random.Random(f"{face}-{seed}")
+    n, dim = 19, rng.choice((1, 2, 3, 5))
+    fleet, singles = build_mimo(face, rng, n, dim)
+    for step in range(60):
+        y = np.array([[_value(rng, -2, 2) if rng.random() < 0.05 else rng.uniform(-2, 2) for _ in range(dim)]
+                      for _ in range(n)])
+        shared = step % 2 == 1
+        yd = np.array([rng.uniform(-1, 1) for _ in range(dim)]) if shared else \
+            np.array([[rng.uniform(-1, 1) for _ in range(dim)] for _ in range(n)])
+        want = [s.update(y[i].tolist(), (yd if shared else yd[i]).tolist()) for i, s in enumerate(singles)]
+        assert bits(fleet.update(y, yd)) == bits(want), step
+        if rng.random() < 0.4:
+            mimo_setter(rng, fleet, singles)
+    for i in (0, n // 2, n - 1):
+        assert repr(fleet[i]) == repr(singles[i])
+        assert bits(fleet[i].get_phi()) == bits(singles[i].get_phi())
+        y = [0.25] * dim
+        assert bits(fleet[i].update(y, y)) == bits(singles[i].update(y, y))

@@ -114,46 +114,78 @@ def mimo_cases(face: Face):
     }
 
 
-def fleet_cases(face: Face):
-    cls = face.cls
-    n = 4
-    f = cls(n)
+def shared_fleet_cases(cls, lead):
+    """What every fleet face is given alike, on a fleet cls(*lead) of its own."""
+    n = lead[0]
+    f = cls(*lead)
     state = f.__getstate__()
-    y, out = np.linspace(0.0, 0.3, n), np.zeros(n)
     phi = f.get_phi()
     members = [f[i] for i in range(n)]
-    return {
-        "construct": lambda: cls(n, eta=np.full(n, 0.5)),
-        "update": lambda: f.update(y, 1.0),
-        "update out": lambda: f.update(y, np.ones(n), out=out),
-        "update_logged": lambda: f.update_logged(y, 1.0),
+    return f, {
+        "construct": lambda: cls(*lead, eta=np.full(n, 0.5)),
         "reset": f.reset,
         "get_phi": f.get_phi,
         "set_phi_hat": lambda: f.set_phi_hat(phi),
         "set_eta": lambda: f.set_eta(np.full(n, 1.0)),
-        "set_u_min none": lambda: f.set_u_min(None),
         "repr": lambda: repr(f),
         "item": lambda: f[1],
         "from_controllers": lambda: cls.from_controllers(members),
         "pickle": lambda: pickle.loads(pickle.dumps(f)),
         "deepcopy": lambda: copy.deepcopy(f),
         "setstate": lambda: f.__setstate__(state),
-        "refuse eta": refused(ValueError, cls, n, eta=3.0),
-        "refuse form": refused(ValueError, cls, n, l_u=0),
+        "refuse eta": refused(ValueError, cls, *lead, eta=3.0),
+        "refuse form": refused(ValueError, cls, *lead, l_u=0),
+        "refuse item": refused(IndexError, f.__getitem__, n),
+        "refuse setstate member": refused(ValueError, f.__setstate__, dict(state, eta=np.full(n, 5.0))),
+        "refuse memory": refused((MemoryError, OverflowError), cls, 2 ** 40, *lead[1:]),
+    }
+
+
+def fleet_cases(face: Face):
+    cls = face.cls
+    n = 4
+    f, shared = shared_fleet_cases(cls, (n,))
+    y, out = np.linspace(0.0, 0.3, n), np.zeros(n)
+    return {
+        **shared,
+        "update": lambda: f.update(y, 1.0),
+        "update out": lambda: f.update(y, np.ones(n), out=out),
+        "update_logged": lambda: f.update_logged(y, 1.0),
+        "set_u_min none": lambda: f.set_u_min(None),
         "refuse y shape": refused(ValueError, f.update, np.zeros((n, 1, 1)), 1.0),
         "refuse y str": refused(TypeError, f.update, "ab", 1.0),
         "refuse yd raising": refused(Boom, f.update, y, RaisingFloat()),
         "refuse out dtype": refused(TypeError, f.update, y, 1.0, out=np.zeros(n, np.float32)),
-        "refuse item": refused(IndexError, f.__getitem__, n),
-        "refuse setstate member": refused(ValueError, f.__setstate__, dict(state, eta=np.full(n, 5.0))),
         "refuse setstate missing": refused(KeyError, f.__setstate__, {"l_y": 0, "l_u": 1}),
         "refuse empty orders": refused((OverflowError, MemoryError, ValueError), cls, 0, l_y=2**59, l_u=2**59),
-        "refuse memory": refused((MemoryError, OverflowError), cls, 2 ** 40),
         "refuse re-entry": refused(RuntimeError, f.update, y, _Reentrant(f)),
     }
 
 
-BUILDERS = {"siso": siso_cases, "mimo": mimo_cases, "fleet": fleet_cases}
+def mimo_fleet_cases(face: Face):
+    cls = face.cls
+    n, dim = 4, 2
+    f, shared = shared_fleet_cases(cls, (n, dim))
+    y, out = np.linspace(0.0, 0.3, n * dim).reshape(n, dim), np.zeros((n, dim))
+    phi = f.get_phi()
+    return {
+        **shared,
+        "update": lambda: f.update(y, [1.0, 0.5]),
+        "update out": lambda: f.update(y, np.ones((n, dim)), out=out),
+        "set_phi_hat shared": lambda: f.set_phi_hat(phi[0]),
+        "set_initial_phi": lambda: f.set_initial_phi(0.5),
+        "refuse y shape": refused(ValueError, f.update, np.zeros((n, dim + 1)), [1.0, 0.5]),
+        "refuse y str": refused(TypeError, f.update, "ab", [1.0, 0.5]),
+        "refuse eta raising": refused(Boom, f.set_eta, RaisingFloat()),
+        "refuse yd object": refused(TypeError, f.update, y, [object(), 1.0]),
+        "refuse out dtype": refused(TypeError, f.update, y, [1.0, 0.5], out=np.zeros((n, dim), np.float32)),
+        "refuse layers": refused(ValueError, f.set_phi_hat, np.zeros((n, phi.shape[1] + 1, dim, dim))),
+        "refuse setstate missing": refused(KeyError, f.__setstate__, {"dim": dim, "l_y": 0, "l_u": 1}),
+        "refuse re-entry": refused(RuntimeError, f.set_eta, _Reentrant(f)),
+    }
+
+
+BUILDERS = {"siso": siso_cases, "mimo": mimo_cases, "fleet": fleet_cases, "mimo fleet": mimo_fleet_cases}
 CASES = [(f"{face} {name}", call) for face in FACES for name, call in BUILDERS[face.family](face).items()]
 
 

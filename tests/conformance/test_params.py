@@ -18,7 +18,7 @@ def _controller(face: Face):
     return obj[face.lead[0] - 1] if face.family == "fleet" else obj
 
 
-@pytest.mark.parametrize("face", [f for f in FACES if f.family != "mimo"], ids=str)
+@pytest.mark.parametrize("face", [f for f in FACES if not f.mimo], ids=str)
 def test_params_rebuild_the_controller(face):
     c = _controller(face)
     p = vorn.params(c)

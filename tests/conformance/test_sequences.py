@@ -10,7 +10,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from tests.conformance.faces import FLEETS
+from tests.conformance.faces import FLEETS, MIMO_DIM, MIMO_FLEETS
 from tests.running import LONG, SANITIZED
 from tests.test_properties import ALLOWED, STEPS, check_refusal, reals, vectors
 
@@ -55,13 +55,41 @@ def operation(draw, fleet):
     return name, None
 
 
-@pytest.mark.parametrize("face", FLEETS, ids=str)
+@st.composite
+def mimo_operation(draw, fleet):
+    layers, dim = fleet.get_phi().shape[1], MIMO_DIM
+    name = draw(st.sampled_from(["update", "update", "update_out", "reset", "set_phi_hat", "set_initial_phi",
+                                 "set_eta", "set_rho", "set_m_upper", "set_m_lower", "setstate", "twin"]))
+    if name in ("update", "update_out"):
+        y, yd = draw(arrays((N, dim))), draw(st.one_of(arrays((dim,)), arrays((N, dim))))
+        if name == "update_out":
+            out = draw(st.sampled_from([np.zeros((N, dim)), np.zeros((N, dim + 1)), np.zeros((N, dim), np.float32)]))
+            return name, lambda f: np.array(f.update(y, yd, out=out.copy()))
+        return name, lambda f: f.update(y, yd)
+    if name == "reset":
+        return name, lambda f: f.reset()
+    if name == "set_phi_hat":
+        value = draw(st.one_of(arrays((N, layers, dim, dim)), arrays((layers, dim, dim)), arrays((N, layers + 1, dim, dim))))
+        return name, lambda f: f.set_phi_hat(value)
+    if name == "setstate":
+        state = fleet.__getstate__()
+        key = draw(st.sampled_from(sorted(state)))
+        state[key] = draw(st.one_of(st.just(state[key]), reals, arrays((N,)), arrays((N, dim))))
+        return name, lambda f: f.__setstate__(dict(state))
+    if name == "twin":
+        return name, None
+    value = draw(st.one_of(reals, arrays((N,))))
+    return name, lambda f: getattr(f, name)(value)
+
+
+@pytest.mark.parametrize("face", FLEETS + MIMO_FLEETS, ids=str)
 @SETTINGS
 @given(data=st.data())
 def test_fleet_sequences(face, data):
-    fleet, twin = face.make(N), face.make(N)
+    fleet, twin = face.make(N, *face.lead[1:]), face.make(N, *face.lead[1:])
+    operation_of = mimo_operation if face.mimo else operation
     for _ in range(data.draw(st.integers(1, STEPS))):
-        name, fn = data.draw(operation(fleet))
+        name, fn = data.draw(operation_of(fleet))
         if fn is None:
             try:
                 twin = pickle.loads(pickle.dumps(twin))

@@ -14,7 +14,7 @@ from vorn import _vorn_fleet
 
 
 def _limited(face: Face, **kwargs):
-    return face.make(u_min=-2.0, u_max=2.0, **kwargs) if face.family != "mimo" else face.make(**kwargs)
+    return face.make(u_min=-2.0, u_max=2.0, **kwargs) if face.limits else face.make(**kwargs)
 
 
 def trajectory(face, offset, steps):
@@ -24,7 +24,7 @@ def trajectory(face, offset, steps):
 
 @pytest.mark.parametrize("face", FACES, ids=str)
 def test_own_objects_match_serial(face):
-    steps = STEPS if face.family != "fleet" else STEPS // 3
+    steps = STEPS if not face.fleet else STEPS // 3
     serial = [trajectory(face, 100 * i, steps) for i in range(THREADS)]
     results = [None] * THREADS
 
@@ -50,7 +50,7 @@ def readers(face, obj):
         calls += [obj.__getstate__, obj.__getnewargs__]
     if face.family == "mimo":
         calls.append(lambda: obj.dim)
-    if face.family == "fleet":
+    if face.fleet:
         calls += [lambda: len(obj), lambda: obj[len(obj) - 1]]
     return calls
 
@@ -70,8 +70,11 @@ def shared(face, members=None):
         y, yd = face.inputs(0)
         per_writer = STEPS
     else:
-        make = lambda: face.cls(members, u_min=-2.0, u_max=2.0)  # noqa: E731
-        y, yd = (v[:1].repeat(members) for v in face.inputs(0))
+        limits = {"u_min": -2.0, "u_max": 2.0} if face.limits else {}
+        make = lambda: face.cls(members, *face.lead[1:], **limits)  # noqa: E731
+        y, yd = face.inputs(0)
+        y = y[:1].repeat(members, axis=0)
+        yd = yd if face.mimo else yd[:1].repeat(members)  # a MIMO fleet's is one (dim,) for all
         # A step of so many members is slow under the sanitizers; a few still overlap.
         per_writer = 6 if SANITIZED else max(STEPS // 10, 20)
 
@@ -120,6 +123,6 @@ def test_shared_object(face):
     shared(face)
 
 
-@pytest.mark.parametrize("face", [f for f in FACES if f.family == "fleet"], ids=str)
+@pytest.mark.parametrize("face", [f for f in FACES if f.fleet], ids=str)
 def test_shared_fleet_without_the_lock(face):
     shared(face, members=1 << 14)

@@ -3,9 +3,10 @@ together, one controller call and one plant call per sample.
 
     run_loop(act, plant, yd, shape, outputs, *, limit, freeze=False, noise=None) -> Loop
 
-The loop: y = plant.reset(n); for each k, act(measured y, k, into u); y = plant.step(u). A
-member whose output leaves [-limit, limit] (or is not finite) after step k has diverged: it
-saw k + 1 samples. What happens then is the caller's option:
+The loop: y = plant.reset(n); for each k, act(measured y, k, into u); y = plant.step(u).
+`shape` is (n,), or (n, dim) for MIMO members: the records are (steps, *shape), and a member
+is judged over all its channels. A member whose output leaves [-limit, limit] (or is not
+finite) after step k has diverged: it saw k + 1 samples. What happens then is the caller's option:
 
 - stop (simulate): the member runs on, its measures end there, and the loop ends when every
   member has diverged; a NaN output for a finite input is the plant's fault and raises.
@@ -71,6 +72,8 @@ def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outpu
     magnitude = np.empty(shape)
     inside = np.empty(shape, dtype=bool)
     frozen = False
+    # The members' flags against their channels: diverged[:, None, ...] views, not copies.
+    held = diverged.reshape(n, *(1,) * (len(shape) - 1))
     k = 0
     stop = steps
     try:
@@ -82,18 +85,18 @@ def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outpu
                 begin(y)
             for k in range(steps):
                 if frozen:
-                    y = np.where(diverged, yd[k], y)
+                    y = np.where(held, yd[k], y)
                 Y[k] = y
                 seen = Y[k].copy() if noise is None else Y[k] + noise[k]
                 if frozen:
-                    seen = np.where(diverged, yd[k], seen)
+                    seen = np.where(held, yd[k], seen)
                 act(seen, k, U[k])
                 if freeze:
                     bad = _bad_members(~np.isfinite(U[k]))
                     if bad.any():
                         frozen = _freeze(bad & ~diverged, diverged, samples, k)
                     if frozen:
-                        U[k] = np.where(diverged, 0.0, U[k])
+                        U[k] = np.where(held, 0.0, U[k])
                 y = outputs(plant.step(U[k].copy()), k, "step")
                 np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
                 if inside.all():
@@ -138,7 +141,8 @@ class PlantError(ValueError):
 
 
 class Singles:
-    """A row of single controllers behind the batched update(y, yd) -> u of a fleet."""
+    """A row of single controllers behind the batched update(y, yd) -> u of a fleet: one value
+    per member, or one row of channels per member for MIMO controllers."""
 
     def __init__(self, controllers: Sequence[Any]) -> None:
         self.controllers = list(controllers)
@@ -147,7 +151,7 @@ class Singles:
         return len(self.controllers)
 
     def update(self, y: np.ndarray, yd: np.ndarray) -> np.ndarray:
-        u = np.empty(len(self.controllers))
+        u = np.empty(y.shape)
         for i, (c, yi, ri) in enumerate(zip(self.controllers, y.tolist(), yd.tolist())):
             r = c.update(yi, ri)
             u[i] = r[0] if isinstance(r, tuple) else r
@@ -169,9 +173,11 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
                 label: str = "candidates", start: str | None = "plant") -> Run:
     """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows,
     freezing those that diverge: the Run of true outputs, set points and inputs, (steps,
-    members) each. `noise`, if given, has yd's shape and is added to every measurement the
-    banks see. With `start="plant"` every bank starts at the plant's initial output."""
-    steps, n = yd.shape
+    members) each, or (steps, members, dim) when yd has a channel axis. `noise`, if given, has
+    yd's shape and is added to every measurement the banks see. With `start="plant"` every
+    bank starts at the plant's initial output."""
+    steps, n = yd.shape[:2]
+    shape = yd.shape[1:]
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
         raise ValueError(f"the banks hold {sum(sizes)} members, the set point {n}")
@@ -184,16 +190,16 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
 
     def outputs(value: Any, k: int, what: str) -> np.ndarray:
         y = _outputs(value, k, what)
-        if y.shape != (n,):
-            raise PlantError(f"the plant's {what} returned shape {y.shape}; expected ({n},), "
-                             f"one output per copy")
+        if y.shape != shape:
+            raise PlantError(f"the plant's {what} returned shape {y.shape}; expected {shape}, "
+                             f"one output per copy" + ("" if len(shape) == 1 else " and channel"))
         return y
 
     def begin(y: np.ndarray) -> None:
         for bank, (_, part) in zip(banks, slices):
             start_at_plant(bank, y[part])
 
-    loop = run_loop(act, _Noted(plant), yd, (n,), outputs, limit=DIVERGED, freeze=True, noise=noise,
+    loop = run_loop(act, _Noted(plant), yd, shape, outputs, limit=DIVERGED, freeze=True, noise=noise,
                     begin=begin if start == "plant" else None)
     plant_name = getattr(plant, "name", type(plant).__name__)
     return Run(label, plant_name, yd, loop.y, loop.u, loop.samples, loop.samples < steps)

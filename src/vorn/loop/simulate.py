@@ -7,10 +7,14 @@
 `controller`: one of the six controller classes, a fleet (anything with `len()` whose
 `update(y, yd)` takes and returns arrays of `len()` values, such as `vorn.PID(..., n=…)`), or
 any object with `update(y, yd)`: on a MIMO plant (one with `dim` > 1), or when the object has
-a `dim` itself, it gets and returns vectors of the plant's dimension. `plant`: an object following `vorn.plants.Plant`, or a
+a `dim` itself, it gets and returns vectors of the plant's dimension. On a MIMO plant a fleet
+(a MIMO fleet, or anything with `len()`) gets and returns arrays of shape (n, dim), and
+`vorn.PID(..., n=dim)` is a decentralised PID: one independent loop per channel, its gains
+and limits scalars or one per channel. `plant`: an object following `vorn.plants.Plant`, or a
 built-in plant's name. `setpoint`: an array whose length is the number of steps, of shape
-(steps,), (steps, n) for a fleet or (steps, dim) for a MIMO plant; or a number of steps, for
-the built-in plant's own square wave (levels lasting 120 samples).
+(steps,), (steps, n) for a fleet, (steps, dim) for a MIMO plant or (steps, n, dim) for a
+fleet on one; or a number of steps, for the built-in plant's own square wave (levels lasting
+120 samples). The run's arrays are (steps, n), or (steps, n, dim) on a MIMO plant.
 
 The loop (vorn.loop.engine, stopping on divergence): y = plant.reset(n); for each k,
 u = controller.update(y, yd[k]); y = plant.step(u).
@@ -22,7 +26,9 @@ a plant scales its input in place.
 `start`: "plant" (the default) starts a controller at the plant's initial output, its
 `reset` value, through `vorn.start` (bumpless at a plant resting away from zero; nothing changes
 where the plant rests at zero, as the built-in plants do); None keeps the controller's own
-start at zero. A user's own controller keeps its own past.
+start at zero. A user's own controller keeps its own past. The MIMO classes and fleets
+cannot be started (their previous outputs cannot be set): at a plant resting away from zero
+they are refused with that reason; give start=None or run in deviation variables.
 
 `noise` (standard deviation of Gaussian measurement noise), `disturbance` ((size, sample): a
 load step added to the plant's input from that sample on) and `spread` (coefficient spread
@@ -56,6 +62,7 @@ from vorn.values import ComplexValueError, real_array
 
 HOLD = 120  # samples per level of the built-in square waves
 MIMO_CLASSES = tuple(f.single for f in MIMO.values())
+MIMO_FLEETS = tuple(f.fleet for f in MIMO.values() if f.fleet is not None)
 
 
 def schedule(plant: Any, steps: int) -> np.ndarray:
@@ -95,8 +102,14 @@ def _kind(controller: Any) -> tuple[str, int]:
 
 
 def _setpoint(setpoint: np.ndarray, steps: int, n: int, dim: int | None) -> np.ndarray:
-    """The set point as (steps,) or (steps, width), checked against the run's shape."""
+    """The set point as (steps,), (steps, width) or, member by member on a MIMO plant,
+    (steps, n, dim), checked against the run's shape."""
     if setpoint.ndim == 1:
+        out = setpoint
+    elif setpoint.ndim == 3 and dim is not None:
+        if setpoint.shape[1:] != (n, dim):
+            raise ValueError(f"the set point has shape {setpoint.shape}; expected (steps, {n}, {dim}), "
+                             f"one row per member and a column per channel")
         out = setpoint
     elif setpoint.ndim == 2:
         width = dim if dim is not None else n
@@ -133,17 +146,15 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
         if yd.ndim == 0 or len(yd) == 0:
             raise ValueError("the set point must be an array with one entry per step (or a number of steps)")
         steps = len(yd)
+    declared = getattr(plant, "dim", None)  # read before a wrapper hides it
     if isinstance(plant, str):
         plant = builtin.make(plant, steps, noise=noise, disturbance=disturbance, spread=spread, rng=rng)
+        declared = plant.dim
     elif noise or disturbance is not None or spread:
         if spread:
             raise ValueError("spread varies the coefficients of a built-in plant: give the plant by name")
         plant = builtin.Perturbed(_Resting(plant), noise=noise, disturbance=disturbance, rng=rng)
-    kind, n = _kind(controller)
-    if kind == "single" and not isinstance(controller, PID) and (
-            getattr(controller, "dim", None) is not None or (getattr(plant, "dim", 1) or 1) > 1):
-        kind = "mimo"  # a user's own MIMO controller: update(y, yd) on vectors of the plant's dim
-    dim = getattr(plant, "dim", None) if kind == "mimo" else None
+    kind, n, dim = _shape(controller, declared)
     label = type(controller).__name__
     plant_name = getattr(plant, "name", type(plant).__name__)
     if kind == "single" and isinstance(plant, builtin.BenchmarkPlant) and plant.dim == 1:
@@ -151,8 +162,30 @@ def simulate(controller: Any, plant: Any, setpoint: Any, *, noise: float = 0.0,
         return _run_floats(controller, plant, yd, limit, label, plant_name, start)
     if kind == "mimo" and dim is None:
         dim = int(np.shape(plant.reset(1))[-1])  # a user's MIMO plant without a `dim`
+    if kind == "mimo" and isinstance(controller, PID) and controller.n != dim:
+        raise ValueError(f"a decentralised PID on a plant of dimension {dim} needs n={dim}, one loop "
+                         f"per channel, not n={controller.n}")
     yd = _setpoint(yd, steps, n, dim)
     return _run_arrays(controller, kind, n, dim, plant, yd, limit, label, plant_name, start)
+
+
+def _shape(controller: Any, declared: Any) -> tuple[str, int, int | None]:
+    """(kind, members, channels) of a run: channels None on a SISO plant. On a MIMO plant (a
+    `dim` above 1) a single controller gets and returns vectors of the plant's dimension (a
+    MIMO class, a user's own object, or a PID of n = dim loops, one per channel), and a batch
+    (a MIMO fleet, or a user's object with `len()`) arrays of shape (members, dim)."""
+    kind, n = _kind(controller)
+    mimo_plant = (declared or 1) > 1
+    if isinstance(controller, PID):
+        if mimo_plant:
+            return "mimo", 1, int(declared)  # decentralised: n must be the plant's dimension
+        return kind, n, None
+    if kind == "mimo" or (kind == "single" and (getattr(controller, "dim", None) is not None or mimo_plant)):
+        return "mimo", 1, declared
+    if kind == "batch" and (mimo_plant or isinstance(controller, MIMO_FLEETS)):
+        dim = int(declared) if mimo_plant else int(controller.get_phi().shape[-1])
+        return kind, n, dim
+    return kind, n, None
 
 
 class _Resting:
@@ -245,7 +278,7 @@ def _checked(value: Any, shape: tuple[int, ...], k: int, who: str = "the plant")
 
 def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any, yd: np.ndarray,
                 limit: float, label: str, plant_name: str, start: str | None) -> Run:
-    """The protocol's loop over arrays: (steps, n) records, or (steps, 1, dim) for MIMO."""
+    """The protocol's loop over arrays: (steps, n) records, or (steps, n, dim) on a MIMO plant."""
     steps = len(yd)
     shape = (n,) if dim is None else (n, dim)
     update = controller.update
@@ -276,6 +309,6 @@ def _run_arrays(controller: Any, kind: str, n: int, dim: int | None, plant: Any,
                     begin=(lambda y: start_at_plant(controller, _rest(plant, y))) if start == "plant" else None)
     stop = loop.stop
     # The set point is recorded as a read-only view, broadcast over the members.
-    records = yd[:stop, None] if per_step or dim is not None else yd[:stop]
+    records = yd[:stop, None] if per_step or (dim is not None and yd.ndim == 2) else yd[:stop]
     records = np.broadcast_to(records if dim is None or records.ndim == 3 else records[:, :, None], loop.y.shape)
     return Run(label, plant_name, records, loop.y, loop.u, loop.samples, loop.diverged, HOLD)

@@ -12,8 +12,10 @@ is bumpless. The estimate and the parameters are kept.
   a state also makes the present estimate the one `reset` returns to.
 - Fleets are started per member through their state: y0 and u0 are numbers or one per member.
 - `vorn.PID` takes y0 as its previous measurement and u0 as its integral.
-- The MIMO classes are refused: their surface offers no way to set the previous outputs;
-  run them in deviation variables (y − y0, yd − y0) instead.
+- The MIMO classes and their fleets are refused: the classes' surface offers no way to set
+  the previous outputs, and a fleet's member is that class bit for bit; run them in deviation
+  variables (y − y0, yd − y0) instead. A loop's default start (`start_at_plant`) refuses them
+  the same way at a plant resting away from zero, and leaves them alone at one resting at zero.
 
 Bad values are refused before anything changes: the controller is left as it was.
 """
@@ -35,6 +37,7 @@ INPUT_HISTORIES = ("u_prev", "u_prev2", "u_hist")
 SINGLES = tuple(f.single for f in SISO.values())
 FLEETS = tuple(f.fleet for f in SISO.values() if f.fleet is not None)
 MIMO_CLASSES = tuple(f.single for f in MIMO.values())
+MIMO_FLEETS = tuple(f.fleet for f in MIMO.values() if f.fleet is not None)
 
 
 def _level(value: Any, name: str, n: int | None) -> np.ndarray:
@@ -66,9 +69,9 @@ def _past(state: dict[str, Any], keys: tuple[str, ...], level: np.ndarray, membe
 
 def start(controller: Any, y0: Any, u0: Any = None) -> Any:
     """Puts `controller` at the operating point (y0, u0); see the module's docstring."""
-    if isinstance(controller, MIMO_CLASSES):
-        raise TypeError(f"{type(controller).__name__} cannot be started at an operating point: its "
-                        f"surface has no way to set the previous outputs; run it in deviation "
+    if isinstance(controller, MIMO_CLASSES + MIMO_FLEETS):
+        raise TypeError(f"{type(controller).__name__} cannot be started at an operating point: the MIMO "
+                        f"controllers have no way to set the previous outputs; run it in deviation "
                         f"variables (y - y0, yd - y0) instead")
     if isinstance(controller, PID):
         members = None if controller.n == 1 else controller.n
@@ -121,7 +124,7 @@ def start_at_plant(controller: Any, y: Any) -> None:
     y = np.asarray(y, dtype=float)
     if not np.any(y != 0.0):
         return
-    known = isinstance(controller, SINGLES + FLEETS + MIMO_CLASSES + (PID,)) or \
+    known = isinstance(controller, SINGLES + FLEETS + MIMO_CLASSES + MIMO_FLEETS + (PID,)) or \
         isinstance(getattr(controller, "controllers", None), list)
     if not known:
         return

@@ -8,6 +8,9 @@ A plant is any object with two methods (`Plant` below):
     step(u: ndarray) -> ndarray applies one input per copy, shape (n,) or (n, dim), and
                                 returns the next outputs in the same shape
 
+A MIMO plant names its number of channels in a `dim` attribute: that is how `vorn.simulate`
+knows to hand a fleet (n, dim) arrays and a single controller `dim` values.
+
 The built-in plants follow it, vectorised over copies with NumPy. They also keep a scalar
 mode: a fresh plant (or one after `reset()` without `n`) takes and returns plain floats (the
 coupled plant: a list of two floats), which is what `vorn.simulate` uses for one controller.
