@@ -32,7 +32,11 @@ def test_the_written_file_replays_with_run_to_the_same_iae(tmp_path):
 
 @pytest.mark.parametrize("save", [False, True])
 def test_ctrl_c_prints_the_best_so_far_and_writes_only_when_asked(tmp_path, save):
-    args = [sys.executable, "-m", "vorn", "tune", "--form", "pfdl", "--plant", "tank", "--budget", "60",
+    # Ctrl-C reaches the command as it would from a terminal, even where this suite itself was
+    # started with SIGINT ignored (a background job of a script), which a child inherits.
+    args = [sys.executable, "-c", "import runpy, signal, sys; signal.signal(signal.SIGINT, signal.default_int_handler); "
+            "sys.argv[0] = 'vorn'; runpy.run_module('vorn', run_name='__main__')",
+            "tune", "--form", "pfdl", "--plant", "tank", "--budget", "60",
             "--out", "t.yaml", *(["--save-interrupted"] if save else [])]
     with subprocess.Popen(args, cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as p:
         first = p.stderr.readline()  # the first generation is done
@@ -44,6 +48,10 @@ def test_ctrl_c_prints_the_best_so_far_and_writes_only_when_asked(tmp_path, save
                 break
             except subprocess.TimeoutExpired:
                 continue
+        else:
+            p.kill()
+            out, err = p.communicate()
+            pytest.fail(f"ten presses of Ctrl-C did not stop the command: {err}")
     assert p.returncode == 130, err
     assert "interrupted" in err and "tuned" in out
     assert (tmp_path / "t.yaml").exists() == save
