@@ -46,6 +46,12 @@ class SignedPlant:
         return self.plant.step(np.asarray(u, dtype=float) * self.signs)
 
 
+def channels(controller: Any) -> int:
+    """The channels of a MIMO controller (its `dim`) or fleet (its layers' size)."""
+    dim = getattr(controller, "dim", None)
+    return int(dim) if dim is not None else int(np.shape(controller.get_phi())[-1])
+
+
 class ChannelSigns:
     """A MIMO controller or fleet whose every input c leaves multiplied by signs[c]: the
     controller a signed tuning runs on its plant. `update(y, yd)` returns what the wrapped
@@ -54,12 +60,9 @@ class ChannelSigns:
 
     def __init__(self, controller: Any, signs: Sequence[float]) -> None:
         self.controller = controller
-        self.signs = check_signs(signs, int(controller.dim))
+        self.dim = channels(controller)
+        self.signs = check_signs(signs, self.dim)
         self._factors = np.asarray(self.signs)
-
-    @property
-    def dim(self) -> int:
-        return int(self.controller.dim)
 
     def __getattr__(self, name: str) -> Any:
         if name == "controller":  # not set yet (a copy being built)
