@@ -1,5 +1,5 @@
 /* plant_loop.c: the exported MIMO controller closing a loop in C on deploy.py's 2x2 plant,
- * y(k+1) = A y(k) + B u(k), whose second input lowers its output: the controller's input c
+ * whose second input lowers its output: the controller's input c
  * goes to the plant times SIGNS[c], the channel signs of the saved tuning. Prints k, yd, u
  * (as applied), y, as the Python run does. */
 #include <stdio.h>
@@ -10,19 +10,13 @@
 #error "the plant has two inputs and two outputs"
 #endif
 
-/* The plant's matrices, the same literals as deploy.py's. */
-static const double A[2][2] = {{0.6, 0.0}, {0.0, 0.5}};
-static const double B[2][2] = {{0.5, 0.1}, {0.15, -0.6}};
-
+/* One sample of the plant: the same equations, in the same order, as deploy.py's. */
 static void plant_step(double y[2], const double u[2])
 {
-    double next[2];
-    int i;
-    for (i = 0; i < 2; ++i) {
-        next[i] = A[i][0] * y[0] + A[i][1] * y[1] + B[i][0] * u[0] + B[i][1] * u[1];
-    }
-    y[0] = next[0];
-    y[1] = next[1];
+    const double y1 = 0.6 * y[0] + 0.5 * u[0] + 0.1 * u[1];
+    const double y2 = 0.5 * y[1] + 0.15 * u[0] - 0.6 * u[1];
+    y[0] = y1;
+    y[1] = y2;
 }
 
 static void set_point(int k, double yd[2])

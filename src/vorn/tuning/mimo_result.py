@@ -101,12 +101,7 @@ class MimoTuning(Tuning):
         save_mimo(path, self.record(), self._header())
 
     def _header(self) -> str:
-        name = self.objective[0].upper()
-        plant = self.plant if isinstance(self.plant, str) else getattr(self.plant, "name", type(self.plant).__name__)
-        held = "" if self.held_out_cost is None else f", {self.held_out_cost:.6g} held out"
-        lines = [f"vorn tune: MIMO {self.form} on {plant} ({self.dim} channels), {name} summed over the "
-                 f"channels {self.cost:.6g}{held} (class defaults {self.default_cost:.6g}"
-                 + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")"),
+        lines = [self._summary(f" ({self.dim} channels, MIMO)", " summed over the channels"),
                  "a MIMO tuning's file: vorn run --config and vorn export-c --config read it; "
                  "load_config_from_yaml reads SISO files only"]
         if self.interrupted:

@@ -125,13 +125,17 @@ class Tuning:
     def _companions(self) -> str:
         return companion_lines(self.params.get(weights.RHO_VECTOR), self.operating_point, self.y0)
 
-    def _header(self) -> str:
+    def _summary(self, plant_words: str = "", measure_words: str = "") -> str:
+        """The file's first line: what was tuned on which plant, and the costs."""
         name = self.objective[0].upper()
         plant = self.plant if isinstance(self.plant, str) else getattr(self.plant, "name", type(self.plant).__name__)
         held = "" if self.held_out_cost is None else f", {self.held_out_cost:.6g} held out"
-        lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g}{held} "
-                 f"(class defaults {self.default_cost:.6g}"
-                 + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
+        return (f"vorn tune: {self.form} on {plant}{plant_words}, {name}{measure_words} {self.cost:.6g}{held} "
+                f"(class defaults {self.default_cost:.6g}"
+                + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")"))
+
+    def _header(self) -> str:
+        lines = [self._summary()]
         if self.interrupted:
             lines.append("interrupted: the best parameters found before the search was stopped")
         lines.append(record(self.form, self.pid.params if self.pid else None))
