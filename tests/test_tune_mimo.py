@@ -2,6 +2,7 @@
 costs that are the runs' summed IAE to the last bit, seeded searches that repeat, channel
 signs found or given, the tuning's file read back exactly, and the refusals."""
 
+import importlib.util
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -187,3 +188,13 @@ def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
     t = vorn.tune("cfdl", Interrupting(after=2 * STEPS + 5), setpoint, operating_point=None, identify=False,
                   on_interrupt="return", max_generations=10)
     assert t.interrupted and t.generations == 2 and t.pid is None and isinstance(t, MimoTuning)
+
+
+@pytest.mark.skipif(importlib.util.find_spec("matplotlib") is None, reason="matplotlib not installed")
+def test_plot_draws_the_winner_the_pid_and_the_defaults_every_channel(tmp_path):
+    t = vorn.tune("cfdl", NegativeChannel(), square_waves(120, (1.0, 0.8)), seed=0, max_generations=1,
+                  operating_point=None)
+    t.plot(tmp_path / "tuned.png")
+    assert (tmp_path / "tuned.png").read_bytes()[:4] == b"\x89PNG"
+    with pytest.raises(TypeError, match="stress table covers SISO tunings"):
+        t.stress()

@@ -18,6 +18,7 @@ from vorn.forms import FORMS, MIMO, SISO
 from vorn.loop import simulate as simulation
 from vorn.loop.metrics import DIVERGED
 from vorn.plants import PLANTS
+from vorn.tuning.mimo_signs import labelled
 
 COMMAND = "run"
 
@@ -74,8 +75,8 @@ def run(args: argparse.Namespace) -> int:
     controller, start = _controller(args, plant)
     check_outputs(args)
     if isinstance(plant, str) and args.setpoint is None:
-        return report([demo.close_loop(controller, plant, args.steps, noise=args.noise, seed=args.seed,
-                                       disturbance=args.disturbance)], args)
+        return report([labelled(demo.close_loop(controller, plant, args.steps, noise=args.noise, seed=args.seed,
+                                                disturbance=args.disturbance), controller)], args)
     target = plant_option.setpoint(args, plant, args.steps)
     try:
         loop = simulation.simulate(controller, plant, target, noise=args.noise, seed=args.seed,
@@ -84,4 +85,4 @@ def run(args: argparse.Namespace) -> int:
         if isinstance(plant, str):
             raise
         raise UsageError(f"the plant {args.plant} failed: {str(error).splitlines()[0]}") from None
-    return report([loop.member(0)], args)
+    return report([labelled(loop.member(0), controller)], args)

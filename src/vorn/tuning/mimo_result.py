@@ -10,7 +10,7 @@ the signs). With every sign +1, the controller runs on the plant as it is.
 from __future__ import annotations
 
 import os
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import Any
 
 import numpy as np
@@ -75,10 +75,10 @@ class MimoTuning(Tuning):
         channel (vorn.plot_runs); saved to `path`, else the Figure returned."""
         from vorn.loop.figure import plot_runs
 
-        runs = [self.run()]
+        runs = [replace(self.run(), controller=f"tuned MIMO {self.form.upper()}")]
         if self.pid is not None:
-            runs.append(self.run(self.pid.controller(self.dim)))
-        runs.append(self.run(self.default_controller()))
+            runs.append(replace(self.run(self.pid.controller(self.dim)), controller="tuned decentralised PID"))
+        runs.append(replace(self.run(self.default_controller()), controller="class defaults"))
         return plot_runs(runs, None if path is None else os.fspath(path))
 
     def record(self) -> MimoRecord:

@@ -11,10 +11,12 @@ so the loop computes the same doubles whichever side the signs are applied on.
     signed(controller, signs)        a MIMO controller or fleet whose inputs leave signed
                                      (ChannelSigns, FleetChannelSigns): what runs on the plant
     check_signs(signs, dim)          a sign vector from the caller: dim entries of +1 or -1
+    labelled(run, controller)        a run of a signed controller named after its class
 """
 
 from __future__ import annotations
 
+from dataclasses import replace
 from typing import Any, Sequence
 
 import numpy as np
@@ -69,6 +71,11 @@ class ChannelSigns:
             raise AttributeError(name)
         return getattr(self.controller, name)
 
+    @property
+    def label(self) -> str:
+        """The wrapped controller's class name: what a run's table names it by."""
+        return type(self.controller).__name__
+
     def __repr__(self) -> str:
         return f"ChannelSigns({self.controller!r}, signs={list(self.signs)!r})"
 
@@ -91,3 +98,10 @@ def signed(controller: Any, signs: Sequence[float]) -> ChannelSigns:
     if hasattr(type(controller), "__len__"):
         return FleetChannelSigns(controller, signs)
     return ChannelSigns(controller, signs)
+
+
+def labelled(run: Any, controller: Any) -> Any:
+    """`run` (a `Run` of `controller`) named after the controller a ChannelSigns wraps."""
+    if not isinstance(controller, ChannelSigns):
+        return run
+    return replace(run, controller=controller.label)

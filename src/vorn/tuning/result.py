@@ -13,6 +13,7 @@ import numpy as np
 from vorn.forms import SISO
 from vorn.tuning import weights
 from vorn.tuning.identify import Identified
+from vorn.tuning.identify_mimo import ChannelsIdentified
 from vorn.tuning.save import companion_lines, config_text, config_values, record, save_config
 
 
@@ -43,8 +44,8 @@ class Tuning:
     pid           a PID tuned on the same runs with the same budget (`PIDTuning`), or None
     history       the best cost so far after every generation
     identified    what the bump test before the search found (`Identified`: dead time, gain
-                  and its sign, the plant's rest output), or None when it was skipped or the
-                  output did not move
+                  and its sign, the plant's rest output; for a MIMO plant `ChannelsIdentified`,
+                  one per channel), or None when it was skipped or the output did not move
     warnings      lines on what the caller should know of the result: a value that sits on
                   a bound of the search, a loop chosen for its calmer input, one that chatters
     y0            the plant's output at rest, the level the loop started from (None unknown)
@@ -70,7 +71,7 @@ class Tuning:
     seed: int = 0
     operating_point: str | None = "plant"
     held_out_cost: float | None = None
-    identified: Identified | None = None
+    identified: Identified | ChannelsIdentified | None = None
     warnings: list[str] = field(default_factory=list)
     y0: float | None = None
 

@@ -125,8 +125,6 @@ def _plant(plant: Any) -> Any:
     if isinstance(plant, str):
         if plant not in builtin.PLANTS:
             raise ValueError(f"unknown plant {plant!r}; the built-in plants are {', '.join(builtin.PLANTS)}")
-        if builtin.PLANTS[plant].dim != 1:
-            raise ValueError(f"the {plant} plant is MIMO; vorn.tune tunes SISO controllers")
         return plant
     if not (callable(getattr(plant, "reset", None)) and callable(getattr(plant, "step", None))):
         raise TypeError(f"the plant must be a built-in plant's name or an object with reset(n) and "
