@@ -71,7 +71,8 @@ START_KEY = "operating_point"
 COMPANIONS = (RHO_VECTOR_KEY, START_KEY)
 # The operating points a file names: the plant's initial output, or zero (the controller
 # starts as it was built).
-AT_PLANT, AT_ZERO = "plant", "zero"
+AT_PLANT = "plant"
+AT_ZERO = "zero"
 
 
 def companion_lines(rho_vector: Sequence[float] | None, operating_point: str | None,
