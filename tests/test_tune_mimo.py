@@ -47,7 +47,7 @@ def test_the_tuned_loop_beats_the_defaults_and_every_cost_is_its_runs_summed_iae
     assert run.y.shape == (len(t.setpoint), 1, t.dim) and not run.diverged[0]
     assert summed_iae(run) == t.cost
     assert summed_iae(t.run(t.default_controller())) == t.default_cost
-    assert summed_iae(t.run(t.pid.controller(t.dim))) == t.pid.cost
+    assert summed_iae(t.run(t.pid.controller(t.dim))) == t.pid.cost == t.pid_cost
     assert all(len(t.pid.params[k]) == t.dim for k in ("kp", "ki", "kd"))
 
 

@@ -75,6 +75,11 @@ class Tuning:
     warnings: list[str] = field(default_factory=list)
     y0: float | None = None
 
+    @property
+    def pid_cost(self) -> float | None:
+        """The tuned PID's cost on the same runs (None without a PID)."""
+        return None if self.pid is None else self.pid.cost
+
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
         return weights.single(self.form, self.params)
