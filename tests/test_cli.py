@@ -315,7 +315,12 @@ def test_tune_takes_a_users_plant_and_records_the_form_and_the_pid(plants_dir):
     assert replay.returncode in (0, 1) and replay.stderr.count("warning") == 0, replay.stderr
 
 
-def test_tune_refuses_a_users_mimo_plant(plants_dir):
-    result = vorn("tune", "--form", "cfdl", "--plant", "rigs:Tanks", "--budget", "1", cwd=plants_dir)
+def test_tune_tunes_a_users_mimo_plant_but_refuses_the_siso_stress_table_on_it(plants_dir):
+    result = vorn("tune", "--form", "cfdl", "--plant", "rigs:Tanks", "--budget", "1", "--stress", cwd=plants_dir)
     assert result.returncode == 2
-    assert result.stderr == "vorn: rigs:Tanks has 2 outputs; vorn tune tunes SISO controllers\n"
+    assert result.stderr == ("vorn: --stress covers SISO tunings; run the MIMO controller on your perturbed "
+                             "plants instead\n")
+    result = vorn("tune", "--form", "cfdl", "--plant", "rigs:Tanks", "--steps", "240", "--budget", "2",
+                  cwd=plants_dir)
+    assert result.returncode == 0, result.stderr
+    assert "channel signs: +1, +1; costs are summed over the 2 channels" in result.stdout

@@ -1,8 +1,9 @@
-"""The user's journey in examples/journey: each script runs to its end with a small search and
-prints what it says it does."""
+"""The user's journey in examples/journey, and the MIMO deployment example: each script runs
+to its end with a small search and prints what it says it does."""
 
 import importlib.util
 import os
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -49,3 +50,15 @@ def test_each_journey_script_runs(tmp_path, script, modules, words):
     assert result.returncode == 0, result.stderr
     for word in words:
         assert word in result.stdout, result.stdout
+
+
+DEPLOY_MIMO = Path(__file__).resolve().parents[1] / "examples" / "deploy_mimo_c" / "deploy.py"
+
+
+@pytest.mark.skipif(not any(map(shutil.which, ("cc", "gcc"))) and not os.environ.get("CC"), reason="no C compiler")
+def test_the_mimo_deployment_reads_its_tuning_and_runs_the_same_signed_loop_in_c(tmp_path):
+    result = subprocess.run([sys.executable, str(DEPLOY_MIMO), "45"], cwd=tmp_path, capture_output=True,
+                            text=True, timeout=time_limit(300))
+    assert result.returncode == 0, result.stderr
+    assert "MimoPfdlController, channel signs [1.0, -1.0]" in result.stdout
+    assert result.stdout.endswith("45 of 45 samples identical to the last bit\n") and "differs" not in result.stdout

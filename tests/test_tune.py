@@ -209,7 +209,7 @@ def test_ctrl_c_returns_the_best_so_far_when_asked_and_raises_otherwise():
     (dict(bounds={"l_u": (3, 1)}), "bounds of l_u"),
     (dict(l_y=1), "pfdl takes l_y = 0"),
     (dict(u_min=2.0, u_max=1.0), "u_min"),
-    (dict(plant="coupled"), "MIMO"),
+    (dict(plant="coupled", u_min=0.0), "MIMO controllers have no input limits"),
     (dict(plant="no-such-plant"), "unknown plant"),
     (dict(setpoint=[1.0, np.nan, 1.0]), "finite"),
     (dict(noise=-0.1), "noise"),

@@ -70,7 +70,9 @@ def test_ctrl_c_prints_the_best_so_far_and_writes_only_when_asked(tmp_path, save
     (["--scenarios", "1000000000"], "invalid number of scenarios '1000000000': must be from 1 to 1000000"),
     (["--scenarios", "1001", "--steps", "1000"], "is 1001000 samples per candidate; at most 1000000"),
     (["--steps", "2.5"], "invalid number of steps: '2.5'"),
-    (["--plant", "coupled"], "the coupled plant is MIMO; vorn tune tunes SISO controllers"),
+    (["--plant", "coupled", "--u-min", "0"], "the MIMO controllers have no input limits"),
+    (["--plant", "coupled", "--signs", "1,0"], "invalid signs '1,0'"),
+    (["--signs", "1"], "--signs gives the input signs of a MIMO plant's channels"),
     (["--l-u", "0"], "l_u must be at least 1"),
     (["--u-min", "2", "--u-max", "1"], "u_min"),
 ])

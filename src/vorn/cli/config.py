@@ -10,6 +10,11 @@ writes after the eleven (vorn.tuning.save.COMPANIONS), which the loader ignores,
 here without a warning: the full form's step-factor vector, which the controller then holds
 (`set_rho_vector`), and the operating point its loop starts from (`Report.start`). Only a
 file in which the loader found one is read a second time, for that key's line.
+
+A MIMO tuning's file (vorn.tuning.mimo_file), which the loader reads past as unknown keys, is
+told by its first key, `form: mimo-...`: `read_config` then reads it as such (a second read,
+only for a file whose loader's record ignored a `form` key) and gives a `MimoReport`, whose
+controller is the MIMO class (`signed_controller`: with the channels' input signs applied).
 """
 
 from __future__ import annotations
@@ -21,10 +26,12 @@ from vorn import _vorn_config
 from vorn.cli.errors import UsageError
 from vorn.forms import FILE_KEYS, SISO
 from vorn.messages import explain
+from vorn.tuning.mimo_file import MimoRecord, is_mimo_text, parse_mimo_text
+from vorn.tuning.mimo_signs import signed
 from vorn.tuning.save import COMPANIONS, RHO_VECTOR_KEY, START_KEY, read_companion
 
-__all__ = ["FILE_KEYS", "Ignored", "Refused", "Report", "check", "configured", "controller_from_file",
-           "likely_key"]
+__all__ = ["FILE_KEYS", "Ignored", "MimoReport", "Refused", "Report", "check", "configured",
+           "controller_from_file", "likely_key", "read_config"]
 
 # Spellings that users reach for and that normalising cannot map.
 ALTERNATIVES = {
@@ -178,6 +185,69 @@ def _companions(path: str, keys: list[Ignored]) -> dict[str, Any]:
     return values
 
 
+class MimoReport(NamedTuple):
+    """A MIMO tuning's file, read: its record (form, parameters, channel signs, operating
+    point, tuned PID)."""
+
+    path: str
+    record: MimoRecord
+
+    @property
+    def start(self) -> str | None:
+        return self.record.operating_point
+
+    def controller(self, form: str | None = None) -> Any:
+        """The MIMO controller the file holds; Refused when `form` (if given) is not its form,
+        or when its class refuses the parameters."""
+        if form is not None and form != self.record.form:
+            raise Refused(f"{self.path}: holds a MIMO {self.record.form} tuning, not {form} (give --form "
+                          f"{self.record.form}, or leave --form out)")
+        try:
+            return self.record.controller()
+        except (ValueError, OverflowError, MemoryError, TypeError) as error:
+            raise refused(self.path, error) from None
+
+    def signed_controller(self, form: str | None = None) -> Any:
+        """controller() with its inputs multiplied by the channels' signs (as given when one
+        is negative): what runs on the plant."""
+        controller = self.controller(form)
+        return signed(controller, self.record.signs) if min(self.record.signs) < 0.0 else controller
+
+
+def read_config(path: str) -> Report | MimoReport:
+    """`check(path)`, or, for a MIMO tuning's file, its MimoReport; Refused for a file that
+    neither reader takes."""
+    try:
+        report = check(path)
+    except Refused:  # a MIMO tuning's file with a value the loader refuses: its own reader says why
+        text = _text(path, quiet=True)
+        if text is None or not is_mimo_text(text):
+            raise
+        return _mimo_report(path, text)
+    if not any(k.key == "form" for k in report.ignored):
+        return report
+    text = _text(path)
+    return _mimo_report(path, text) if text is not None and is_mimo_text(text) else report
+
+
+def _text(path: str, quiet: bool = False) -> str | None:
+    """The file's text; a Refused naming the failure, or None when `quiet`."""
+    try:
+        with open(path, encoding="utf-8") as file:
+            return file.read()
+    except (OSError, UnicodeDecodeError) as error:  # the loader read it a moment ago
+        if quiet:
+            return None
+        raise Refused(f"{path}: {getattr(error, 'strerror', None) or error}") from None
+
+
+def _mimo_report(path: str, text: str) -> MimoReport:
+    try:
+        return MimoReport(path, parse_mimo_text(text))
+    except ValueError as error:
+        raise Refused(f"{path}: {error}") from None
+
+
 def controller_from_file(form: str, path: str, warnings: TextIO) -> Any:
     """The controller of `form` that the configuration file `path` gives, the ignored keys
     reported to `warnings` first; Refused when the file or the class refuses. The one way from
@@ -185,9 +255,17 @@ def controller_from_file(form: str, path: str, warnings: TextIO) -> Any:
     return configured(form, path, warnings)[0]
 
 
-def configured(form: str, path: str, warnings: TextIO) -> tuple[Any, str | None]:
-    """controller_from_file's controller, and where its loop starts (`simulate`'s start)."""
-    report = check(path)
+def configured(form: str | None, path: str, warnings: TextIO,
+               report: Report | MimoReport | None = None) -> tuple[Any, str | None]:
+    """controller_from_file's controller, and where its loop starts (`simulate`'s start); for
+    a MIMO tuning's file, its signed MIMO controller (`form` None: the file's form). `report`
+    is the file as `read_config` read it, when the caller has read it already."""
+    report = read_config(path) if report is None else report
+    if isinstance(report, MimoReport):
+        return report.signed_controller(form), report.start
+    if form is None:
+        raise UsageError("the following arguments are required: --form (a SISO configuration file "
+                         "does not name its form)")
     for line in report.warnings(form):
         print(f"vorn: warning: {line}", file=warnings)
     return report.controller(form), report.start

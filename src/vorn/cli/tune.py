@@ -1,7 +1,8 @@
 """tune.py: `vorn tune`, the tuner on the command line: searches a form's parameters on a
-built-in SISO plant or the user's own (vorn.cli.plant_option), shows its progress, prints the
+built-in plant or the user's own (vorn.cli.plant_option), shows its progress, prints the
 winner beside the class defaults and a tuned PID, and writes the configuration file that
-`vorn run --config` replays.
+`vorn run --config` replays. On a MIMO plant it tunes the form's MIMO class beside a
+decentralised PID, and --out writes a MIMO tuning's file (vorn.tuning.mimo_file).
 
 Ctrl-C stops the search: the best parameters found so far are printed, and written to --out
 only with --save-interrupted (a complete file in either case, never half of one).
@@ -39,13 +40,13 @@ def _positive(kind: type, what: str) -> Any:
 
 def add_command(commands: Any) -> None:
     """Registers `tune` with the `vorn` command's subparsers."""
-    siso = [name for name, cls in PLANTS.items() if cls.dim == 1]
     p = commands.add_parser(COMMAND, help="search a controller's parameters on a plant",
-                            description="Searches a controller's parameters on a built-in SISO plant, "
-                            "or your own, with CMA-ES, beside a PID tuned on the same runs, and writes them as a YAML "
-                            "configuration file that `vorn run --config` replays.")
+                            description="Searches a controller's parameters on a built-in plant, or your own, "
+                            "with CMA-ES, beside a PID tuned on the same runs (one loop per channel on a MIMO "
+                            "plant), and writes them as a configuration file that `vorn run --config` replays: "
+                            "YAML for a SISO plant, a MIMO tuning's file for a MIMO one.")
     p.add_argument("--form", required=True, choices=FORMS, help="controller form")
-    plant_option.add_arguments(p, siso)
+    plant_option.add_arguments(p, list(PLANTS))
     p.add_argument("--budget", type=_positive(float, "budget"), default=30.0, metavar="SECONDS",
                    help="wall-clock seconds for the whole search, shared with the PID (default 30)")
     p.add_argument("--scenarios", type=count_argument("number of scenarios"), default=None, metavar="N",
@@ -70,13 +71,26 @@ def add_command(commands: Any) -> None:
     p.add_argument("--u-max", type=float, default=None, metavar="U", help="upper input limit")
     p.add_argument("--workers", type=_positive(int, "number of workers"), default=None, metavar="N",
                    help="spread each generation over N processes")
+    p.add_argument("--signs", type=_signs, default=None, metavar="S1,S2,...",
+                   help="MIMO: each channel's input sign, +1 or -1 (default: found by a bump test per channel)")
     p.add_argument("--no-pid", action="store_true", help="skip the PID baseline")
-    p.add_argument("--out", metavar="FILE.yaml", help="write the winner's configuration file")
+    p.add_argument("--out", metavar="FILE", help="write the winner's configuration file (YAML for a SISO "
+                   "plant, a MIMO tuning's file for a MIMO one)")
     p.add_argument("--save-interrupted", action="store_true",
                    help="on Ctrl-C, still write --out with the best parameters so far")
     p.add_argument("--plot", metavar="FILE.png", help="draw the winner against the PID and the defaults")
     p.add_argument("--stress", action="store_true",
                    help="then run the winner and the PID on perturbed plants (gain, dead time, noise)")
+
+
+def _signs(text: str) -> tuple[float, ...]:
+    try:
+        values = tuple(float(part) for part in text.split(","))
+    except ValueError:
+        values = ()
+    if not values or any(v not in (1.0, -1.0) for v in values):
+        raise argparse.ArgumentTypeError(f"invalid signs '{text}': +1 or -1 per channel, e.g. 1,-1")
+    return values
 
 
 def _cost(value: float) -> str:
@@ -87,17 +101,12 @@ def _describe(params: dict[str, Any]) -> str:
     return ", ".join(f"{k}={v!r}" for k, v in params.items())
 
 
-def _plant(args: argparse.Namespace) -> Any:
-    """The built-in SISO plant's name, or the user's SISO plant."""
+def _plant(args: argparse.Namespace) -> tuple[Any, int]:
+    """The built-in plant's name, or the user's plant, and its number of channels."""
     if plant_option.is_builtin(args):
-        if PLANTS[args.plant].dim != 1:
-            raise UsageError(f"the {args.plant} plant is MIMO; vorn tune tunes SISO controllers")
-        return args.plant
+        return args.plant, PLANTS[args.plant].dim
     plant = plant_option.user_plant(args)
-    outputs = plant_option.dim(plant)
-    if outputs != 1:
-        raise UsageError(f"{args.plant} has {outputs} outputs; vorn tune tunes SISO controllers")
-    return plant
+    return plant, plant_option.dim(plant)
 
 
 def run(args: argparse.Namespace) -> int:
@@ -114,7 +123,12 @@ def run(args: argparse.Namespace) -> int:
     if args.scenarios * args.steps > MAX_STEPS:
         raise UsageError(f"--scenarios {args.scenarios} × --steps {args.steps} is {args.scenarios * args.steps} "
                          f"samples per candidate; at most {MAX_STEPS}")
-    plant = _plant(args)
+    plant, dim = _plant(args)
+    if dim > 1 and args.stress:
+        raise UsageError("--stress covers SISO tunings; run the MIMO controller on your perturbed plants instead")
+    if dim == 1 and args.signs is not None:
+        raise UsageError("--signs gives the input signs of a MIMO plant's channels; a SISO plant's sign is "
+                         "found by the bump test")
     # A built-in plant's own square wave is the tuner's number of steps; any other, an array.
     target: Any = (args.steps if isinstance(plant, str) and args.setpoint is None
                    else plant_option.setpoint(args, plant, args.steps))
@@ -144,7 +158,8 @@ def run(args: argparse.Namespace) -> int:
                       scenarios=args.scenarios, noise=args.noise, objective=objective,
                       identify=not args.no_identify,
                       l_u=args.l_u, l_y=args.l_y, u_min=args.u_min, u_max=args.u_max,
-                      executor=executor, pid=not args.no_pid, progress=report, on_interrupt="return")
+                      executor=executor, pid=not args.no_pid, progress=report, on_interrupt="return",
+                      signs=args.signs)
     except ImportError as error:
         report.close()
         print(f"{PROG}: {error}", file=sys.stderr)
@@ -160,6 +175,9 @@ def run(args: argparse.Namespace) -> int:
     if result.identified is not None:
         print(result.identified.describe())
     print(f"{args.form} on {args.plant}: {_describe(result.params)}")
+    if dim > 1:
+        print(f"channel signs: {', '.join(f'{s:+g}' for s in getattr(result, 'signs', ()))}; "
+              f"costs are summed over the {dim} channels")
     print(f"{name} {_cost(result.cost)} tuned, {_cost(result.default_cost)} with the class defaults"
           + (f", {_cost(result.pid.cost)} with the tuned PID ({_describe(result.pid.params)})" if result.pid else ""))
     if result.held_out_cost is not None:

@@ -6,6 +6,11 @@ Members are laid out candidate by candidate, scenarios within: member c·S + s i
 on scenario s. A scenario is the same for every candidate (same noise, same plant
 coefficients), so candidates are compared on equal terms, and the split across workers
 does not change any cost.
+
+On a MIMO plant (`Problem.dim` > 1) the members are MIMO fleets' members (or a decentralised
+PID's loops, `dim` per member), the set point and the noise carry a channel axis, and a
+member's cost is the sum over its channels of each channel's cost, taken column by column as
+for a SISO member, so that the search still sees one cost per member.
 """
 
 from __future__ import annotations
@@ -19,16 +24,19 @@ from typing import Any, Mapping, Sequence
 
 import numpy as np
 
-from vorn.forms import ORDERS, PARAMETERS, SISO
+from vorn.forms import MIMO, ORDERS, PARAMETERS, SISO
 from vorn.loop.engine import PlantError, Singles, closed_loop
 from vorn.loop.metrics import RAISED_COST, aggregate, member_costs
 from vorn.loop.pid import PID
 from vorn.tuning import weights
 from vorn.tuning.calm import capped
+from vorn.tuning.mimo_signs import SignedPlant
 from vorn.tuning.objective import Objective, objective_costs
 
 # Constructor keywords that a fleet takes per member; the orders are shared by a fleet.
 REAL_KEYS = tuple(k for k in PARAMETERS if k not in ORDERS)
+# The same for the MIMO classes (their channel count `dim` comes first and is shared too).
+MIMO_REAL_KEYS = tuple(k for k in MIMO["cfdl"].parameters if k not in ORDERS and k != "dim")
 ORDER_KEYS = ORDERS
 
 
@@ -72,14 +80,23 @@ class Problem:
     start: str | None = "plant"  # where the controllers start: the plant's initial output, or zero
     terms: Objective | None = None  # an objective beyond the plain measure `objective`
     variation_cap: float | None = None  # an input variation above it costs more (vorn.tuning.calm)
+    dim: int = 1  # the plant's channels; yd is (steps, dim) and noise (steps, scenarios, dim) when > 1
+    signs: tuple[float, ...] | None = None  # per channel, the sign its input is multiplied by
+
+    @property
+    def channels(self) -> tuple[int, ...]:
+        """The channel axis of the set point and the records: () for SISO, (dim,) for MIMO."""
+        return () if self.dim == 1 else (self.dim,)
 
     def make_plant(self) -> Any:
         if isinstance(self.plant, str):
             import vorn.plants as plants
 
-            plant = plants.make(self.plant, self.steps, rng=np.random.default_rng(0))
-            return ScenarioPlant(plant, self.coefficients) if self.coefficients else plant
-        return self.plant
+            plant: Any = plants.make(self.plant, self.steps, rng=np.random.default_rng(0))
+            plant = ScenarioPlant(plant, self.coefficients) if self.coefficients else plant
+        else:
+            plant = self.plant
+        return SignedPlant(plant, self.signs) if self.signs is not None and min(self.signs) < 0.0 else plant
 
 
 class CandidateRefused(ValueError):
@@ -87,12 +104,43 @@ class CandidateRefused(ValueError):
     the plant's."""
 
 
-def controllers(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
-    """Batched controllers for every candidate repeated `repeat` times, in candidate order."""
+def controllers(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int, dim: int = 1) -> list[Any]:
+    """Batched controllers for every candidate repeated `repeat` times, in candidate order;
+    on a plant of `dim` > 1 channels, MIMO fleets or a decentralised PID."""
     try:
+        if dim > 1:
+            return _mimo_banks(form, candidates, repeat, dim)
         return _build_banks(form, candidates, repeat)
     except (ValueError, TypeError, OverflowError, MemoryError) as error:
         raise CandidateRefused(f"the {form} controller refused a candidate: {error}") from error
+
+
+def _mimo_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int, dim: int) -> list[Any]:
+    if form == "pid":
+        return [ChannelLoops(candidates, repeat, dim)]
+    fleet = MIMO[form].fleet
+    if fleet is None:
+        raise ImportError("controller fleets are not built into this installation of vorn")
+    return _fleet_banks(lambda n, **kwargs: fleet(n, dim, **kwargs), candidates, repeat, MIMO_REAL_KEYS)
+
+
+class ChannelLoops:
+    """A decentralised PID for every candidate repeated `repeat` times: one loop per channel
+    and member, all in one vectorised PID; each candidate's gains hold one value per channel.
+    Member i is bit for bit `vorn.PID(..., n=dim)` with its candidate's gains."""
+
+    def __init__(self, candidates: Sequence[Mapping[str, Any]], repeat: int, dim: int) -> None:
+        self.members, self.dim = len(candidates) * repeat, dim
+        gains = {k: np.concatenate([np.tile(np.broadcast_to(np.asarray(c[k], dtype=float), (dim,)), repeat)
+                                    for c in candidates]) for k in ("kp", "ki", "kd")}
+        self.pid = PID(**gains, n=self.members * dim)
+
+    def __len__(self) -> int:
+        return self.members
+
+    def update(self, y: np.ndarray, yd: np.ndarray) -> np.ndarray:
+        u: np.ndarray = self.pid.update(y.reshape(-1), yd.reshape(-1))
+        return u.reshape(self.members, self.dim)
 
 
 def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int) -> list[Any]:
@@ -104,6 +152,13 @@ def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int
     fleet = fleet_class(form)
     if fleet is None:
         return [Singles([weights.single(form, c) for c in candidates for _ in range(repeat)])]
+    return _fleet_banks(fleet, candidates, repeat, REAL_KEYS)
+
+
+def _fleet_banks(fleet: Any, candidates: Sequence[Mapping[str, Any]], repeat: int,
+                 real_keys: Sequence[str]) -> list[Any]:
+    """Fleets for the candidates, `repeat` members each: one fleet per run of consecutive
+    candidates with the same orders, each real parameter a scalar or one per member."""
     banks = []
     start = 0
     # Consecutive candidates with the same orders share a fleet (the caller sorts them).
@@ -114,7 +169,7 @@ def _build_banks(form: str, candidates: Sequence[Mapping[str, Any]], repeat: int
             end += 1
         group = candidates[start:end]
         kwargs: dict[str, Any] = {k: v for k, v in zip(ORDER_KEYS, orders) if v is not None}
-        for key in REAL_KEYS:
+        for key in real_keys:
             values = [c.get(key) for c in group]
             if any(v is not None for v in values):
                 kwargs[key] = values[0] if len(set(map(repr, values))) == 1 else np.repeat(np.array(values, dtype=float), repeat)
@@ -155,21 +210,30 @@ def _member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]],
     candidates = [candidates[i] for i in order]
     rows = len(candidates) + (pid is not None)
     count = rows * problem.scenarios
-    yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count))
-    noise = None if problem.noise is None else np.tile(problem.noise, (1, rows))
-    banks = controllers(problem.form, candidates, problem.scenarios)
+    yd = np.broadcast_to(problem.yd[:, None], (problem.steps, count, *problem.channels))
+    noise = None if problem.noise is None else np.tile(problem.noise, (1, rows, *(1,) * len(problem.channels)))
+    banks = controllers(problem.form, candidates, problem.scenarios, problem.dim)
     if pid is not None:
-        banks += controllers("pid", [pid], problem.scenarios)
+        banks += controllers("pid", [pid], problem.scenarios, problem.dim)
     run = closed_loop(banks, problem.make_plant(), yd, noise, start=problem.start)
     # Column by column in memory, each member's sums run as they do for a run of it alone,
-    # so that a tuned cost is the IAE of the winner's own run to the last bit.
-    y, u = np.asfortranarray(run.y), np.asfortranarray(run.u)
+    # so that a tuned cost is the IAE of the winner's own run to the last bit. A MIMO
+    # member's channels are columns of their own (as its run measures them), their costs
+    # then summed in channel order.
+    columns = count * problem.dim
+    y = np.asfortranarray(run.y.reshape(problem.steps, columns))
+    u = np.asfortranarray(run.u.reshape(problem.steps, columns))
+    targets = run.yd if problem.dim == 1 else np.asfortranarray(run.yd.reshape(problem.steps, columns))
+    samples = np.repeat(run.samples, problem.dim)
     if problem.terms is None:
-        costs = member_costs(problem.objective, run.yd, y, u, run.samples, problem.u0)
+        costs = member_costs(problem.objective, targets, y, u, samples, problem.u0)
     else:
-        costs = objective_costs(problem.terms, run.yd, y, u, run.samples, problem.u0)
+        costs = objective_costs(problem.terms, targets, y, u, samples, problem.u0)
     with np.errstate(all="ignore"):
         each = np.sum(np.abs(np.diff(u, axis=0)), axis=0)
+        if problem.dim > 1:
+            costs = _channel_sums(costs, problem.dim)
+            each = _channel_sums(each, problem.dim)
         if problem.variation_cap is not None:
             costs = capped(costs, each, problem.variation_cap)
         variation = each.reshape(rows, problem.scenarios)
@@ -178,6 +242,15 @@ def _member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]],
     varied = np.empty_like(out)
     varied[order] = variation[:len(candidates)]
     return out, varied, (float(variation[-1].mean()) if pid is not None else None)
+
+
+def _channel_sums(values: np.ndarray, dim: int) -> np.ndarray:
+    """Per member, the sum of its `dim` channels' values (consecutive), in channel order."""
+    by_member = values.reshape(-1, dim)
+    total = by_member[:, 0].copy()
+    for c in range(1, dim):
+        total += by_member[:, c]
+    return total
 
 
 def guarded_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> tuple[np.ndarray, str | None]:

@@ -13,6 +13,7 @@ import numpy as np
 from vorn.forms import SISO
 from vorn.tuning import weights
 from vorn.tuning.identify import Identified
+from vorn.tuning.identify_mimo import ChannelsIdentified
 from vorn.tuning.save import companion_lines, config_text, config_values, record, save_config
 
 
@@ -43,8 +44,8 @@ class Tuning:
     pid           a PID tuned on the same runs with the same budget (`PIDTuning`), or None
     history       the best cost so far after every generation
     identified    what the bump test before the search found (`Identified`: dead time, gain
-                  and its sign, the plant's rest output), or None when it was skipped or the
-                  output did not move
+                  and its sign, the plant's rest output; for a MIMO plant `ChannelsIdentified`,
+                  one per channel), or None when it was skipped or the output did not move
     warnings      lines on what the caller should know of the result: a value that sits on
                   a bound of the search, a loop chosen for its calmer input, one that chatters
     y0            the plant's output at rest, the level the loop started from (None unknown)
@@ -70,9 +71,14 @@ class Tuning:
     seed: int = 0
     operating_point: str | None = "plant"
     held_out_cost: float | None = None
-    identified: Identified | None = None
+    identified: Identified | ChannelsIdentified | None = None
     warnings: list[str] = field(default_factory=list)
     y0: float | None = None
+
+    @property
+    def pid_cost(self) -> float | None:
+        """The tuned PID's cost on the same runs (None without a PID)."""
+        return None if self.pid is None else self.pid.cost
 
     def controller(self) -> Any:
         """A new single controller with the winning parameters."""
@@ -125,13 +131,17 @@ class Tuning:
     def _companions(self) -> str:
         return companion_lines(self.params.get(weights.RHO_VECTOR), self.operating_point, self.y0)
 
-    def _header(self) -> str:
+    def _summary(self, plant_words: str = "", measure_words: str = "") -> str:
+        """The file's first line: what was tuned on which plant, and the costs."""
         name = self.objective[0].upper()
         plant = self.plant if isinstance(self.plant, str) else getattr(self.plant, "name", type(self.plant).__name__)
         held = "" if self.held_out_cost is None else f", {self.held_out_cost:.6g} held out"
-        lines = [f"vorn tune: {self.form} on {plant}, {name} {self.cost:.6g}{held} "
-                 f"(class defaults {self.default_cost:.6g}"
-                 + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")")]
+        return (f"vorn tune: {self.form} on {plant}{plant_words}, {name}{measure_words} {self.cost:.6g}{held} "
+                f"(class defaults {self.default_cost:.6g}"
+                + (f", tuned PID {self.pid.cost:.6g})" if self.pid else ")"))
+
+    def _header(self) -> str:
+        lines = [self._summary()]
         if self.interrupted:
             lines.append("interrupted: the best parameters found before the search was stopped")
         lines.append(record(self.form, self.pid.params if self.pid else None))

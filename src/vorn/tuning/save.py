@@ -39,7 +39,8 @@ from vorn.forms import FILE_KEYS, PARAMETERS
 KEYS = tuple(zip(FILE_KEYS, PARAMETERS))
 
 
-def _number(value: float) -> str:
+def number_text(value: float) -> str:
+    """A double as the shortest text that reads back to it (YAML's spelling of inf and NaN)."""
     if math.isnan(value):
         return ".nan"
     if math.isinf(value):
@@ -61,7 +62,7 @@ def config_text(values: tuple[Any, ...], header: str = "", companions: str = "")
         elif key in ("L_y", "L_u"):
             lines.append(f"{key}: {int(value)}")
         else:
-            lines.append(f"{key}: {_number(float(value))}")
+            lines.append(f"{key}: {number_text(float(value))}")
     return "\n".join(lines + companions.splitlines()) + "\n"
 
 
@@ -70,7 +71,8 @@ START_KEY = "operating_point"
 COMPANIONS = (RHO_VECTOR_KEY, START_KEY)
 # The operating points a file names: the plant's initial output, or zero (the controller
 # starts as it was built).
-AT_PLANT, AT_ZERO = "plant", "zero"
+AT_PLANT = "plant"
+AT_ZERO = "zero"
 
 
 def companion_lines(rho_vector: Sequence[float] | None, operating_point: str | None,
@@ -78,7 +80,7 @@ def companion_lines(rho_vector: Sequence[float] | None, operating_point: str | N
     """The companion keys' lines of a saved tuning."""
     lines = []
     if rho_vector is not None:
-        lines.append(f"{RHO_VECTOR_KEY}: [{', '.join(_number(float(v)) for v in rho_vector)}]")
+        lines.append(f"{RHO_VECTOR_KEY}: [{', '.join(number_text(float(v)) for v in rho_vector)}]")
     if operating_point is None:
         lines.append(f"{START_KEY}: {AT_ZERO}")
     else:

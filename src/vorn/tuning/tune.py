@@ -61,10 +61,12 @@ from vorn.loop.metrics import DIVERGED_COST, RAISED_COST
 from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
 from vorn.loop.start import check_start
-from vorn.tuning import calm, evaluate, weights
+from vorn.tuning import calm, evaluate, mimo_tune, weights
 from vorn.tuning.identify import Identified, bump_test
 from vorn.tuning.objective import check_objective
+from vorn.tuning.mimo_result import mimo_result
 from vorn.tuning.result import PIDTuning, Tuning
+from vorn.tuning.setup import Setup
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
 from vorn.tuning.space import Dimension, SearchSpace, build_space
 from vorn.values import real_array
@@ -123,8 +125,6 @@ def _plant(plant: Any) -> Any:
     if isinstance(plant, str):
         if plant not in builtin.PLANTS:
             raise ValueError(f"unknown plant {plant!r}; the built-in plants are {', '.join(builtin.PLANTS)}")
-        if builtin.PLANTS[plant].dim != 1:
-            raise ValueError(f"the {plant} plant is MIMO; vorn.tune tunes SISO controllers")
         return plant
     if not (callable(getattr(plant, "reset", None)) and callable(getattr(plant, "step", None))):
         raise TypeError(f"the plant must be a built-in plant's name or an object with reset(n) and "
@@ -228,7 +228,8 @@ def _check_space(space: SearchSpace, cls: Any) -> None:
         try:
             cls(**weights.constructor_args(params))
         except (ValueError, TypeError, OverflowError, MemoryError) as error:
-            raise ValueError(f"{cls.__name__} refuses the tuner's parameters "
+            name = getattr(cls, "func", cls).__name__
+            raise ValueError(f"{name} refuses the tuner's parameters "
                              f"({', '.join(f'{k}={v!r}' for k, v in params.items())}): {error}") from None
 
 
@@ -251,7 +252,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
          progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
-         operating_point: str | None = "plant", identify: bool = True) -> Tuning:
+         operating_point: str | None = "plant", identify: bool = True, signs: Any = None) -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
@@ -274,27 +275,31 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         _check_count("max_evaluations (one generation is 16 candidates)", max_evaluations, POPSIZE)
     if executor is not None and not callable(getattr(executor, "submit", None)):
         raise TypeError(f"executor must be a concurrent.futures.Executor, not {type(executor).__name__}")
-    plant = _plant(plant)
-    yd = _setpoint(setpoint, plant)
-    begin = _start(form, start, l_y)
-    identified = _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
-    sign = float(np.sign(begin.get("initial_phi", identified.gain_sign if identified else 1.0)) or 1.0)
-    space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
-                        initial_phi_sign=sign, dead_time=identified.dead_time if identified else 0)
-    x0 = space.encode(begin) if begin else None
-    _check_space(space, SISO[form].single)
-    pid_space = _pid_space(_sign(space), u_min, u_max)
+    dim = mimo_tune.dimension(plant, setpoint)
+    if dim > 1:
+        prepared = mimo_tune.setup(form, plant, setpoint, dim, bounds=bounds, l_u=l_u, l_y=l_y, u_min=u_min,
+                                   u_max=u_max, start=start, identify=identify, signs=signs,
+                                   operating_point=operating_point, pid_bounds=PID_BOUNDS)
+    elif signs is not None:
+        raise ValueError("signs= gives the input sign of each channel of a MIMO plant; a SISO plant's sign "
+                         "is initial_phi's (start= or bounds=)")
+    else:
+        prepared = _siso_setup(form, plant, setpoint, bounds, l_u, l_y, u_min, u_max, start, identify)
+    plant, yd, space, pid_space = prepared.plant, prepared.yd, prepared.space, prepared.pid_space
+    identified = prepared.identified
+    x0 = space.encode(prepared.begin) if prepared.begin else None
+    _check_space(space, prepared.single)
     if pid:
-        _check_space(pid_space, PID)
+        _check_space(pid_space, prepared.pid_single)
     rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E]))
+    channels = () if dim == 1 else (dim,)
     problem = evaluate.Problem(form, plant, len(yd), yd,
-                               noise * rng.standard_normal((len(yd), scenarios)) if noise else None,
+                               noise * rng.standard_normal((len(yd), scenarios, *channels)) if noise else None,
                                _coefficients(plant, scenarios, spread, rng), scenarios,
                                objective_name, how, float(space.fixed.get("u0", 0.0)), operating_point,
-                               None if terms.plain else terms)
-    limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
+                               None if terms.plain else terms, dim=dim, signs=prepared.signs)
     # The class defaults (with the same input limits) are costed in the first generation's loop.
-    coster = _Coster(problem, executor, _workers(executor), extra=[dict(limits)])
+    coster = _Coster(problem, executor, _workers(executor), extra=[dict(prepared.extra)])
     import_cma()
     # The clock runs from here (after the optimiser's import, which can take a second): the
     # adaptive controller's search ends at its share of the budget, the PID's at the whole.
@@ -307,7 +312,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
                                   on_interrupt=on_interrupt)
     try:
         found = cma_search(space, coster, budget=began + first - time.monotonic(), x0=x0, stage=form,
-                           inject=[_class_defaults(form, space)], strict_budget=True, **common)
+                           inject=[prepared.defaults], strict_budget=True, **common)
     except BudgetTooSmall as slow:
         need = slow.took * (budget / first) * 1.5
         raise ValueError(f"a budget of {budget:g} s is too small for this loop: one generation of the "
@@ -336,10 +341,30 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     elapsed = time.monotonic() - began
     held_out = _held_out_cost(problem, found.params, noise, spread, seed, executor) \
         if noise or problem.coefficients is not None else None
+    if dim > 1:
+        return mimo_result(form, found, default_cost, pid_result, elapsed, (objective_name, how), plant, yd,
+                           noise, seed, operating_point, held_out, identified, notes, dim, prepared.signs)
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
                   found.evaluations, found.generations, elapsed, found.interrupted,
                   (objective_name, how), plant, yd, noise, seed, operating_point, held_out,
                   identified, notes, identified.y0 if identified else _rest_output(problem))
+
+
+def _siso_setup(form: str, plant: Any, setpoint: Any, bounds: Mapping[str, Any] | None, l_u: int | None,
+                l_y: int | None, u_min: float | None, u_max: float | None, start: Any,
+                identify: bool) -> Setup:
+    """The SISO tuning's plant, set point and spaces: initial_phi's sign, and the PID's, from a
+    start or the bump test (positive without either)."""
+    plant = _plant(plant)
+    yd = _setpoint(setpoint, plant)
+    begin = _start(form, start, l_y)
+    identified = _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
+    sign = float(np.sign(begin.get("initial_phi", identified.gain_sign if identified else 1.0)) or 1.0)
+    space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
+                        initial_phi_sign=sign, dead_time=identified.dead_time if identified else 0)
+    limits = {k: v for k, v in (("u_min", u_min), ("u_max", u_max)) if v is not None}
+    return Setup(plant, yd, begin, identified, space, _pid_space(_sign(space), u_min, u_max),
+                 SISO[form].single, PID, _class_defaults(form, space), limits)
 
 
 def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
@@ -395,7 +420,7 @@ def _held_out_cost(problem: evaluate.Problem, params: Mapping[str, Any], noise: 
     NOISY_SCENARIOS): noise and plant spreads drawn from a stream the search never saw."""
     count = max(problem.scenarios, NOISY_SCENARIOS)
     rng = np.random.default_rng(np.random.SeedSequence([seed, 0x70E, 1]))
-    fresh_noise = noise * rng.standard_normal((problem.steps, count)) if noise else None
+    fresh_noise = noise * rng.standard_normal((problem.steps, count, *problem.channels)) if noise else None
     coefficients = None
     if problem.coefficients is not None:  # every held-out scenario spreads the plant: none is nominal
         drawn = _coefficients(problem.plant, count + 1, spread, rng)
