@@ -271,3 +271,26 @@ def test_export_c_warns_about_ignored_keys_as_run_does(tmp_path):
     assert result.returncode == 0, result.stderr
     assert result.stderr.splitlines() == [
         f"vorn: warning: {path}: ignored key 'lamda_' at line 2, column 1 (did you mean 'lambda_'?)"]
+
+
+@pytest.mark.parametrize("companions, vector, start, status", [
+    ("", "none (the scalar rho)", "plant (the loop starts at the plant's initial output)", 0),
+    ("rho_vector: [0.25, 1.0, 0.5]\noperating_point: zero\n", "[0.25, 1.0, 0.5]  (full form only)",
+     "zero (the loop starts at zero)", 0),
+    ("operating_point: plant  # its output at rest: 7.0\n", "none (the scalar rho)",
+     "plant (the loop starts at the plant's initial output)", 0),
+    ("rho_vector: [0.25, 1.0]\n", "[0.25, 1.0]  (full form only)",
+     "plant (the loop starts at the plant's initial output)", 1),
+])
+def test_check_config_shows_the_companion_keys_one_line_each(tmp_path, companions, vector, start, status):
+    path = write(tmp_path, "L_y: 1\nL_u: 2\n" + companions)
+    result = vorn_cli("check-config", path)
+    assert result.returncode == status, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert f"  rho_vector       {vector}" in lines and f"  operating_point  {start}" in lines
+    assert "ignored" not in result.stdout  # the companion keys are known keys
+    if status:  # the vector cannot go with L_y + L_u = 3: the full form is not offered
+        assert "FFDLController refuses it: the rho_vector key holds 2 step factors; L_y + L_u = 3" in result.stdout
+        assert lines[-1] == "builds: no SISO class (see the pseudo-orders L_y, L_u)"
+    else:
+        assert lines[-1] == "builds: FFDLController"
