@@ -25,8 +25,13 @@ import numpy as np
 
 CALM_RATIO = 1.5
 CALM_SLACK = 0.05
-# The part of the adaptive controller's share of the budget that the calm search may take.
+# The part of the adaptive controller's share of the budget that the calm search may take
+# (with counts instead of a budget: CALM_SHARE / (1 - CALM_SHARE) of the search's count).
 CALM_SHARE = 0.2
+# The first step of the calm search from a chattering winner (the optimiser's usual one,
+# to leave its basin), and of the polish of a calm winner (a local search around it).
+CALM_SIGMA = 0.3
+POLISH_SIGMA = 0.1
 
 
 def capped(costs: np.ndarray, variation: np.ndarray, limit: float) -> np.ndarray:

@@ -8,7 +8,9 @@
 
 With `identify` a bump test on the plant (vorn.tuning.identify.bump_test) comes first: its
 dead time moves the range of `l_u` up, and its gain's sign is initial_phi's and the PID's
-unless a `start` says otherwise (`Tuning.identified`). `objective` is a string objective or a
+unless a `start` says otherwise (`Tuning.identified`). Logged samples instead
+(`identify=vorn.tuning.Logged(u, y)`, or a (u, y) pair) give the dead time and sign without
+touching the plant (vorn.tuning.identify.from_data). `objective` is a string objective or a
 `vorn.Objective` (vorn.tuning.objective); under a string objective, with the PID, a fifth of
 the adaptive controller's share is kept for the calm-loop rule (vorn.tuning.calm). What the
 caller should know of the result (values on a bound, the calm rule's choice) is in
@@ -62,7 +64,7 @@ from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
 from vorn.loop.start import check_start
 from vorn.tuning import calm, evaluate, weights
-from vorn.tuning.identify import Identified, bump_test
+from vorn.tuning.identify import BUMP_TEST, Identified, Logged, bump_test, check_identify, from_data
 from vorn.tuning.objective import check_objective
 from vorn.tuning.result import PIDTuning, Tuning
 from vorn.tuning.search import POPSIZE, BudgetTooSmall, Progress, SearchResult, cma_search, import_cma
@@ -251,7 +253,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
          progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
-         operating_point: str | None = "plant", identify: bool = True) -> Tuning:
+         operating_point: str | None = "plant", identify: bool | Logged | Any = True) -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
@@ -277,7 +279,9 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     plant = _plant(plant)
     yd = _setpoint(setpoint, plant)
     begin = _start(form, start, l_y)
-    identified = _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
+    identify = check_identify(identify)
+    identified = from_data(identify) if isinstance(identify, Logged) else \
+        _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
     sign = float(np.sign(begin.get("initial_phi", identified.gain_sign if identified else 1.0)) or 1.0)
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
                         initial_phi_sign=sign, dead_time=identified.dead_time if identified else 0)
@@ -339,28 +343,40 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
                   found.evaluations, found.generations, elapsed, found.interrupted,
                   (objective_name, how), plant, yd, noise, seed, operating_point, held_out,
-                  identified, notes, identified.y0 if identified else _rest_output(problem))
+                  identified, notes,
+                  identified.y0 if identified and identified.source == BUMP_TEST else _rest_output(problem))
 
 
 def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
           executor: Executor | None, deadline: float, common: dict[str, Any]) -> list[str]:
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
-    less one such loop, for the measurement of its result."""
+    less one such loop, for the measurement of its result. A winner that is calm already is
+    polished instead: the same search, from it with a shorter step, may only improve on it."""
     began = time.monotonic()
     (cost,), (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
     assert pid_variation is not None
     took = time.monotonic() - began
-    if found.cost >= DIVERGED_COST or variation <= calm.CALM_RATIO * pid_variation:
+    if found.cost >= DIVERGED_COST:
         return []
-    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": calm.CALM_RATIO * pid_variation})
-    counts = {key: None if common[key] is None else max(low, common[key] // 4)
+    limit = calm.CALM_RATIO * pid_variation
+    chatters = variation > limit
+    if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
+        return calm.verdict(problem.objective, found.cost, float(variation), pid_variation, None, None)[1] \
+            if chatters else []
+    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
+    counts = {key: None if common[key] is None else max(low, int(common[key] * calm.CALM_SHARE / (1.0 - calm.CALM_SHARE)))
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
     calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
                             budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
-                            inject=[found.params], stage=f"{space.form} calm", **{**common, **counts})
+                            inject=[found.params], stage=f"{space.form} {'calm' if chatters else 'polish'}",
+                            sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
+    if not chatters:
+        if calm_variation <= limit and calm_cost < found.cost:
+            found.params, found.cost = calm_found.params, float(calm_cost)
+        return []
     chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
                                  float(calm_cost), float(calm_variation))
     if chosen:
