@@ -192,7 +192,8 @@ class _Coster:
     the plant raise cost RAISED_COST (see evaluate.costs); a tuning where every candidate of
     the first generation raised, or diverged, stops with an error. Points given as `extra`
     ride along in the first generation's closed loop (their costs land in `extra_costs`), so
-    that costing them takes no time of its own."""
+    that costing them takes no time of its own. `runners_up` keeps the best candidate of
+    every generation (the calm rule looks among them for a calm loop)."""
 
     def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int,
                  extra: Sequence[dict[str, Any]] = ()) -> None:
@@ -202,6 +203,7 @@ class _Coster:
         self.generations = 0
         self.extra = list(extra)
         self.extra_costs: np.ndarray | None = None
+        self.runners_up: list[tuple[float, dict[str, Any]]] = []
 
     def __call__(self, candidates: Sequence[dict[str, Any]]) -> np.ndarray:
         extra, self.extra = self.extra, []
@@ -211,6 +213,9 @@ class _Coster:
         self.generations += 1
         if self.generations == 1:
             self._check_first(values, error)
+        best = int(np.argmin(values))
+        if values[best] < DIVERGED_COST:
+            self.runners_up.append((float(values[best]), candidates[best]))
         return values
 
     def _check_first(self, values: np.ndarray, error: str | None) -> None:
@@ -331,7 +336,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         found.interrupted = pid_found.interrupted
         if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
             try:
-                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common,
+                              coster.runners_up)
             except KeyboardInterrupt:
                 if on_interrupt != "return":
                     raise
@@ -348,28 +354,40 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
 
 
 def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
-          executor: Executor | None, deadline: float, common: dict[str, Any]) -> list[str]:
+          executor: Executor | None, deadline: float, common: dict[str, Any],
+          runners_up: Sequence[tuple[float, dict[str, Any]]] = ()) -> list[str]:
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
     less one such loop, for the measurement of its result. A winner that is calm already is
-    polished instead: the same search, from it with a shorter step, may only improve on it."""
+    polished instead: the same search, from it with a shorter step, may only improve on it.
+    A chattering winner's calm search starts from the best calm loop among `runners_up`
+    (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
+    them are measured, in the same loop as the winner and the PID)."""
     began = time.monotonic()
-    (cost,), (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
+    others = [params for _, params in sorted(runners_up, key=lambda pair: pair[0])[:calm.RUNNERS_UP]]
+    costs, variations, pid_variation = evaluate.costs_and_variations(problem, [found.params, *others], pid)
+    variation = float(variations[0])
     assert pid_variation is not None
     took = time.monotonic() - began
     if found.cost >= DIVERGED_COST:
         return []
     limit = calm.CALM_RATIO * pid_variation
     chatters = variation > limit
+    calm_ones = [i for i in range(1, len(costs)) if variations[i] <= limit]
+    start = min(calm_ones, key=lambda i: costs[i]) if chatters and calm_ones else 0
+    picked = found.params if start == 0 else others[start - 1]
     if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
-        return calm.verdict(problem.objective, found.cost, float(variation), pid_variation, None, None)[1] \
-            if chatters else []
+        if not chatters:
+            return []
+        return calm.verdict(problem.objective, found.cost, variation, pid_variation,
+                            float(costs[start]) if start else None, float(variations[start]) if start else None)[1]
     capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
-    counts = {key: None if common[key] is None else max(low, int(common[key] * calm.CALM_SHARE / (1.0 - calm.CALM_SHARE)))
+    counts = {key: None if common[key] is None else max(low, common[key] // 4)
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
     calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
-                            budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
-                            inject=[found.params], stage=f"{space.form} {'calm' if chatters else 'polish'}",
+                            budget=deadline - took - time.monotonic(), x0=space.encode(picked),
+                            inject=[found.params] if start == 0 else [found.params, picked],
+                            stage=f"{space.form} {'calm' if chatters else 'polish'}",
                             sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
@@ -377,7 +395,7 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
         if calm_variation <= limit and calm_cost < found.cost:
             found.params, found.cost = calm_found.params, float(calm_cost)
         return []
-    chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
+    chosen, notes = calm.verdict(problem.objective, found.cost, variation, pid_variation,
                                  float(calm_cost), float(calm_variation))
     if chosen:
         found.params, found.cost = calm_found.params, float(calm_cost)
