@@ -2,6 +2,9 @@
 overshoot, the default rule that prefers a calm loop within a few percent of a chattering
 one, warnings for values that end on a bound, and the stress table on perturbed plants."""
 
+import sys
+from pathlib import Path
+
 import numpy as np
 import pytest
 
@@ -159,28 +162,20 @@ def test_the_command_line_prints_what_it_identified_its_warnings_and_the_stress_
     assert "dead time +1" in done.stdout and "PID IAE" in done.stdout
 
 
-class DelayedFirstOrder:
-    """1/(10s + 1) sampled every second behind 5 samples of dead time: y(k+1) = a·y(k) +
-    (1 − a)·u(k − 5), a = exp(−0.1). Its IAE-optimal full-form loop moves the input 2.3 times
-    as much as the tuned PID's, where a calm loop within 3 % of its IAE exists."""
-
-    def reset(self, n):
-        self.y = np.zeros(n)
-        self.queue = [np.zeros(n) for _ in range(5)]
-        return self.y.copy()
-
-    def step(self, u):
-        self.queue.append(np.array(u, dtype=float))
-        a = np.exp(-0.1)
-        self.y = a * self.y + (1.0 - a) * self.queue.pop(0)
-        return self.y.copy()
-
 
 @pytest.mark.skipif(not LONG, reason="a tuning of 40 000 candidates per search: VORN_LONG=1")
-def test_the_default_objective_returns_a_calm_loop_where_one_is_within_reach():
-    yd = np.array([1.0, 2.0])[(np.arange(600) // 150) % 2]
-    t = vorn.tune("ffdl", DelayedFirstOrder(), yd, max_evaluations=40_000, seed=0)
+@pytest.mark.parametrize("name", ["sopdt", "fopdt"])
+def test_the_default_objective_returns_a_calm_loop_where_one_is_within_reach(name):
+    # The benchmark's process plants behind 4 and 5 samples of dead time: their IAE-optimal
+    # full-form loops move the input 4.5 and 1.7 times as much as the tuned PID's, and calm
+    # loops within 10 % of their IAE exist (a search weighing the input's variation finds them).
+    pytest.importorskip("control")
+    sys.path.append(str(Path(__file__).resolve().parents[1]))
+    from bench.tune_quality import process_plant
+
+    plant, yd, options = process_plant(name)
+    t = vorn.tune("ffdl", plant, yd, max_evaluations=40_000, seed=0, **options)
     run, pid_run = t.run(), t.run(t.pid.controller())
     assert run.metrics.variation[0] <= calm.CALM_RATIO * pid_run.metrics.variation[0]
-    assert not any("no loop found" in n for n in t.warnings)
+    assert any("chose a calmer loop" in n for n in t.warnings)
     assert t.cost <= 1.2 * t.pid.cost
