@@ -94,7 +94,8 @@ def test_identify_takes_a_flag_or_logged_samples_only(identify):
 def test_the_command_line_reads_the_log_from_a_csv_file(tmp_path, capsys):
     u, y = logged(DelayedLag(2))
     path = tmp_path / "log.csv"
-    path.write_text("k,u,y\n" + "".join(f"{k},{float(a)!r},{float(b)!r}\n" for k, (a, b) in enumerate(zip(u, y))), encoding="utf-8")
+    rows = "".join(f"{k},{float(a)!r},{float(b)!r}\n" for k, (a, b) in enumerate(zip(u, y)))
+    path.write_text("k,u,y\n" + rows, encoding="utf-8")
     assert main(["tune", "--form", "cfdl", "--plant", "dead-time", "--steps", "120", "--budget", "2",
                  "--no-pid", "--identify-from", str(path)]) == 0
     assert "identified: dead time 2 samples" in capsys.readouterr().out

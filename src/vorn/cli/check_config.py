@@ -16,7 +16,7 @@ from typing import Any, Sequence, TextIO
 from vorn.cli.config import FILE_KEYS, Refused, Report, check, refused
 from vorn.cli.errors import PROG
 from vorn.forms import SISO
-from vorn.tuning.save import AT_PLANT, AT_ZERO, RHO_VECTOR_KEY, START_KEY
+from vorn.tuning import save
 
 COMMAND = "check-config"
 
@@ -53,10 +53,11 @@ def format_companions(report: Report) -> str:
     """One line per companion key: the value in force, whether the file gives it or not."""
     vector = "none (the scalar rho)" if report.rho_vector is None else \
         "[" + ", ".join(repr(v) for v in report.rho_vector) + "]  (full form only)"
-    start = (f"{AT_PLANT} (the loop starts at the plant's initial output)" if report.start == AT_PLANT
-             else f"{AT_ZERO} (the loop starts at zero)")
-    width = max(len(RHO_VECTOR_KEY), len(START_KEY))
-    return "\n".join(f"  {key:<{width}}  {value}" for key, value in ((RHO_VECTOR_KEY, vector), (START_KEY, start)))
+    start = (f"{save.AT_PLANT} (the loop starts at the plant's initial output)" if report.start == save.AT_PLANT
+             else f"{save.AT_ZERO} (the loop starts at zero)")
+    keys = ((save.RHO_VECTOR_KEY, vector), (save.START_KEY, start))
+    width = max(len(key) for key, _ in keys)
+    return "\n".join(f"  {key:<{width}}  {value}" for key, value in keys)
 
 
 def add_command(commands: Any) -> None:
