@@ -13,7 +13,11 @@ neutralisation resting at pH 7), each with the stress table of the best form.
 
 `budget` is the whole call, shared evenly with the PID; the reference search gets twenty
 times the adaptive controller's share. The figures depend on the machine's load: a search
-gets fewer generations on a busy machine.
+gets fewer generations on a busy machine. `--evaluations N` stops each search at N
+candidates instead (`max_evaluations`; the reference search at twenty times N), so that the
+figures repeat on any machine: pick N as what the budget reaches on a quiet one.
+
+    python -m bench.tune_quality --evaluations 60000 --plants sopdt,fopdt,ph --reference 0
 """
 
 from __future__ import annotations
@@ -88,22 +92,32 @@ def limits(plant: str) -> dict:
     return {k: tuning[k] for k in ("u_min", "u_max") if k in tuning}
 
 
-def one(form: str, plant: str, budget: float, seed: int, factor: float = FACTOR) -> tuple[dict, vorn.Tuning]:
+def one(form: str, plant: str, budget: float, seed: int, factor: float = FACTOR,
+        evaluations: int | None = None) -> tuple[dict, vorn.Tuning]:
     if plant in PROCESS_PLANTS:
         target, setpoint, options = process_plant(plant)
     else:
         target, setpoint, options = plant, STEPS, limits(plant)
-    tuned = vorn.tune(form, target, setpoint, budget=budget, seed=seed, **options)
-    reference = vorn.tune(form, target, setpoint, budget=factor * budget / 2.0, seed=seed + 1000, pid=False,
-                          **options) if factor else None
+    began = time.monotonic()
+    if evaluations is None:
+        tuned = vorn.tune(form, target, setpoint, budget=budget, seed=seed, **options)
+        longer = {"budget": factor * budget / 2.0}
+    else:
+        tuned = vorn.tune(form, target, setpoint, max_evaluations=evaluations, seed=seed, **options)
+        longer = {"max_evaluations": int(factor * evaluations)}
+    took = time.monotonic() - began
+    reference = vorn.tune(form, target, setpoint, seed=seed + 1000, pid=False, **longer, **options) \
+        if factor else None
+    reference_run = reference.run() if reference else None
     best = min(tuned.cost, reference.cost) if reference else tuned.cost
     run = tuned.run()
     pid_run = tuned.run(tuned.pid.controller()) if tuned.pid else None
     row = {
-        "plant": plant, "form": form, "budget": budget,
+        "plant": plant, "form": form, "budget": budget, "evaluations": evaluations, "seconds": took,
         "tuned": tuned.cost, "generations": tuned.generations,
         "reference": reference.cost if reference else None,
         "reference_generations": reference.generations if reference else None,
+        "reference_variation": float(reference_run.metrics.variation[0]) if reference_run else None,
         "ratio": tuned.cost / best if reference else None, "defaults": tuned.default_cost,
         "demo": demo_iae(form, plant) if plant not in PROCESS_PLANTS else None,
         "pid": tuned.pid.cost if tuned.pid else None,
@@ -139,6 +153,8 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--budget", type=float, default=30.0 if long else 10.0)
     parser.add_argument("--plants", default=",".join(n for n, c in plants.PLANTS.items() if c.dim == 1))
     parser.add_argument("--forms", default="cfdl,pfdl,ffdl")
+    parser.add_argument("--evaluations", type=int, default=None,
+                        help="stop each search at this many candidates instead of the budget")
     parser.add_argument("--seed", type=int, default=0)
     parser.add_argument("--json", default=None, help="also write the rows to this JSON file")
     parser.add_argument("--reference", type=float, default=FACTOR,
@@ -152,13 +168,14 @@ def main(argv: list[str] | None = None) -> int:
     for plant in args.plants.split(","):
         best: vorn.Tuning | None = None
         for form in args.forms.split(","):
-            row, tuned = one(form, plant, args.budget, args.seed, args.reference)
+            row, tuned = one(form, plant, args.budget, args.seed, args.reference, args.evaluations)
             rows.append(row)
             best = tuned if best is None or tuned.cost < best.cost else best
             r = rows[-1]
             print(f"{plant:13s} {form}: tuned {fmt(r['tuned'])}, 20x {fmt(r['reference'])}, "
                   f"defaults {fmt(r['defaults'])}, demo {fmt(r['demo'])}, PID {fmt(r['pid'])}, "
-                  f"TV {r['variation']:.1f} (PID {fmt(r['pid_variation'])})  [{time.monotonic() - began:.0f} s]",
+                  f"TV {r['variation']:.1f} (PID {fmt(r['pid_variation'])}, 20x {fmt(r['reference_variation'])})  "
+                  f"[{r['seconds']:.0f} s; {time.monotonic() - began:.0f} s]",
                   file=sys.stderr, flush=True)
             if args.json:
                 with open(args.json, "w", encoding="utf-8") as stream:

@@ -181,8 +181,12 @@ def test_load_refuses_every_unreadable_file_as_the_loader_does(tmp_path, make):
     with pytest.raises(ValueError) as one_read:
         _vorn_config.load(str(path))
     assert str(one_read.value) == str(loader.value) and "无法读取 YAML 文件" in str(loader.value)
-    result = vorn_cli("check-config", str(path))
-    assert result.returncode == 2 and result.stdout == "" and len(result.stderr.splitlines()) == 1
+    for command in (["check-config"], ["run", "--form", "pfdl", "--plant", "nonlinear", "--steps", "20", "--config"],
+                    ["export-c", "--form", "pfdl", "--out", str(tmp_path / "c"), "--config"]):
+        # the same one line wherever the file is read (a MIMO tuning's reader never waits on a FIFO)
+        result = vorn_cli(*command, str(path))
+        assert result.returncode == 2 and result.stdout == "" and len(result.stderr.splitlines()) == 1
+        assert str(loader.value).split(":")[0] in result.stderr
 
 
 def test_check_config_and_run_read_the_file_once_through_the_loader(tmp_path, monkeypatch, capsys):
@@ -271,3 +275,58 @@ def test_export_c_warns_about_ignored_keys_as_run_does(tmp_path):
     assert result.returncode == 0, result.stderr
     assert result.stderr.splitlines() == [
         f"vorn: warning: {path}: ignored key 'lamda_' at line 2, column 1 (did you mean 'lambda_'?)"]
+
+
+@pytest.mark.parametrize("companions, vector, start, status", [
+    ("", "none (the scalar rho)", "plant (the loop starts at the plant's initial output)", 0),
+    ("rho_vector: [0.25, 1.0, 0.5]\noperating_point: zero\n", "[0.25, 1.0, 0.5]  (full form only)",
+     "zero (the loop starts at zero)", 0),
+    ("operating_point: plant  # its output at rest: 7.0\n", "none (the scalar rho)",
+     "plant (the loop starts at the plant's initial output)", 0),
+    ("rho_vector: [0.25, 1.0]\n", "[0.25, 1.0]  (full form only)",
+     "plant (the loop starts at the plant's initial output)", 1),
+])
+def test_check_config_shows_the_companion_keys_one_line_each(tmp_path, companions, vector, start, status):
+    path = write(tmp_path, "L_y: 1\nL_u: 2\n" + companions)
+    result = vorn_cli("check-config", path)
+    assert result.returncode == status, result.stdout + result.stderr
+    lines = result.stdout.splitlines()
+    assert f"  rho_vector       {vector}" in lines and f"  operating_point  {start}" in lines
+    assert "ignored" not in result.stdout  # the companion keys are known keys
+    if status:  # the vector cannot go with L_y + L_u = 3: the full form is not offered
+        assert "FFDLController refuses it: the rho_vector key holds 2 step factors; L_y + L_u = 3" in result.stdout
+        assert lines[-1] == "builds: no SISO class (see the pseudo-orders L_y, L_u)"
+    else:
+        assert lines[-1] == "builds: FFDLController"
+
+
+MIMO_TUNING = "examples/deploy_mimo_c/tuned.vorn"
+
+
+def test_a_mimo_tuning_is_shown_as_its_own_reader_reads_it():
+    from vorn.tuning.mimo_file import read_mimo_file
+
+    record = read_mimo_file(MIMO_TUNING)
+    result = vorn_cli("check-config", MIMO_TUNING)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0] == f"{MIMO_TUNING} holds a MIMO {record.form} tuning of {record.dim} channels (in constructor order):"
+    shown = dict(line.split(maxsplit=1) for line in lines[1:-1])
+    # every value printed as its shortest round-trip text, so the lines are the file's doubles
+    assert {k: shown[k] for k in record.params} == {k: repr(v) for k, v in record.params.items()}
+    assert shown["signs"] == repr(list(record.signs)) and "-1.0" in shown["signs"]
+    assert lines[-1] == f"builds: {type(record.controller()).__name__}"
+
+
+@pytest.mark.parametrize("line, replacement, message", [
+    ("eta:", "eta: 5.0", "eta 必须满足 0 < eta <= 2"),
+    ("dim:", "dim: x", "line 4: dim must be a whole number of at least 1, not 'x'"),
+])
+def test_a_mimo_tuning_its_reader_or_class_refuses_is_one_line_with_status_2(tmp_path, line, replacement, message):
+    from pathlib import Path
+
+    text = "".join(replacement + "\n" if row.startswith(line) else row
+                   for row in Path(MIMO_TUNING).read_text(encoding="utf-8").splitlines(keepends=True))
+    result = vorn_cli("check-config", write(tmp_path, text, "t.vorn"))
+    assert result.returncode == 2 and result.stdout == ""
+    assert len(result.stderr.splitlines()) == 1 and message in result.stderr

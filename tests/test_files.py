@@ -275,3 +275,26 @@ def test_commands_refuse_an_output_before_they_start(tmp_path: Path, capsys: pyt
     err = capsys.readouterr().err
     assert err.startswith("vorn: " + words.format(dir=tmp_path)) and err.count("\n") == 1
     assert stat.S_ISFIFO((tmp_path / "fifo").stat().st_mode) and listing(tmp_path) == ["fifo"]
+
+
+@pytest.mark.parametrize("kind, error, words", [
+    ("fifo", OSError, "is a FIFO"), ("directory", IsADirectoryError, "Is a directory"),
+    ("missing", FileNotFoundError, "No such file"), ("large", ValueError, "larger than 64 bytes"),
+    ("latin-1", UnicodeDecodeError, "utf-8"),
+])
+def test_read_text_refuses_what_is_not_a_small_regular_text_file_without_blocking(tmp_path: Path, kind: str,
+                                                                                   error: type, words: str) -> None:
+    path = tmp_path / "t.vorn"
+    if kind == "fifo":
+        os.mkfifo(path)  # no writer: an ordinary open would wait for one
+    elif kind == "directory":
+        path.mkdir()
+    elif kind == "large":
+        path.write_text("x" * 65)
+    elif kind == "latin-1":
+        path.write_bytes(b"form: caf\xe9\n")
+    with pytest.raises(error, match=words) as caught:
+        files.read_text(path, limit=64)
+    assert isinstance(caught.value, UnicodeDecodeError) or str(path) in str(caught.value)
+    (tmp_path / "ok").write_text("x" * 64)
+    assert files.read_text(tmp_path / "ok", limit=64) == "x" * 64

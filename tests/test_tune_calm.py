@@ -2,11 +2,14 @@
 overshoot, the default rule that prefers a calm loop within a few percent of a chattering
 one, warnings for values that end on a bound, and the stress table on perturbed plants."""
 
+import sys
+from pathlib import Path
+
 import numpy as np
 import pytest
 
 import vorn
-from tests.running import vorn_command
+from tests.running import LONG, vorn_command
 from vorn.loop import metrics
 from vorn.tuning import calm
 from vorn.tuning.objective import Objective, check_objective, objective_costs
@@ -87,8 +90,8 @@ def test_a_variation_weight_gives_a_calmer_loop():
 
 
 @pytest.mark.parametrize("cost, variation, calm_cost, calm_variation, chosen, words", [
-    (10.0, 30.0, 10.4, 14.0, True, "chose a calmer loop: input variation 14"),  # within 5 %, calm
-    (10.0, 30.0, 10.6, 14.0, False, "no loop found within 5%"),   # the gain in IAE is large: kept
+    (10.0, 30.0, 10.9, 14.0, True, "chose a calmer loop: input variation 14"),  # within 10 %, calm
+    (10.0, 30.0, 11.1, 14.0, False, "no loop found within 10%"),   # the gain in IAE is large: kept
     (10.0, 30.0, 10.1, 16.0, False, "is 3 times the tuned PID's"),  # not calm enough: kept, said
     (10.0, 30.0, None, None, False, "objective=vorn.Objective(variation=...)"),
 ])
@@ -157,3 +160,22 @@ def test_the_command_line_prints_what_it_identified_its_warnings_and_the_stress_
     assert done.returncode == 0, done.stderr
     assert "identified: dead time 3 samples, gain 2 (sign +)" in done.stdout
     assert "dead time +1" in done.stdout and "PID IAE" in done.stdout
+
+
+
+@pytest.mark.skipif(not LONG, reason="a tuning of 40 000 candidates per search: VORN_LONG=1")
+@pytest.mark.parametrize("name", ["sopdt", "fopdt"])
+def test_the_default_objective_returns_a_calm_loop_where_one_is_within_reach(name):
+    # The benchmark's process plants behind 4 and 5 samples of dead time: their IAE-optimal
+    # full-form loops move the input 4.5 and 1.7 times as much as the tuned PID's, and calm
+    # loops within 10 % of their IAE exist (a search weighing the input's variation finds them).
+    pytest.importorskip("control")
+    sys.path.append(str(Path(__file__).resolve().parents[1]))
+    from bench.tune_quality import process_plant
+
+    plant, yd, options = process_plant(name)
+    t = vorn.tune("ffdl", plant, yd, max_evaluations=40_000, seed=0, **options)
+    run, pid_run = t.run(), t.run(t.pid.controller())
+    assert run.metrics.variation[0] <= calm.CALM_RATIO * pid_run.metrics.variation[0]
+    assert any("chose a calmer loop" in n for n in t.warnings)
+    assert t.cost <= 1.2 * t.pid.cost

@@ -153,6 +153,7 @@ class Resting(NegativeChannel):
     (dict(setpoint=np.ones((STEPS, 3))), r"shape \(steps, 2\)"),
     (dict(start={"initial_phi": -0.5}), "give a channel's negative gain as signs="),
     (dict(plant=Resting(), operating_point="plant"), "rests away from zero"),
+    (dict(identify=(np.arange(60.0) % 7, np.arange(60.0))), "logged data identifies a SISO plant"),
 ])
 def test_bad_mimo_input_is_refused_with_a_clear_error(call, message):
     kwargs = dict(plant=NegativeChannel(), setpoint=square_waves(STEPS, (1.0, 0.8)), operating_point=None,

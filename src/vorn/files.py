@@ -1,4 +1,5 @@
-"""files.py: the one way vorn writes a file: completely or not at all.
+"""files.py: the one way vorn writes a file (completely or not at all), and how it reads a small
+text file back without blocking on what is not a regular file.
 
 Every file the package writes (tuned configurations, exported C, CSV tables, figures) goes
 through this module. The new content goes to a temporary file in the target's directory, is
@@ -9,6 +10,7 @@ the complete new one, never half of one, whatever stops the write (an error, Ctr
     write_files([(path, data), ...], check=None)   several: all complete before any is renamed
     replacing(path, newline=None)                  a text stream; the file is replaced on exit
     check_writable(path) -> str                    what a write would refuse, refused now
+    read_text(path, limit=READ_LIMIT) -> str       a regular file's UTF-8 text, at most limit bytes
 
 Each returns the path of the file it wrote (or would write): `path` with symbolic links
 followed. The rules:
@@ -39,7 +41,7 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from typing import Callable, Iterator, Sequence, TextIO
 
-__all__ = ["write_file", "write_files", "replacing", "check_writable"]
+__all__ = ["write_file", "write_files", "replacing", "check_writable", "read_text", "READ_LIMIT"]
 
 Path = str | os.PathLike[str]
 Check = Callable[[str], None]  # given the complete temporary file; raises to abandon the write
@@ -47,6 +49,7 @@ Check = Callable[[str], None]  # given the complete temporary file; raises to ab
 _O_CLOEXEC = getattr(os, "O_CLOEXEC", 0)
 _O_NONBLOCK = getattr(os, "O_NONBLOCK", 0)  # a FIFO swapped in after the check must not block
 _O_NOCTTY = getattr(os, "O_NOCTTY", 0)
+READ_LIMIT = 1 << 20  # a configuration or tuning file is far smaller
 _KINDS = ((stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"),
           (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"))
 
@@ -245,3 +248,22 @@ def check_writable(path: Path) -> str:
     except OSError as error:
         raise _naming(error, target.given) from None
     return target.real
+
+
+def read_text(path: Path, limit: int = READ_LIMIT) -> str:
+    """The UTF-8 text of the regular file `path`. A directory, FIFO, socket or device is refused
+    (OSError) without waiting for a writer; a file over `limit` bytes is refused (ValueError),
+    as is text that is not UTF-8 (UnicodeDecodeError). Errors name the caller's path."""
+    given = os.fspath(path)
+    try:
+        fd = os.open(given, os.O_RDONLY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
+    except OSError as error:
+        raise _naming(error, given) from None
+    with os.fdopen(fd, "rb") as file:
+        info = os.fstat(fd)
+        if not stat.S_ISREG(info.st_mode):
+            raise _not_regular(info.st_mode, given)
+        data = file.read(limit + 1)
+    if len(data) > limit:
+        raise ValueError(f"{given}: larger than {limit} bytes")
+    return data.decode("utf-8")

@@ -24,6 +24,7 @@ from typing import Any, NamedTuple, TextIO
 
 from vorn import _vorn_config
 from vorn.cli.errors import UsageError
+from vorn.files import read_text
 from vorn.forms import FILE_KEYS, SISO
 from vorn.messages import explain
 from vorn.tuning.mimo_file import MimoRecord, is_mimo_text, parse_mimo_text
@@ -168,11 +169,7 @@ def _companions(path: str, keys: list[Ignored]) -> dict[str, Any]:
     """The companion keys' values, from their lines (the file read again only when it has one)."""
     if not keys:
         return {}
-    try:
-        with open(path, encoding="utf-8") as file:
-            lines = file.read().splitlines()
-    except (OSError, UnicodeDecodeError) as error:  # the loader read it a moment ago
-        raise Refused(f"{path}: {getattr(error, 'strerror', None) or error}") from None
+    lines = _text(path).splitlines()
     values: dict[str, Any] = {}
     for key in keys:
         assert key.key is not None
@@ -219,25 +216,26 @@ def read_config(path: str) -> Report | MimoReport:
     neither reader takes."""
     try:
         report = check(path)
-    except Refused:  # a MIMO tuning's file with a value the loader refuses: its own reader says why
-        text = _text(path, quiet=True)
-        if text is None or not is_mimo_text(text):
+    except Refused as refusal:  # a MIMO tuning's file with a value the loader refuses: its own reader says why
+        try:
+            text = _text(path)
+        except Refused:
+            raise refusal from None
+        if not is_mimo_text(text):
             raise
         return _mimo_report(path, text)
     if not any(k.key == "form" for k in report.ignored):
         return report
     text = _text(path)
-    return _mimo_report(path, text) if text is not None and is_mimo_text(text) else report
+    return _mimo_report(path, text) if is_mimo_text(text) else report
 
 
-def _text(path: str, quiet: bool = False) -> str | None:
-    """The file's text; a Refused naming the failure, or None when `quiet`."""
+def _text(path: str) -> str:
+    """The file's text, read again (it is small, and never a FIFO: vorn.files.read_text); a
+    Refused naming the failure."""
     try:
-        with open(path, encoding="utf-8") as file:
-            return file.read()
-    except (OSError, UnicodeDecodeError) as error:  # the loader read it a moment ago
-        if quiet:
-            return None
+        return read_text(path)
+    except (OSError, ValueError) as error:  # the loader read it a moment ago (UnicodeDecodeError is one)
         raise Refused(f"{path}: {getattr(error, 'strerror', None) or error}") from None
 
 

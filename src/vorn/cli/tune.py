@@ -65,6 +65,9 @@ def add_command(commands: Any) -> None:
                    help="penalise an overshoot beyond PCT percent of a set-point step")
     p.add_argument("--no-identify", action="store_true",
                    help="skip the bump test that estimates the dead time and the gain's sign")
+    p.add_argument("--identify-from", metavar="FILE.csv", default=None,
+                   help="estimate the dead time and the gain's sign from samples logged on the plant "
+                   "(columns u and y, one row per sample, as vorn run --csv writes them) instead of a bump test")
     p.add_argument("--l-u", type=int, default=None, metavar="N", help="fix the input pseudo-order")
     p.add_argument("--l-y", type=int, default=None, metavar="N", help="fix the output pseudo-order")
     p.add_argument("--u-min", type=float, default=None, metavar="U", help="lower input limit")
@@ -107,6 +110,29 @@ def _plant(args: argparse.Namespace) -> tuple[Any, int]:
         return args.plant, PLANTS[args.plant].dim
     plant = plant_option.user_plant(args)
     return plant, plant_option.dim(plant)
+
+
+def logged_samples(path: str) -> Any:
+    """The u and y columns of a CSV file as vorn.tuning.Logged samples; UsageError naming
+    the file when it cannot be read or holds no single loop's samples."""
+    import csv
+
+    from vorn.tuning.identify import Logged
+
+    try:
+        with open(path, newline="", encoding="utf-8") as stream:
+            rows = list(csv.DictReader(stream))
+    except (OSError, UnicodeDecodeError, csv.Error) as error:
+        raise UsageError(f"cannot read {path}: {getattr(error, 'strerror', None) or error}") from None
+    if not rows or not {"u", "y"} <= set(rows[0]):
+        raise UsageError(f"{path}: --identify-from needs a CSV file with a header naming columns u and y")
+    for key in ("member", "channel", "controller"):
+        if len({row.get(key) for row in rows}) > 1:
+            raise UsageError(f"{path}: the file holds more than one {key}; give one loop's samples")
+    try:
+        return Logged([float(row["u"]) for row in rows], [float(row["y"]) for row in rows])
+    except (TypeError, ValueError) as error:
+        raise UsageError(f"{path}: {error}") from None
 
 
 def run(args: argparse.Namespace) -> int:
@@ -152,11 +178,14 @@ def run(args: argparse.Namespace) -> int:
                                   variation=args.variation, max_overshoot=args.max_overshoot, aggregate=how)
         except ValueError as error:
             raise UsageError(str(error)) from None
+    identify: Any = not args.no_identify
+    if args.identify_from is not None:
+        identify = logged_samples(args.identify_from)
     report = ProgressReport()
     try:
         result = tune(args.form, plant, target, budget=args.budget, seed=args.seed,
                       scenarios=args.scenarios, noise=args.noise, objective=objective,
-                      identify=not args.no_identify,
+                      identify=identify,
                       l_u=args.l_u, l_y=args.l_y, u_min=args.u_min, u_max=args.u_max,
                       executor=executor, pid=not args.no_pid, progress=report, on_interrupt="return",
                       signs=args.signs)

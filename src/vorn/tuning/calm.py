@@ -6,14 +6,19 @@ objective such as "iae", with the PID tuned beside it) the tuner therefore measu
 both searches, the input's total variation Σ|Δu| of the winner and of the tuned PID on the
 same runs, and:
 
-- keeps a winner whose variation is at most CALM_RATIO (1.5) times the PID's;
-- otherwise spends the rest of the adaptive controller's share (CALM_SHARE of it, set aside
-  for this) on a search from the winner in which a variation above that limit multiplies
-  the cost by (variation / limit)² (`capped`); its result replaces the winner when it is
-  calm and costs at most CALM_SLACK (5 %) more;
-- otherwise (no calm loop within 5 %: the gain in cost is large) keeps the winner, with a
-  warning that names its variation against the PID's and the objective that asks for a
-  calmer loop.
+- spends the rest of the adaptive controller's share (CALM_SHARE of it, set aside for this)
+  on a search from the winner in which a variation above CALM_RATIO (1.5) times the PID's
+  multiplies the cost by (variation / limit)² (`capped`);
+- a winner within that limit is calm: the search polishes it (a shorter first step), and
+  its result replaces the winner only when it is calm too and costs less;
+- a winner above it chatters: the search's result replaces it when it is calm and costs at
+  most CALM_SLACK (10 %) more, about the spread between two searches of the same budget,
+  so that a chattering winner is kept only for a gain in cost that the search's own luck
+  does not explain; it is then kept with a warning that names its variation against the
+  PID's and the objective that asks for a calmer loop.
+
+The points given to the search (the winner) are costed as given, so its result is never
+worse under the capped cost than the winner is.
 
 An `Objective` with weights of its own (vorn.tuning.objective) is the caller's rule: nothing
 is chosen for it here.
@@ -24,9 +29,17 @@ from __future__ import annotations
 import numpy as np
 
 CALM_RATIO = 1.5
-CALM_SLACK = 0.05
-# The part of the adaptive controller's share of the budget that the calm search may take.
+CALM_SLACK = 0.10
+# The part of the adaptive controller's share of the budget that the calm search may take
+# (with counts instead of a budget: CALM_SHARE / (1 - CALM_SHARE) of the search's count).
 CALM_SHARE = 0.2
+# The first step of the calm search from a chattering winner (the optimiser's usual one,
+# to leave its basin), and of the polish of a calm winner (a local search around it).
+CALM_SIGMA = 0.3
+POLISH_SIGMA = 0.1
+# The best candidates of this many of the adaptive search's generations (the cheapest) are
+# measured for a calm loop to start the calm search from: one closed loop of as many members.
+RUNNERS_UP = 256
 
 
 def capped(costs: np.ndarray, variation: np.ndarray, limit: float) -> np.ndarray:

@@ -1,7 +1,10 @@
-"""identify.py: a warm start from logged data: the pseudo partial derivative estimate that the
-logged increments of a plant suggest, for a rig where only recorded samples exist.
+"""identify.py: what the tuner learns of a plant before its search, and a warm start from
+logged data.
 
     initial_phi_from_data(u, y, form="pfdl", l_u=None, l_y=None, ridge=1e-4) -> ndarray
+    bump_test(plant, u0=0.0, u_min=None, u_max=None) -> Identified | None
+    Logged(u, y)                      logged samples, for `vorn.tune(..., identify=Logged(u, y))`
+    from_data(logged) -> Identified | None
 
 `u[k]` is the input applied after `y[k]` was measured, so y[k+1] is its first response (the
 layout of a `Run`'s member, or of any log taken once per sample). The estimate solves the
@@ -156,7 +159,7 @@ ONSET = 0.01
 
 @dataclass(frozen=True)
 class Identified:
-    """What a bump test found out about a plant before the search.
+    """What a bump test (or logged data) told of a plant before the search.
 
     dead_time   samples between an input move and the first output move it causes (0: the
                 next sample already moves)
@@ -164,6 +167,8 @@ class Identified:
     gain        the output's move at the end of the window over the bump's size
     y0          the plant's output at rest (its reset value)
     bump        the input move applied from the operating point (inside the input limits)
+    source      BUMP_TEST, or LOGGED_DATA (from_data: y0 is then the first logged output
+                and bump the largest input move in the log)
     """
 
     dead_time: int
@@ -171,11 +176,18 @@ class Identified:
     gain: float
     y0: float
     bump: float
+    source: str = "bump test"
 
     def describe(self) -> str:
-        return (f"identified: dead time {self.dead_time} samples, gain {self.gain:.4g} "
-                f"(sign {'+' if self.gain_sign > 0 else '-'}), from a bump of {self.bump:g} at rest "
-                f"output {self.y0:.6g}")
+        found = (f"identified: dead time {self.dead_time} samples, gain {self.gain:.4g} "
+                 f"(sign {'+' if self.gain_sign > 0 else '-'}), ")
+        if self.source == LOGGED_DATA:
+            return found + f"from logged data (largest input move {self.bump:g})"
+        return found + f"from a bump of {self.bump:g} at rest output {self.y0:.6g}"
+
+
+BUMP_TEST = "bump test"
+LOGGED_DATA = "logged data"
 
 
 def _bump_size(u0: float, u_min: float | None, u_max: float | None) -> float:
@@ -215,3 +227,88 @@ def bump_test(plant: Any, u0: float = 0.0, u_min: float | None = None,
     final = float(np.mean(moves[-WINDOW // 8:]))
     sign = 1.0 if (final if final != 0.0 else moves[first]) * bump > 0.0 else -1.0
     return Identified(first, sign, final / bump, y0, bump)
+
+
+# Logged data: the step response is read off an impulse-response fit of this many lags (at
+# most; fewer for a short log), and it has begun where it leaves its noise by STANDARD_ERRORS
+# of its own estimate and ONSET of its largest move.
+LAGS = WINDOW // 2
+STANDARD_ERRORS = 3.0
+
+
+@dataclass(frozen=True, init=False)
+class Logged:
+    """Samples logged on the plant, once per sample, for the tuner to identify its dead time
+    and gain sign from instead of a bump test: `u[k]` is the input applied after `y[k]` was
+    measured, so y[k+1] is its first response (the layout of a `Run`'s member). Both are 1-D,
+    of the same length (at least MIN_LOGGED samples), finite and real; the input must move."""
+
+    u: np.ndarray
+    y: np.ndarray
+
+    def __init__(self, u: Any, y: Any) -> None:
+        u, y = _series("the logged input u", u), _series("the logged output y", y)
+        if len(u) != len(y):
+            raise ValueError(f"the logged u and y must have one entry per sample: {len(u)} and {len(y)}")
+        if len(u) < MIN_LOGGED:
+            raise ValueError(f"{len(u)} logged samples are too few to identify a dead time; log at least "
+                             f"{MIN_LOGGED}")
+        if not np.any(np.diff(u)):
+            raise ValueError("the logged input never changes: its effect on the output cannot be estimated")
+        object.__setattr__(self, "u", u.copy())
+        object.__setattr__(self, "y", y.copy())
+
+
+MIN_LOGGED = 40
+
+
+def check_identify(identify: Any) -> bool | Logged:
+    """`tune`'s identify= as True (the bump test), False (none) or Logged samples (a Logged,
+    or a (u, y) pair of sequences)."""
+    if isinstance(identify, (bool, np.bool_)):
+        return bool(identify)
+    if isinstance(identify, Logged):
+        return identify
+    if isinstance(identify, (tuple, list)) and len(identify) == 2:
+        return Logged(*identify)
+    raise TypeError(f"identify must be True (a bump test), False, or logged samples as "
+                    f"vorn.tuning.Logged(u, y) or a (u, y) pair, not {type(identify).__name__}")
+
+
+def from_data(logged: Logged) -> Identified | None:
+    """The dead time, gain and gain sign that `logged` shows: the step response of a
+    regularised fit Δy(k+1) = Σ_j h_j Δu(k−j) over up to LAGS lags, s_j = h_0 + … + h_j.
+    The dead time is the first j where |s_j| passes both STANDARD_ERRORS standard errors of
+    its estimate and ONSET of the largest |s|; the gain is the response at the last lag.
+    None when no lag passes (the output does not follow the input)."""
+    u, y = logged.u, logged.y
+    lags = min(LAGS, max(2, (len(u) - 2) // 4))
+    du, dy = np.diff(u), np.diff(y)  # du[k-1] = u[k] − u[k−1]; dy[k] = y[k+1] − y[k]
+    rows = np.arange(lags, len(u) - 1)  # samples k with every lag's input increment logged
+    X = np.stack([du[rows - 1 - j] for j in range(lags)], axis=1)
+    t = dy[rows]
+    scale_x, scale_t = _power_of_two(X), _power_of_two(t)
+    Xs, ts = X / scale_x, t / scale_t
+    gram = Xs.T @ Xs
+    alpha = 1e-6 * float(np.trace(gram)) / lags
+    with np.errstate(all="ignore"):
+        try:
+            inverse = np.linalg.inv(gram + alpha * np.eye(lags))
+        except np.linalg.LinAlgError:
+            return None
+        h = inverse @ (Xs.T @ ts)
+        residual = ts - Xs @ h
+        sigma2 = float(residual @ residual) / max(len(ts) - lags, 1)
+        steps = np.tril(np.ones((lags, lags)))
+        s = steps @ h
+        se = np.sqrt(np.maximum(np.diag(steps @ (sigma2 * inverse @ gram @ inverse) @ steps.T), 0.0))
+    if not (np.isfinite(s).all() and np.isfinite(se).all()):
+        return None
+    top = float(np.max(np.abs(s)))
+    moved = (np.abs(s) > STANDARD_ERRORS * se) & (np.abs(s) > ONSET * top)
+    if not top > 0.0 or not moved.any():
+        return None
+    first = int(np.argmax(moved))
+    gain = float(s[-1]) * scale_t / scale_x
+    sign = 1.0 if (gain if gain != 0.0 else float(s[first])) > 0.0 else -1.0
+    return Identified(first, sign, gain, float(y[0]), float(np.max(np.abs(du))), LOGGED_DATA)

@@ -29,7 +29,7 @@ import os
 from dataclasses import dataclass
 from typing import Any, Mapping, Sequence
 
-from vorn.files import write_file
+from vorn.files import read_text, write_file
 from vorn.forms import MIMO, ORDERS
 from vorn.tuning.mimo_signs import check_signs
 from vorn.tuning.save import AT_PLANT, AT_ZERO, START_KEY, number_text
@@ -192,8 +192,7 @@ def _channel_gains(values: list[float], key: str, dim: int) -> list[float]:
 def read_mimo_file(path: str | os.PathLike[str]) -> MimoRecord:
     """The record of the MIMO tuning's file at `path` (OSError when it cannot be read,
     ValueError naming the line when it is not such a file)."""
-    with open(path, encoding="utf-8") as file:
-        return parse_mimo_text(file.read())
+    return parse_mimo_text(read_text(path))
 
 
 def save_mimo(path: str | os.PathLike[str], record: MimoRecord, header: str = "") -> None:

@@ -108,10 +108,11 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                max_generations: int | None = None, max_evaluations: int | None = None,
                progress: Callable[[Progress], None] | None = None,
                on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = (),
-               strict_budget: bool = False) -> SearchResult:
+               strict_budget: bool = False, sigma: float = SIGMA0) -> SearchResult:
     """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
     The points `inject` join the first generation, so the result is never worse than they
-    are. With no dimension to search, the fixed parameters are costed once.
+    are. With no dimension to search, the fixed parameters are costed once. `sigma` is the
+    first run's step size in the unit cube (a restart takes SIGMA0).
 
     The first generation always runs; a later one only when, at the last one's pace (scaled
     to its population), it ends within `budget`. With `strict_budget`, a first generation
@@ -131,7 +132,7 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
         with _deferred_interrupts(on_interrupt == "return") as interrupted:
             return _generations(space, cost, cma, rng, best, mean, popsize, start, budget, stage,
                                 max_generations, max_evaluations, progress, inject, interrupted,
-                                strict_budget)
+                                strict_budget, sigma)
     except KeyboardInterrupt:
         if on_interrupt != "return" or not best.generations:
             raise
@@ -144,14 +145,14 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
                  start: float, budget: float, stage: str, max_generations: int | None,
                  max_evaluations: int | None, progress: Callable[[Progress], None] | None,
                  inject: Sequence[dict[str, Any]], interrupted: list[bool],
-                 strict_budget: bool) -> SearchResult:
+                 strict_budget: bool, sigma: float) -> SearchResult:
     """The restarts and generations of one search, recorded in `best`."""
     last, last_size = 0.0, popsize
     while True:
         options = {"bounds": [0.0, 1.0], "verbose": -9, "verb_log": 0, "verb_disp": 0,
                    "randn": lambda *shape: rng.standard_normal(shape), "tolfun": 1e-9,
                    "seed": math.nan, "popsize": popsize}  # no seed: the samples come from rng
-        es = cma.CMAEvolutionStrategy(mean, SIGMA0, options)
+        es = cma.CMAEvolutionStrategy(mean, sigma, options)
         popsize = es.popsize
         if inject and not best.generations:
             es.inject([space.encode(p) for p in inject], force=True)
@@ -169,6 +170,11 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
             began = time.monotonic()
             xs = es.ask()
             candidates = [space.decode(x) for x in xs]
+            if inject and best.generations == 0:
+                # The optimiser hands injected points back through its boundary transform,
+                # which moves a point on or near a face of the cube (a step factor of 1, say);
+                # the points themselves are costed, so that the result is never worse.
+                candidates[:len(inject)] = [space.exact(p) for p in inject]
             values = np.asarray(cost(candidates), dtype=float)
             es.tell(xs, values.tolist())
             i = int(np.argmin(values))
@@ -191,6 +197,7 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
         # Converged or stalled: restart from a random point with twice the population.
         mean = rng.uniform(0.0, 1.0, space.size)
         popsize = min(2 * popsize, MAX_POPSIZE)
+        sigma = SIGMA0
 
 
 def _done(result: SearchResult, start: float) -> SearchResult:

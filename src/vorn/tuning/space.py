@@ -150,6 +150,22 @@ class SearchSpace:
         return np.array([dim.encode(params[dim.name]) if dim.name in params else 0.5
                          for dim in self.dimensions])
 
+    def exact(self, params: Mapping[str, Any]) -> dict[str, Any]:
+        """The candidate that `params` is, with the keys a decoded point has: each searched
+        value of its own that lies inside the space as given (a step-factor vector when it
+        fits the orders), the rest as decoding its unit-cube point gives them."""
+        point = self.decode(self.encode(params))
+        for dim in self.dimensions:
+            value = params.get(dim.name)
+            if value is not None and dim.low <= value <= dim.high:
+                point[dim.name] = int(value) if dim.integer else value
+        vector = params.get(RHO_VECTOR)
+        if self.vector is not None:
+            l_y = point["l_y"]
+            point[RHO_VECTOR] = _fitting(vector, point[RHO_VECTOR], l_y, params.get("l_y"))
+            point["rho"] = point[RHO_VECTOR][l_y]
+        return point
+
     def coordinates(self, params: Mapping[str, Any]) -> dict[str, Any]:
         """`params` with the step-factor vector spread over its coordinates (a missing vector
         is the one of the scalar law with `rho`)."""
@@ -194,6 +210,13 @@ class SearchSpace:
 
 # A value within this fraction of a bound sits on it.
 EDGE = 1e-3
+
+
+def _fitting(vector: Any, decoded: list[float], l_y: int, given_l_y: Any) -> list[float]:
+    """`vector` when it has the decoded vector's layout (same orders), else the decoded one."""
+    if vector is None or given_l_y != l_y or len(vector) != len(decoded):
+        return decoded
+    return [float(v) for v in vector]
 
 
 def _used_vector_names(params: Mapping[str, Any]) -> set[str]:

@@ -4,11 +4,13 @@
          objective="iae", bounds=None, l_u=None, l_y=None, u_min=None, u_max=None,
          executor=None, start=None, spread=0.1, pid=True, max_generations=None,
          max_evaluations=None, progress=None, on_interrupt="raise",
-         operating_point="plant", identify=True) -> Tuning
+         operating_point="plant", identify=True, signs=None) -> Tuning
 
 With `identify` a bump test on the plant (vorn.tuning.identify.bump_test) comes first: its
 dead time moves the range of `l_u` up, and its gain's sign is initial_phi's and the PID's
-unless a `start` says otherwise (`Tuning.identified`). `objective` is a string objective or a
+unless a `start` says otherwise (`Tuning.identified`). Logged samples instead
+(`identify=vorn.tuning.Logged(u, y)`, or a (u, y) pair) give the dead time and sign without
+touching the plant (vorn.tuning.identify.from_data). `objective` is a string objective or a
 `vorn.Objective` (vorn.tuning.objective); under a string objective, with the PID, a fifth of
 the adaptive controller's share is kept for the calm-loop rule (vorn.tuning.calm). What the
 caller should know of the result (values on a bound, the calm rule's choice) is in
@@ -62,7 +64,7 @@ from vorn.loop.pid import PID
 from vorn.loop.simulate import schedule
 from vorn.loop.start import check_start
 from vorn.tuning import calm, evaluate, mimo_tune, weights
-from vorn.tuning.identify import Identified, bump_test
+from vorn.tuning.identify import BUMP_TEST, Identified, Logged, bump_test, check_identify, from_data
 from vorn.tuning.objective import check_objective
 from vorn.tuning.mimo_result import mimo_result
 from vorn.tuning.result import PIDTuning, Tuning
@@ -190,7 +192,8 @@ class _Coster:
     the plant raise cost RAISED_COST (see evaluate.costs); a tuning where every candidate of
     the first generation raised, or diverged, stops with an error. Points given as `extra`
     ride along in the first generation's closed loop (their costs land in `extra_costs`), so
-    that costing them takes no time of its own."""
+    that costing them takes no time of its own. `runners_up` keeps the best candidate of
+    every generation (the calm rule looks among them for a calm loop)."""
 
     def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int,
                  extra: Sequence[dict[str, Any]] = ()) -> None:
@@ -200,6 +203,7 @@ class _Coster:
         self.generations = 0
         self.extra = list(extra)
         self.extra_costs: np.ndarray | None = None
+        self.runners_up: list[tuple[float, dict[str, Any]]] = []
 
     def __call__(self, candidates: Sequence[dict[str, Any]]) -> np.ndarray:
         extra, self.extra = self.extra, []
@@ -209,6 +213,9 @@ class _Coster:
         self.generations += 1
         if self.generations == 1:
             self._check_first(values, error)
+        best = int(np.argmin(values))
+        if values[best] < DIVERGED_COST:
+            self.runners_up.append((float(values[best]), candidates[best]))
         return values
 
     def _check_first(self, values: np.ndarray, error: str | None) -> None:
@@ -252,7 +259,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
          start: Any = None, spread: float = 0.1, pid: bool = True,
          max_generations: int | None = None, max_evaluations: int | None = None,
          progress: Callable[[Progress], None] | None = None, on_interrupt: str = "raise",
-         operating_point: str | None = "plant", identify: bool = True, signs: Any = None) -> Tuning:
+         operating_point: str | None = "plant", identify: bool | Logged | Any = True,
+         signs: Any = None) -> Tuning:
     """Searches the parameters of a `form` controller ("cfdl", "pfdl", "ffdl") that minimise
     the tracking objective on `plant` along `setpoint`; see the module's docstring."""
     if form not in FORMS:
@@ -275,8 +283,12 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         _check_count("max_evaluations (one generation is 16 candidates)", max_evaluations, POPSIZE)
     if executor is not None and not callable(getattr(executor, "submit", None)):
         raise TypeError(f"executor must be a concurrent.futures.Executor, not {type(executor).__name__}")
+    identify = check_identify(identify)
     dim = mimo_tune.dimension(plant, setpoint)
     if dim > 1:
+        if isinstance(identify, Logged):
+            raise ValueError("logged data identifies a SISO plant; a MIMO plant's channels are found by a "
+                             "bump test each (identify=True) or given as signs=")
         prepared = mimo_tune.setup(form, plant, setpoint, dim, bounds=bounds, l_u=l_u, l_y=l_y, u_min=u_min,
                                    u_max=u_max, start=start, identify=identify, signs=signs,
                                    operating_point=operating_point, pid_bounds=PID_BOUNDS)
@@ -332,7 +344,8 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         found.interrupted = pid_found.interrupted
         if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
             try:
-                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common)
+                notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common,
+                              coster.runners_up)
             except KeyboardInterrupt:
                 if on_interrupt != "return":
                     raise
@@ -347,18 +360,20 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
     return Tuning(form, found.params, found.cost, default_cost, pid_result, found.history,
                   found.evaluations, found.generations, elapsed, found.interrupted,
                   (objective_name, how), plant, yd, noise, seed, operating_point, held_out,
-                  identified, notes, identified.y0 if identified else _rest_output(problem))
+                  identified, notes,
+                  identified.y0 if identified and identified.source == BUMP_TEST else _rest_output(problem))
 
 
 def _siso_setup(form: str, plant: Any, setpoint: Any, bounds: Mapping[str, Any] | None, l_u: int | None,
                 l_y: int | None, u_min: float | None, u_max: float | None, start: Any,
-                identify: bool) -> Setup:
+                identify: bool | Logged) -> Setup:
     """The SISO tuning's plant, set point and spaces: initial_phi's sign, and the PID's, from a
     start or the bump test (positive without either)."""
     plant = _plant(plant)
     yd = _setpoint(setpoint, plant)
     begin = _start(form, start, l_y)
-    identified = _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
+    identified = from_data(identify) if isinstance(identify, Logged) else \
+        _identify(plant, len(yd), bounds, u_min, u_max) if identify else None
     sign = float(np.sign(begin.get("initial_phi", identified.gain_sign if identified else 1.0)) or 1.0)
     space = build_space(form, bounds, l_u=l_u, l_y=l_y, u_min=u_min, u_max=u_max,
                         initial_phi_sign=sign, dead_time=identified.dead_time if identified else 0)
@@ -368,25 +383,48 @@ def _siso_setup(form: str, plant: Any, setpoint: Any, bounds: Mapping[str, Any] 
 
 
 def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
-          executor: Executor | None, deadline: float, common: dict[str, Any]) -> list[str]:
+          executor: Executor | None, deadline: float, common: dict[str, Any],
+          runners_up: Sequence[tuple[float, dict[str, Any]]] = ()) -> list[str]:
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
-    less one such loop, for the measurement of its result."""
+    less one such loop, for the measurement of its result. A winner that is calm already is
+    polished instead: the same search, from it with a shorter step, may only improve on it.
+    A chattering winner's calm search starts from the best calm loop among `runners_up`
+    (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
+    them are measured, in the same loop as the winner and the PID)."""
     began = time.monotonic()
-    (cost,), (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
+    others = [params for _, params in sorted(runners_up, key=lambda pair: pair[0])[:calm.RUNNERS_UP]]
+    costs, variations, pid_variation = evaluate.costs_and_variations(problem, [found.params, *others], pid)
+    variation = float(variations[0])
     assert pid_variation is not None
     took = time.monotonic() - began
-    if found.cost >= DIVERGED_COST or variation <= calm.CALM_RATIO * pid_variation:
+    if found.cost >= DIVERGED_COST:
         return []
-    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": calm.CALM_RATIO * pid_variation})
+    limit = calm.CALM_RATIO * pid_variation
+    chatters = variation > limit
+    calm_ones = [i for i in range(1, len(costs)) if variations[i] <= limit]
+    start = min(calm_ones, key=lambda i: costs[i]) if chatters and calm_ones else 0
+    picked = found.params if start == 0 else others[start - 1]
+    if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
+        if not chatters:
+            return []
+        return calm.verdict(problem.objective, found.cost, variation, pid_variation,
+                            float(costs[start]) if start else None, float(variations[start]) if start else None)[1]
+    capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
     counts = {key: None if common[key] is None else max(low, common[key] // 4)
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
     calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
-                            budget=deadline - took - time.monotonic(), x0=space.encode(found.params),
-                            inject=[found.params], stage=f"{space.form} calm", **{**common, **counts})
+                            budget=deadline - took - time.monotonic(), x0=space.encode(picked),
+                            inject=[found.params] if start == 0 else [found.params, picked],
+                            stage=f"{space.form} {'calm' if chatters else 'polish'}",
+                            sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
-    chosen, notes = calm.verdict(problem.objective, found.cost, float(variation), pid_variation,
+    if not chatters:
+        if calm_variation <= limit and calm_cost < found.cost:
+            found.params, found.cost = calm_found.params, float(calm_cost)
+        return []
+    chosen, notes = calm.verdict(problem.objective, found.cost, variation, pid_variation,
                                  float(calm_cost), float(calm_variation))
     if chosen:
         found.params, found.cost = calm_found.params, float(calm_cost)
