@@ -1,7 +1,7 @@
 // cfdl_class.cpp — CFDLController, the Python class around one CfdlController: what
 // differs from the other SISO classes, as its form description.
 #include "python/registry.hpp"
-#include "python/siso_class.hpp"
+#include "python/siso_family.hpp"
 
 namespace vorn::py {
 
@@ -13,12 +13,12 @@ struct CfdlForm {
     static constexpr const char* name = Descriptor::names.single_class;
     static Descriptor::State saved(const Core& c) { return c.history(); }
 
-    using Class = SisoClass<CfdlForm>;
+    using Family = SisoFamily<CfdlForm>;
     static constexpr auto get_phi = &Core::phi_vector;
     static constexpr const char* get_phi_doc =
         "get_phi($self)\n--\n\n返回当前 PPD 估计（长度为 1 的向量，与 PFDL/FFDL 保持一致）。";
     static PyMethodDef steps() {
-        return Class::step_def<&Core::update>("update", "执行一步控制更新。\n\n# 返回值\n元组 `(u, delta_y, delta_u, e, phi)`。");
+        return Family::step_def<&Core::update>("update", "执行一步控制更新。\n\n# 返回值\n元组 `(u, delta_y, delta_u, e, phi)`。");
     }
     static PyMethodDef set_phi_hat() {
         return setter<Core, &Core::set_phi_vector>(name, "set_phi_hat", "phi",

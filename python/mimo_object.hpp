@@ -12,8 +12,8 @@ namespace vorn::py {
 template <MimoForm F>
 struct MimoObject {
     MimoCore<F> core;
-    std::vector<double> y;
-    std::vector<double> yd;
+    std::vector<double> y{};
+    std::vector<double> yd{};
 };
 
 }  // namespace vorn::py

@@ -3,15 +3,12 @@
 
 #include <type_traits>
 
+#include "python/binding/field_args.hpp"
 
 namespace vorn::py {
 
 bool parse_siso_args(const Signature& sig, PyObject* args, PyObject* kwargs, SisoParams& out) {
-    PyObject* a[kSisoFields.size()];
-    HeldArgs held;
-    if (!bind(sig, args, kwargs, a, held)) return false;
-    std::size_t i = 0;
-    return all_fields(kSisoFields, out, [&](const SisoField& f, auto& member) { return arg(a[i++], f.arg, member); });
+    return bind_fields(sig, kSisoFields, args, kwargs, out);
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // PfdlController or FfdlController: what differs from the other SISO classes, as their form
 // descriptions.
 #include "python/registry.hpp"
-#include "python/siso_class.hpp"
+#include "python/siso_family.hpp"
 #include "python/vector_classes.hpp"
 
 namespace vorn::py {
@@ -21,9 +21,9 @@ struct VectorForm {
     static constexpr auto get_phi = &Core::phi_hat;
     static constexpr const char* get_phi_doc = "get_phi($self)\n--\n\n返回当前 PPD 向量估计。";
     static std::array<PyMethodDef, 2> steps() {
-        using Class = SisoClass<Derived>;
-        return {Class::template step_def<&Core::update>("update", "执行一步控制更新，返回新的控制输入。"),
-                Class::template step_def<&Core::update_logged>(
+        using Family = SisoFamily<Derived>;
+        return {Family::template step_def<&Core::update>("update", "执行一步控制更新，返回新的控制输入。"),
+                Family::template step_def<&Core::update_logged>(
                     "update_logged", "执行一步控制更新并返回结构化记录。\n\n# 返回值\n元组 `(u, delta_y, delta_h, e, phi)`。")};
     }
     static PyMethodDef set_phi_hat() {
