@@ -319,3 +319,22 @@ def test_small_dimensions_agree_through_every_rule(form, dim):
                 want = s.update(list(y[i] * 0.1 * k), list(yd if yd.ndim == 1 else yd[i]))
                 assert bits(u[i]) == bits(want), (l_y, l_u, k, i)
             assert_members(fleet, singles)
+
+
+@pytest.mark.parametrize("dim", [2, 4])
+@pytest.mark.parametrize("form, orders", [("cfdl", {}), ("pfdl", {"l_u": 2}), ("ffdl", {"l_y": 1, "l_u": 2})])
+def test_the_benchmarks_numpy_peer_follows_the_fleets(form, orders, dim):
+    # The benchmark's batched NumPy update is a fair peer only while it computes the same
+    # update (to rounding): same closed loop, same inputs.
+    from bench.mimo_fleet_peers import NumpyMimoFleet
+
+    n = 6
+    fleet, peer = FORMS[form][0](n, dim, **orders), NumpyMimoFleet(n, dim, form=form, **orders)
+    rng = np.random.default_rng(dim)
+    gain = np.eye(dim) + 0.2 * rng.uniform(-1, 1, (n, dim, dim))
+    y = np.zeros((n, dim))
+    for _ in range(30):
+        u = fleet.update(y, np.ones(dim))
+        np.testing.assert_allclose(peer.update(y, np.ones(dim)), u, rtol=1e-9, atol=1e-12)
+        y = 0.7 * y + np.einsum("nij,nj->ni", gain, u)
+    np.testing.assert_allclose(peer.layers, fleet.get_phi(), rtol=1e-9, atol=1e-12)
