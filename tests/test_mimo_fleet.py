@@ -267,3 +267,74 @@ def test_values_no_rule_refuses_survive_pickling(form):
     assert bits(again.update(y, y)) == bits(fleet.update(y, y))
     with pytest.raises(ValueError, match="伪阶数不满足当前控制器格式要求"):
         again.__setstate__({**fleet.__getstate__(), "l_u": 0})
+
+
+def awkward_layer(rng, dim, kind):
+    """A dim×dim layer that walks the determinant's LU through one of its branches: row
+    exchanges, zero pivots, ties of magnitude, signed zeros, NaN and infinity."""
+    a = rng.normal(size=(dim, dim))
+    if kind == "exchanges":
+        a = np.triu(a)[rng.permutation(dim)]
+    elif kind == "zero column":
+        a[:, rng.integers(dim)] = 0.0
+    elif kind == "ties":
+        a[:, 0] = rng.choice([-1.0, 1.0], dim)
+        a[:, -1] = -a[:, 0]
+    elif kind == "signed zeros":
+        a[a < 0.3] = -0.0
+    elif kind == "repeated row":
+        a[-1] = a[0]
+    elif kind == "not finite":
+        a[rng.integers(dim), rng.integers(dim)] = rng.choice([np.nan, np.inf, -np.inf])
+    return a
+
+
+LAYER_KINDS = ("dense", "exchanges", "zero column", "ties", "signed zeros", "repeated row", "not finite")
+
+
+@pytest.mark.parametrize("dim", [1, 2, 3, 4, 5])
+@pytest.mark.parametrize("form", FORMS)
+def test_small_dimensions_agree_through_every_rule(form, dim):
+    # Each member starts from its own awkward layers. mu below eps: the first step corrects
+    # nothing, so the compact form's sign rule sees those very layers; later steps correct,
+    # bound and reset them as usual.
+    fleet_cls, single_cls, orders = FORMS[form]
+    rng = np.random.default_rng(40 + dim)
+    n = 4 * len(LAYER_KINDS)
+    for l_y, l_u in orders:
+        p = {"mu": 1e-6, "eps": 1e-5, "initial_phi": rng.choice([-0.9, 0.8, 1.1], n),
+             "m_upper": rng.choice([3.0, 1e6], n)}
+        fleet = fleet_cls(n, dim, l_y=l_y, l_u=l_u, **p)
+        layers = fleet.get_phi().shape[1]
+        phi = np.array([[awkward_layer(rng, dim, LAYER_KINDS[i % len(LAYER_KINDS)]) for _ in range(layers)]
+                        for i in range(n)])
+        fleet.set_phi_hat(phi)
+        singles = [single_cls(dim, l_y=l_y, l_u=l_u, **member_params(p, i)) for i in range(n)]
+        for i, s in enumerate(singles):
+            s.set_phi_hat(phi[i].tolist())
+        for k in range(12):
+            y, yd = sample(rng, n, dim, k)
+            u = fleet.update(y * 0.1 * k, yd)
+            for i, s in enumerate(singles):
+                want = s.update(list(y[i] * 0.1 * k), list(yd if yd.ndim == 1 else yd[i]))
+                assert bits(u[i]) == bits(want), (l_y, l_u, k, i)
+            assert_members(fleet, singles)
+
+
+@pytest.mark.parametrize("dim", [2, 4])
+@pytest.mark.parametrize("form, orders", [("cfdl", {}), ("pfdl", {"l_u": 2}), ("ffdl", {"l_y": 1, "l_u": 2})])
+def test_the_benchmarks_numpy_peer_follows_the_fleets(form, orders, dim):
+    # The benchmark's batched NumPy update is a fair peer only while it computes the same
+    # update (to rounding): same closed loop, same inputs.
+    from bench.mimo_fleet_peers import NumpyMimoFleet
+
+    n = 6
+    fleet, peer = FORMS[form][0](n, dim, **orders), NumpyMimoFleet(n, dim, form=form, **orders)
+    rng = np.random.default_rng(dim)
+    gain = np.eye(dim) + 0.2 * rng.uniform(-1, 1, (n, dim, dim))
+    y = np.zeros((n, dim))
+    for _ in range(30):
+        u = fleet.update(y, np.ones(dim))
+        np.testing.assert_allclose(peer.update(y, np.ones(dim)), u, rtol=1e-9, atol=1e-12)
+        y = 0.7 * y + np.einsum("nij,nj->ni", gain, u)
+    np.testing.assert_allclose(peer.layers, fleet.get_phi(), rtol=1e-9, atol=1e-12)

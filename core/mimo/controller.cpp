@@ -1,5 +1,5 @@
-// controller.cpp — construction, reset, setters and the per-sample update cycle of the
-// three MIMO cores.
+// controller.cpp — construction, reset, setters and the update of the three MIMO cores; the
+// steps of the update cycle are in update_cycle.hpp.
 #include "core/mimo/controller.hpp"
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 
 #include "core/formulas/mimo_step.h"
 #include "core/mimo/linalg.hpp"
+#include "core/mimo/update_cycle.hpp"
 
 namespace vorn {
 
@@ -137,92 +138,28 @@ void MimoCore<F>::bound(std::size_t m, double n2) {
     if (vorn_mimo_out_of_bounds(n2, params_.m_upper, params_.m_lower)) restore_layer(m);
 }
 
-// The feed-forward sum s = Σ over every layer but the lead one of the layer times the increment that
-// becomes its regressor after this call's shift (this call's Δy for the newest output layer).
-// The same pass forms each of these layers' term A_m·δ_m of the prediction p that the
-// estimate uses: no layer changes between here and the estimate's corrections.
+// The histories' shift: every history moves one place up, last entry first; the newest
+// (dy for the output increments, du for the input increments) goes to entry 0.
 template <MimoForm F>
-void MimoCore<F>::feed_forward(std::span<const double> dy) {
-    std::fill(acc_.begin(), acc_.end(), 0.0);
-    for (std::size_t m = 0; m < layer_count(); ++m) {
-        if (m == n_y_) continue;
-        const double* xs = m == 0 ? dy.data() : hist(m - 1).data();
-        kernels_.feed_and_predict(layer(m).data(), dim_, xs, hist(m).data(), acc_.data(), prediction(m));
-    }
-}
-
-// The control law: Δu = g·(Lᵀ·w) with g = ρ / (λ + ‖L‖²_F), and the lead pair's term of p.
-template <MimoForm F>
-void MimoCore<F>::control_law() {
-    const double g = vorn_mimo_gain(params_.rho, params_.lambda, lead_n2_);
-    kernels_.control_and_predict(layer(n_y_).data(), dim_, w_.data(), hist(n_y_).data(), du_.data(),
-                                 prediction(n_y_));
-    linalg::scale(du_, g);
-}
-
-// The estimate's correction: normalised projection of the residual onto every regressor pair, in pair order.
-template <MimoForm F>
-void MimoCore<F>::estimate(std::span<const double> dy) {
-    const std::size_t pairs = layer_count();
-    std::fill(acc_.begin(), acc_.end(), 0.0);
-    for (std::size_t m = 0; m < pairs; ++m) linalg::add(acc_, {prediction(m), dim_}, acc_);
-    linalg::sub(dy, acc_, acc_);  // r = Δy − p
-    double d = params_.mu;
-    for (std::size_t m = 0; m < pairs; ++m) d = d + linalg::squared_norm(hist(m));
-    if (!vorn_mimo_corrects(d, params_.eps)) return;
-    const double f = params_.eta / d;
-    for (std::size_t m = 0; m < pairs; ++m) {
-        const double n2 = kernels_.correct(layer_ptr(m), dim_, acc_.data(), hist(m).data(), f, col_.data());
-        if constexpr (F == MimoForm::Compact) {
-            lead_n2_ = n2;  // the compact form's bound rule reads it
-        } else {
-            bound(m, n2);
-        }
-    }
-}
-
-// The compact form's reset rules: its small-increment, bound and determinant-sign rules.
-template <MimoForm F>
-void MimoCore<F>::compact_reset_rules() {
-    if (vorn_mimo_increment_vanishes(linalg::squared_norm(du_), params_.eps)) {
-        restore_layer(0);
-        return;
-    }
-    bound(0, lead_n2_);
-    if (vorn_mimo_sign_rule_applies(det0_, params_.eps) &&
-        vorn_mimo_sign_changes(linalg::determinant(layer(0), dim_, lu_, kernels_), det0_)) {
-        restore_layer(0);  // also when either is NaN
-    }
-}
-
-// The histories' shift: every history moves one place up, last entry first; the newest goes to entry 0.
-template <MimoForm F>
-void MimoCore<F>::shift_histories(std::span<const double> dy) {
-    const auto shift = [this](std::size_t first, std::size_t count, std::span<const double> newest) {
+void MimoCore<F>::shift_histories(const double* dy, const double* du) {
+    const auto shift = [this](std::size_t first, std::size_t count, const double* newest) {
         if (count == 0) return;
         double* block = hist_.data() + first * dim_;
         std::copy_backward(block, block + (count - 1) * dim_, block + count * dim_);
-        std::copy(newest.begin(), newest.end(), block);
+        std::copy(newest, newest + dim_, block);
     };
     shift(0, n_y_, dy);
-    shift(n_y_, n_u_, du_);
+    shift(n_y_, n_u_, du);
 }
 
 template <MimoForm F>
 const std::vector<double>& MimoCore<F>::update(std::span<const double> y, std::span<const double> yd) {
     if (y.size() != dim_ || yd.size() != dim_) return u_prev_;
     if (dim_ == 0) return u_prev_;  // no entries to compute, whatever the number of layers
-    linalg::sub(y, y_prev_, dy_);                                 // 1. Δy = y − y_prev
-    linalg::sub(yd, y, w_);                                       // 2. e = yd − y
-    feed_forward(dy_);                                            // 3. s
-    linalg::sub(w_, acc_, w_);                                    // 4. w = e − s
-    control_law();                                                // 5., 6. Δu
-    linalg::add(u_prev_, du_, u_prev_);                           // 7. u = u_prev + Δu
-    estimate(dy_);                                                // 8. the estimate
-    if constexpr (F == MimoForm::Compact) compact_reset_rules();  // 9. its reset rules
-    shift_histories(dy_);                                         // 10. the histories
-    std::copy(y.begin(), y.end(), y_prev_.begin());               // 11. (u_prev already holds u)
-    return u_prev_;                                               // 12. u
+    update_cycle::RuntimePasses passes{dim_, kernels_, dy_.data(), w_.data(), acc_.data(), du_.data(), col_.data(),
+                                       pred_.data(), lu_};
+    cycle(passes, y.data(), yd.data());
+    return u_prev_;
 }
 
 template class MimoCore<MimoForm::Compact>;

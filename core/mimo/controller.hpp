@@ -34,6 +34,11 @@ public:
     // One sample; y and yd have dim() entries. Returns the new input u(k), which stays
     // valid until the next call. With other lengths nothing changes and u(k−1) is returned.
     const std::vector<double>& update(std::span<const double> y, std::span<const double> yd);
+    // The same update for a dimension known at compile time, D = dim() (update_cycle.hpp):
+    // the same operations in the same order, every loop over entries unrolled and the
+    // vectors of one step in registers. y and yd have D entries; u(k) goes to u.
+    template <std::size_t D>
+    void update_fixed(const double* y, const double* yd, double* u);
     void reset();
 
     std::size_t dim() const { return dim_; }
@@ -76,13 +81,20 @@ private:
     std::span<const double> hist(std::size_t m) const { return {hist_.data() + m * dim_, dim_}; }
     double* prediction(std::size_t m) { return pred_.data() + m * dim_; }
 
-    void feed_forward(std::span<const double> dy);
-    void control_law();
-    void estimate(std::span<const double> dy);
+    // The update cycle (update_cycle.hpp), over the matrix passes and scratch `P` gives it.
+    template <class P>
+    void cycle(P& p, const double* y, const double* yd);
+    template <class P>
+    void feed_forward(P& p);
+    template <class P>
+    void control_law(P& p);
+    template <class P>
+    void estimate(P& p);
+    template <class P>
+    void compact_reset_rules(P& p);
     void bound(std::size_t m, double n2);
-    void compact_reset_rules();
-    void shift_histories(std::span<const double> dy);
     void restore_layer(std::size_t m);
+    void shift_histories(const double* dy, const double* du);
 
     std::size_t dim_;
     std::size_t dim2_;

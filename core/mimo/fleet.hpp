@@ -44,15 +44,9 @@ public:
     const Member& member(std::size_t i) const { return members_[i]; }
 
     // One sample for every member: y is n×dim, yd n×dim or one dim row for everyone
-    // (yd_shared); out receives n×dim inputs.
-    void update(const double* y, const double* yd, bool yd_shared, double* out) {
-        const std::size_t d = static_cast<std::size_t>(dim_);
-        for (std::size_t i = 0; i < members_.size(); ++i) {
-            const std::vector<double>& u =
-                members_[i].update({y + i * d, d}, {yd_shared ? yd : yd + i * d, d});
-            std::copy(u.begin(), u.end(), out + i * d);
-        }
-    }
+    // (yd_shared); out receives n×dim inputs. Small dimensions step through the members'
+    // update_fixed (fleet.cpp).
+    void update(const double* y, const double* yd, bool yd_shared, double* out);
 
     void reset() {
         for (Member& m : members_) m.reset();
@@ -62,5 +56,9 @@ private:
     std::uint64_t dim_, l_y_, l_u_;
     std::vector<Member> members_;
 };
+
+extern template class MimoFleet<MimoForm::Compact>;
+extern template class MimoFleet<MimoForm::Partial>;
+extern template class MimoFleet<MimoForm::Full>;
 
 }  // namespace vorn

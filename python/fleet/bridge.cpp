@@ -65,6 +65,27 @@ const char* class_names() {
 
 }  // namespace
 
+bool read_controllers(PyObject* cls, const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      PyTypeObject* (*single_class)(PyObject* module), const char* single_name, Controllers& out) {
+    PyObject* a[1];
+    if (!bind(sig, args, nargs, kwnames, a)) return false;
+    out.module = fleet_module(reinterpret_cast<PyTypeObject*>(cls));
+    if (!out.module) return false;
+    out.items = Ref(PySequence_List(a[0]));
+    if (!out.items) return add_note("controllers");
+    const auto n = static_cast<std::size_t>(PyList_Size(out.items.get()));
+    out.objs.assign(n, nullptr);
+    PyTypeObject* const type = single_class(out.module);
+    for (std::size_t i = 0; i < n; ++i) {
+        out.objs[i] = PyList_GetItem(out.items.get(), static_cast<Py_ssize_t>(i));
+        if (!Py_IS_TYPE(out.objs[i], type)) {
+            fail_not_instance(out.objs[i], single_name);
+            return add_note_text(("controllers[" + std::to_string(i) + "]").c_str());
+        }
+    }
+    return true;
+}
+
 int FleetState::traverse(visitproc visit, void* arg) const {
     if (int r = classes.traverse(visit, arg)) return r;
     for (PyObject* single : singles) Py_VISIT(single);

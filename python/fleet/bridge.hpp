@@ -10,9 +10,12 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "core/forms/mimo_forms.hpp"
 #include "core/forms/siso_forms.hpp"
+#include "python/binding/args.hpp"
+#include "python/binding/ref.hpp"
 #include "python/binding/types.hpp"
 #include "python/mimo_object.hpp"
 
@@ -67,6 +70,20 @@ template <class Core>
 Instance<Core>* single_instance(PyObject* module, PyObject* o) {
     return Py_IS_TYPE(o, single_type<Core>(module)) ? &instance<Core>(o) : nullptr;
 }
+
+// The argument of a fleet class's from_controllers(controllers).
+struct Controllers {
+    PyObject* module = nullptr;   // the fleet module that made the class, borrowed
+    Ref items;                    // a list of its own, so that no conversion changes the items meanwhile
+    std::vector<PyObject*> objs;  // its items, borrowed, each an instance of exactly the single class
+};
+
+// Binds `sig` (the one parameter "controllers") for the fleet class `cls` and reads the list
+// into `out`; `single_class(module)` is the class every item must be. False with the
+// exception set: the binding's error, the list's own (note "controllers"), or TypeError
+// naming `single_name` for the first other item (note "controllers[i]").
+bool read_controllers(PyObject* cls, const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      PyTypeObject* (*single_class)(PyObject* module), const char* single_name, Controllers& out);
 
 // _full_state(controller): the controller's __getstate__ dictionary plus the rows of its
 // form's state table that pickling leaves out ("phi_reset", the reset value of its estimate:

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "python/binding/binding.hpp"
-#include "python/binding/index.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_kinds.hpp"
@@ -21,6 +20,14 @@ namespace vorn::py::fleet {
 
 // From this many members on, a step runs without the interpreter lock.
 inline constexpr std::size_t kReleaseLockFrom = 1 << 14;
+
+// The state a fleet's __setstate__ reads: a copy of its own of the dict `state`, since
+// converting a value runs Python code (`__class__`, `__len__`, `__array__`) that may change
+// or clear the caller's dict. Null with TypeError (note "state") for anything but a dict.
+inline Ref own_state_copy(PyObject* state) {
+    if (!PyDict_Check(state)) return fail_not_instance(state, "dict"), add_note("state"), Ref();
+    return Ref(PyDict_Copy(state));
+}
 
 // Writes an n×rows member-major matrix (or one row for everyone) into the rows×n
 // component-major array dst.
@@ -289,45 +296,22 @@ struct FleetClass {
         }
     }
 
-    static Py_ssize_t length(PyObject* self) {
-        SharedCall<Core> call(self);
-        if (!call) return -1;
-        return static_cast<Py_ssize_t>(call.core().size());
-    }
-
-    // fleet[i]: a new controller equal to member i.
-    static PyObject* item(PyObject* self, PyObject* key) {
-        return read_core<Core>(self, [&](Core& core) -> PyObject* {
-            const auto i = sequence_index(key, core.size(), "fleet index out of range");
-            if (!i) return nullptr;
-            PyObject* module = fleet_module(Py_TYPE(self));
-            if (!module) return nullptr;
-            return new_instance(single_type<Single>(module), Kind::member(core, *i));
-        });
+    // fleet[i] (sequence.hpp): a new controller equal to member i.
+    static PyObject* member_object(PyObject* module, Core& core, std::size_t i) {
+        return new_instance(single_type<Single>(module), Kind::member(core, i));
     }
 
     // from_controllers(controllers): a fleet whose member i is a copy of controllers[i].
     static PyObject* from_controllers(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[1];
-            if (!bind(from_sig, args, nargs, kwnames, a)) return nullptr;
-            PyObject* module = fleet_module(reinterpret_cast<PyTypeObject*>(cls));
-            if (!module) return nullptr;
-            // A list of its own, so that no conversion can change the items meanwhile.
-            Ref items(PySequence_List(a[0]));
-            if (!items) return add_note("controllers"), nullptr;
-            const auto n = static_cast<std::size_t>(PyList_Size(items.get()));
-            std::vector<PyObject*> objs(n);
-            for (std::size_t i = 0; i < n; ++i) objs[i] = PyList_GetItem(items.get(), static_cast<Py_ssize_t>(i));
-            for (std::size_t i = 0; i < n; ++i) {
-                if (!single_instance<Single>(module, objs[i])) {
-                    fail_not_instance(objs[i], Kind::single_name);
-                    return add_note_text(("controllers[" + std::to_string(i) + "]").c_str()), nullptr;
-                }
+            Controllers given;
+            if (!read_controllers(cls, from_sig, args, nargs, kwnames, single_type<Single>, Kind::single_name, given)) {
+                return nullptr;
             }
+            const std::size_t n = given.objs.size();
             SisoParams base = SisoParams(Kind::form);
             if (n) {
-                Instance<Single>& first = *single_instance<Single>(module, objs[0]);
+                Instance<Single>& first = *single_instance<Single>(given.module, given.objs[0]);
                 SharedAccess access(first.access);
                 if (!access) return nullptr;
                 base = first.core.params();
@@ -335,7 +319,7 @@ struct FleetClass {
             if (!check_size(n, base.l_y, base.l_u)) return nullptr;
             Core core = Kind::make(FleetParams(n, base));
             for (std::size_t i = 0; i < n; ++i) {
-                Instance<Single>& c = *single_instance<Single>(module, objs[i]);
+                Instance<Single>& c = *single_instance<Single>(given.module, given.objs[i]);
                 SharedAccess access(c.access);
                 if (!access) return nullptr;
                 if (auto error = Kind::set_member(core, i, c.core)) {
@@ -408,10 +392,7 @@ struct FleetClass {
         return guard([&]() -> PyObject* {
             ExclusiveCall<Core, 1> call(self, setstate_sig, args, nargs, kwnames);
             if (!call) return nullptr;
-            if (!PyDict_Check(call.raw(0))) return fail_not_instance(call.raw(0), "dict"), add_note("state"), nullptr;
-            // A copy of our own holds every value: converting one runs Python code
-            // (`__class__`, `__len__`, `__array__`) that may change or clear the caller's dict.
-            const Ref own_state(PyDict_Copy(call.raw(0)));
+            const Ref own_state = own_state_copy(call.raw(0));
             if (!own_state) return nullptr;
             PyObject* state = own_state.get();
             SisoParams base;

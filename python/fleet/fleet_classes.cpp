@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "python/fleet/fleet_class.hpp"
+#include "python/fleet/sequence.hpp"
 
 namespace vorn::py::fleet {
 
@@ -85,11 +86,6 @@ PyMethodDef* methods() {
 template <class Kind>
 ClassDef& class_def() {
     using C = FleetClass<Kind>;
-    static PyType_Slot slots[] = {
-        {Py_mp_length, reinterpret_cast<void*>(C::length)},
-        {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
-        {0, nullptr},
-    };
     static const std::string qualified_name = std::string("vorn._vorn_fleet.") + Kind::name,
                              summary = std::string("n ") + Kind::Form::names.text +
                                        " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
@@ -104,7 +100,7 @@ ClassDef& class_def() {
         .repr_fn = C::repr,
         .dealloc_fn = dealloc_instance<typename Kind::Core>,
         .methods = methods<Kind>(),
-        .extra_slots = slots,
+        .extra_slots = Sequence<C>::slots,
     };
     return d;
 }

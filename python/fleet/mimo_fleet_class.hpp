@@ -12,7 +12,6 @@
 #include "core/forms/mimo_forms.hpp"
 #include "core/mimo/fleet.hpp"
 #include "python/binding/binding.hpp"
-#include "python/binding/index.hpp"
 #include "python/binding/methods.hpp"
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/arrays_nd.hpp"
@@ -195,49 +194,27 @@ struct MimoFleetClass {
         });
     }
 
-    static Py_ssize_t length(PyObject* self) {
-        SharedCall<Core> call(self);
-        if (!call) return -1;
-        return static_cast<Py_ssize_t>(call.core().size());
-    }
-
-    // fleet[i]: a new controller in member i's state.
-    static PyObject* item(PyObject* self, PyObject* key) {
-        return read_core<Core>(self, [&](Core& core) -> PyObject* {
-            const auto i = sequence_index(key, core.size(), "fleet index out of range");
-            if (!i) return nullptr;
-            PyObject* module = fleet_module(Py_TYPE(self));
-            if (!module) return nullptr;
-            return new_instance(mimo_single_class(module, F),
-                                MimoObject<F>{core.member(*i), {}, {}});
-        });
+    // fleet[i] (sequence.hpp): a new controller in member i's state.
+    static PyObject* member_object(PyObject* module, Core& core, std::size_t i) {
+        return new_instance(mimo_single_class(module, F), MimoObject<F>{core.member(i), {}, {}});
     }
 
     // from_controllers(controllers): member i a copy of controllers[i]; one class, one
     // dimension and one pair of pseudo-orders.
     static PyObject* from_controllers(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guard([&]() -> PyObject* {
-            PyObject* a[1];
-            if (!bind(from_sig, args, nargs, kwnames, a)) return nullptr;
-            PyObject* module = fleet_module(reinterpret_cast<PyTypeObject*>(cls));
-            if (!module) return nullptr;
-            Ref items(PySequence_List(a[0]));
-            if (!items) return add_note("controllers"), nullptr;
-            const auto n = static_cast<std::size_t>(PyList_Size(items.get()));
-            std::vector<PyObject*> objs(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                objs[i] = PyList_GetItem(items.get(), static_cast<Py_ssize_t>(i));
-                if (!mimo_single_instance<F>(module, objs[i])) {
-                    fail_not_instance(objs[i], names.single_class);
-                    return add_note_text(("controllers[" + std::to_string(i) + "]").c_str()), nullptr;
-                }
+            Controllers given;
+            const auto single_class = [](PyObject* module) { return mimo_single_class(module, F); };
+            if (!read_controllers(cls, from_sig, args, nargs, kwnames, single_class, names.single_class, given)) {
+                return nullptr;
             }
+            const std::size_t n = given.objs.size();
             MimoParams base{};
             set_defaults(kMimoFields, base, F);
             std::vector<Member> members;
             members.reserve(n);
             for (std::size_t i = 0; i < n; ++i) {
-                Instance<MimoObject<F>>& c = *mimo_single_instance<F>(module, objs[i]);
+                Instance<MimoObject<F>>& c = *mimo_single_instance<F>(given.module, given.objs[i]);
                 SharedAccess access(c.access);
                 if (!access) return nullptr;
                 const MimoParams& p = c.core.core.params();
@@ -345,9 +322,7 @@ struct MimoFleetClass {
         return guard([&]() -> PyObject* {
             ExclusiveCall<Core, 1> call(self, setstate_sig, args, nargs, kwnames);
             if (!call) return nullptr;
-            if (!PyDict_Check(call.raw(0))) return fail_not_instance(call.raw(0), "dict"), add_note("state"), nullptr;
-            // Converting a value runs Python code that may change the caller's dict.
-            const Ref own_state(PyDict_Copy(call.raw(0)));
+            const Ref own_state = own_state_copy(call.raw(0));
             if (!own_state) return nullptr;
             PyObject* state = own_state.get();
             MimoParams base{};

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "python/fleet/mimo_fleet_class.hpp"
+#include "python/fleet/sequence.hpp"
 
 namespace vorn::py::fleet {
 
@@ -66,11 +67,6 @@ PyMethodDef* methods() {
 template <MimoForm F>
 ClassDef& class_def() {
     using C = MimoFleetClass<F>;
-    static PyType_Slot slots[] = {
-        {Py_mp_length, reinterpret_cast<void*>(C::length)},
-        {Py_mp_subscript, reinterpret_cast<void*>(C::item)},
-        {0, nullptr},
-    };
     static const std::string qualified_name = std::string("vorn._vorn_fleet.") + C::name,
                              summary = std::string("n ") + C::names.text +
                                        " MIMO controllers of one dim stepped by one call; member i is bit for bit the " +
@@ -86,7 +82,7 @@ ClassDef& class_def() {
         .repr_fn = C::repr,
         .dealloc_fn = dealloc_instance<typename C::Core>,
         .methods = methods<F>(),
-        .extra_slots = slots,
+        .extra_slots = Sequence<C>::slots,
     };
     return d;
 }
