@@ -259,10 +259,15 @@ def read_text(path: Path, limit: int = READ_LIMIT) -> str:
         fd = os.open(given, os.O_RDONLY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
     except OSError as error:
         raise _naming(error, given) from None
-    with os.fdopen(fd, "rb") as file:
+    try:
         info = os.fstat(fd)
-        if not stat.S_ISREG(info.st_mode):
-            raise _not_regular(info.st_mode, given)
+    except OSError as error:
+        os.close(fd)
+        raise _naming(error, given) from None
+    if not stat.S_ISREG(info.st_mode):
+        os.close(fd)
+        raise _not_regular(info.st_mode, given)
+    with os.fdopen(fd, "rb") as file:
         data = file.read(limit + 1)
     if len(data) > limit:
         raise ValueError(f"{given}: larger than {limit} bytes")
