@@ -75,6 +75,24 @@ def _not_regular(mode: int, path: str) -> OSError:
     return OSError(errno.EINVAL, f"is {kind}, not a regular file: only regular files are replaced", path)
 
 
+def _open_regular(real: str, given: str, flags: int) -> tuple[int, os.stat_result]:
+    """A descriptor of the regular file `real`, opened without waiting on a FIFO, and its
+    status; what is not a regular file is refused, and errors name `given`."""
+    try:
+        fd = os.open(real, flags | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
+    except OSError as error:
+        raise _naming(error, given) from None
+    try:
+        info = os.fstat(fd)
+    except OSError as error:
+        os.close(fd)
+        raise _naming(error, given) from None
+    if not stat.S_ISREG(info.st_mode):
+        os.close(fd)
+        raise _not_regular(info.st_mode, given)
+    return fd, info
+
+
 @dataclass(frozen=True)
 class _Target:
     given: str                    # the path as the caller gave it: what errors name
@@ -103,17 +121,9 @@ def _target(path: Path) -> _Target:
         raise _naming(error, given) from None
     if not stat.S_ISREG(found.st_mode):
         raise _not_regular(found.st_mode, given)
-    try:
-        # Opening for writing (without truncating) asks exactly what open(path, "w") would.
-        fd = os.open(real, os.O_WRONLY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
-    except OSError as error:
-        raise _naming(error, given) from None
-    try:
-        info = os.fstat(fd)
-    finally:
-        os.close(fd)
-    if not stat.S_ISREG(info.st_mode):
-        raise _not_regular(info.st_mode, given)
+    # Opening for writing (without truncating) asks exactly what open(path, "w") would.
+    fd, info = _open_regular(real, given, os.O_WRONLY)
+    os.close(fd)
     return _Target(given, real, stat.S_IMODE(info.st_mode), (info.st_uid, info.st_gid))
 
 
@@ -255,18 +265,7 @@ def read_text(path: Path, limit: int = READ_LIMIT) -> str:
     (OSError) without waiting for a writer; a file over `limit` bytes is refused (ValueError),
     as is text that is not UTF-8 (UnicodeDecodeError). Errors name the caller's path."""
     given = os.fspath(path)
-    try:
-        fd = os.open(given, os.O_RDONLY | _O_NONBLOCK | _O_NOCTTY | _O_CLOEXEC)
-    except OSError as error:
-        raise _naming(error, given) from None
-    try:
-        info = os.fstat(fd)
-    except OSError as error:
-        os.close(fd)
-        raise _naming(error, given) from None
-    if not stat.S_ISREG(info.st_mode):
-        os.close(fd)
-        raise _not_regular(info.st_mode, given)
+    fd, _ = _open_regular(given, given, os.O_RDONLY)
     with os.fdopen(fd, "rb") as file:
         data = file.read(limit + 1)
     if len(data) > limit:
