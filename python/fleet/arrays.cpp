@@ -220,8 +220,9 @@ bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& ou
     return read_any(o, name, shape, out, defer ? Pin::Later : Pin::Now) || add_note(name);
 }
 
-bool Doubles::pin() {
-    if (!pending) return true;
+PyTypeObject* ndarray_type() { return reinterpret_cast<PyTypeObject*>(np_ndarray); }
+
+bool Doubles::pin_pending() {
     // An exact numpy.ndarray: its buffer and, should its dtype have been changed meanwhile,
     // its conversion run numpy's code alone.
     const Ref o = std::move(pending);

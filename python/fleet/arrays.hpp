@@ -46,7 +46,7 @@ public:
 
     // Pins the array left by a deferred read, checking its shape again (Python code that ran
     // since may have changed it); runs no Python code of the caller's. True when there is none.
-    bool pin();
+    bool pin() { return !pending || pin_pending(); }
 
     std::vector<double> copy;
     Py_buffer view{};
@@ -57,6 +57,9 @@ public:
     Ref pending;
     const char* pending_name = nullptr;
     Shape pending_shape{0};
+
+private:
+    bool pin_pending();
 };
 
 
@@ -65,6 +68,16 @@ public:
 // both shapes; every failure adds the note naming `name`.
 // With `defer`, a contiguous float64 array is pinned only by out.pin().
 bool read_doubles(PyObject* o, const char* name, const Shape& shape, Doubles& out, bool defer = false);
+
+// numpy.ndarray itself (after init_numpy).
+PyTypeObject* ndarray_type();
+
+// True when reading `o` as arguments are read runs no Python code of the caller's: `o` is
+// absent, None, an exact float or int, or an exact numpy.ndarray (`ndarray`, whose buffer
+// and conversion are numpy's own code). A call whose arguments all are needs no deferred reads.
+inline bool reads_without_python(PyObject* o, PyTypeObject* ndarray) {
+    return !o || o == Py_None || PyFloat_CheckExact(o) || PyLong_CheckExact(o) || Py_IS_TYPE(o, ndarray);
+}
 
 // A new float64 array of shape (rows,) or (rows, cols) and its writable data.
 Ref new_array(std::size_t rows, std::size_t cols, double*& data);

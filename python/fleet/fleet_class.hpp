@@ -13,6 +13,7 @@
 #include "python/fleet/arrays.hpp"
 #include "python/fleet/bridge.hpp"
 #include "python/fleet/fleet_kinds.hpp"
+#include "python/fleet/step_inputs.hpp"
 #include "python/binding/methods.hpp"
 #include "python/siso_common.hpp"
 
@@ -174,9 +175,9 @@ struct FleetClass {
         }
     }
 
-    // A step's call under exclusive access: y of n values and yd a scalar or n values (copied,
-    // or left to pin_inputs), then body(call, y, yd), which pins them once no more Python code
-    // of the caller's can run.
+    // A step's call under exclusive access: y of n values and yd a scalar or n values (read by
+    // read_step_inputs), then body(call, y, yd), which runs pin_inputs once no more Python
+    // code of the caller's can run.
     template <class Body>
     static PyObject* step_call(PyObject* self, const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames, Body&& body) {
@@ -185,10 +186,7 @@ struct FleetClass {
             if (!call) return nullptr;
             const std::size_t n = call.core().size();
             Doubles y, yd;
-            if (!read_doubles(call.raw(0), "y", Shape{n}, y, true) ||
-                !read_doubles(call.raw(1), "yd", Shape{n, 0, true}, yd, true)) {
-                return nullptr;
-            }
+            if (!read_step_inputs(call, Shape{n}, Shape{n, 0, true}, y, yd)) return nullptr;
             return body(call, y, yd);
         });
     }

@@ -113,10 +113,7 @@ struct MimoFleetClass {
             Core& core = call.core();
             const std::size_t n = core.size(), dim = static_cast<std::size_t>(core.dim());
             Doubles y, yd, pinned_out;
-            if (!read_doubles(call.raw(0), "y", Shape{n, dim}, y, true) ||
-                !read_doubles(call.raw(1), "yd", Shape{n, dim, true}, yd, true)) {
-                return nullptr;
-            }
+            if (!read_step_inputs(call, Shape{n, dim}, Shape{n, dim, true}, y, yd)) return nullptr;
             PyObject* out_arg = call.raw(2);
             Ref result;
             double* out = nullptr;
