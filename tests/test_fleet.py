@@ -163,6 +163,26 @@ def test_random_runs_agree_bit_for_bit(fleet_cls, single_cls, orders, seed):
     assert_same(fleet, singles)
 
 
+# The fleets step the commonest pseudo-orders with bodies of their own (orders fixed at
+# compile time); these are those orders and the first ones past them.
+STEP_VARIANTS = [(vorn.PFDLFleet, vorn.PFDLController, {"l_u": lu}) for lu in range(1, 6)] + [
+    (vorn.FFDLFleet, vorn.FFDLController, {"l_y": ly, "l_u": lu}) for ly, lu in
+    [(0, 1), (0, 2), (1, 1), (1, 2), (2, 1), (2, 2), (0, 3), (3, 1)]]
+
+
+@pytest.mark.parametrize("fleet_cls, single_cls, orders", STEP_VARIANTS,
+                         ids=lambda v: "-".join(f"{k}{x}" for k, x in v.items()) if isinstance(v, dict) else None)
+def test_every_step_variant_agrees_with_singles(fleet_cls, single_cls, orders):
+    rng = random.Random(sum(orders.values()))
+    n = 37  # a ragged block
+    fleet, singles = build(fleet_cls, single_cls, orders, rng, n)
+    for _ in range(30):
+        y, yd = outputs(rng, n), rng.uniform(-1, 1)
+        u = fleet.update(y, yd)
+        assert bits(u) == bits([s.update(float(y[i]), yd) for i, s in enumerate(singles)])
+    assert_same(fleet, singles)
+
+
 def round_trip(fleet, singles, protocol):
     """The fleet through pickle; a setter may have stored values a member's class refuses to
     unpickle, and then the fleet refuses with the class's message for the first such member."""
