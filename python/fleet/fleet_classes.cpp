@@ -4,8 +4,8 @@
 
 #include <utility>
 
+#include "python/fleet/class_def.hpp"
 #include "python/fleet/fleet_class.hpp"
-#include "python/fleet/sequence.hpp"
 
 namespace vorn::py::fleet {
 
@@ -86,22 +86,10 @@ PyMethodDef* methods() {
 template <class Kind>
 ClassDef& class_def() {
     using C = FleetClass<Kind>;
-    static const std::string qualified_name = std::string("vorn._vorn_fleet.") + Kind::name,
-                             summary = std::string("n ") + Kind::Form::names.text +
-                                       " controllers stepped by one call; member i is bit for bit the " + Kind::single_name +
-                                       "\nbuilt from member i's parameters. Each real parameter is a scalar or one value "
-                                       "per member.",
+    static const std::string qualified_name = qualified_fleet_name(Kind::name),
+                             summary = fleet_summary(Kind::Form::names.text, "controllers", Kind::single_name),
                              doc = class_doc(Kind::name, kSisoFields, Kind::form, 0, summary.c_str(), "n");
-    static ClassDef d{
-        .qualified_name = qualified_name.c_str(),
-        .basic_size = instance_size<typename Kind::Core>(),
-        .doc = doc.c_str(),
-        .new_fn = C::new_fn,
-        .repr_fn = C::repr,
-        .dealloc_fn = dealloc_instance<typename Kind::Core>,
-        .methods = methods<Kind>(),
-        .extra_slots = Sequence<C>::slots,
-    };
+    static ClassDef d = fleet_class_def<C, typename Kind::Core>(qualified_name, doc, methods<Kind>());
     return d;
 }
 

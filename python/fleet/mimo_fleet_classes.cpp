@@ -5,8 +5,8 @@
 #include <array>
 #include <utility>
 
+#include "python/fleet/class_def.hpp"
 #include "python/fleet/mimo_fleet_class.hpp"
-#include "python/fleet/sequence.hpp"
 
 namespace vorn::py::fleet {
 
@@ -67,23 +67,10 @@ PyMethodDef* methods() {
 template <MimoForm F>
 ClassDef& class_def() {
     using C = MimoFleetClass<F>;
-    static const std::string qualified_name = std::string("vorn._vorn_fleet.") + C::name,
-                             summary = std::string("n ") + C::names.text +
-                                       " MIMO controllers of one dim stepped by one call; member i is bit for bit the " +
-                                       C::names.single_class +
-                                       "\nbuilt from member i's parameters. Each real parameter is a scalar or one value "
-                                       "per member.",
+    static const std::string qualified_name = qualified_fleet_name(C::name),
+                             summary = fleet_summary(C::names.text, "MIMO controllers of one dim", C::names.single_class),
                              doc = class_doc(C::name, kMimoFields, F, 1, summary.c_str(), "n");
-    static ClassDef d{
-        .qualified_name = qualified_name.c_str(),
-        .basic_size = instance_size<typename C::Core>(),
-        .doc = doc.c_str(),
-        .new_fn = C::new_fn,
-        .repr_fn = C::repr,
-        .dealloc_fn = dealloc_instance<typename C::Core>,
-        .methods = methods<F>(),
-        .extra_slots = Sequence<C>::slots,
-    };
+    static ClassDef d = fleet_class_def<C, typename C::Core>(qualified_name, doc, methods<F>());
     return d;
 }
 
