@@ -34,32 +34,6 @@ bool store_rho_vector(VectorFleet& core, PyObject* o, const char* name) {
     return true;
 }
 
-// The setter of each per-member field of the SISO table, named after its pickle key
-// ("set_lambda", argument "lambda_").
-const char* setter_name(std::size_t row) {
-    static const auto names = [] {
-        std::array<std::string, kSisoRows> n;
-        for (std::size_t r = 0; r < kSisoRows; ++r) n[r] = std::string("set_") + kSisoFields[r].key;
-        return n;
-    }();
-    return names[row].c_str();
-}
-
-// set_<key> for every per-member field of the SISO table, in table order.
-template <class Kind, std::size_t... Row>
-std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>) {
-    using C = FleetClass<Kind>;
-    std::vector<PyMethodDef> table;
-    auto add = [&]<std::size_t R>(std::integral_constant<std::size_t, R>) {
-        if constexpr (kSisoFields[R].kind != FieldKind::Count) {  // the pseudo-orders have no setter
-            table.push_back(one_arg_method<&C::template setter<&C::template store_field<R>>>(
-                Kind::name, setter_name(R), kSisoFields[R].arg));
-        }
-    };
-    (add(std::integral_constant<std::size_t, Row>()), ...);
-    return table;
-}
-
 template <class Kind>
 PyMethodDef* methods() {
     using C = FleetClass<Kind>;
@@ -76,7 +50,12 @@ PyMethodDef* methods() {
         method("get_phi", C::get_phi, kGetPhiDoc),
         one_arg_method<&C::template setter<&C::store_phi_hat>>(
             Kind::name, "set_phi_hat", "phi", "Sets estimate and reset value of every member: shape (n, m), or (m,) for all."),
-        field_setters<Kind>(std::make_index_sequence<kSisoRows>()), rho_vector, from,
+        field_setters<kSisoFields>(
+            std::make_index_sequence<kSisoRows>(), [](const SisoField& f) { return f.key; },
+            []<std::size_t R>(const char* name) {
+                return one_arg_method<&C::template setter<&C::template store_field<R>>>(Kind::name, name,
+                                                                                        kSisoFields[R].arg);
+            }), rho_vector, from,
         method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
         method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
         method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));

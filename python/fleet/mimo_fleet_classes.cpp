@@ -25,29 +25,6 @@ constexpr const char* kFromDoc =
     "from_controllers($type, controllers)\n--\n\n"
     "A fleet whose member i is a copy of controllers[i] (one class, one dim, one pair of pseudo-orders).";
 
-// "set_lambda" for the field "lambda_": the names of the single controllers' setters.
-const char* setter_name(std::size_t row) {
-    static const auto names = [] {
-        std::array<std::string, kMimoFields.size()> n;
-        for (std::size_t r = 0; r < kMimoFields.size(); ++r) n[r] = "set_" + mimo_key(kMimoFields[r].arg);
-        return n;
-    }();
-    return names[row].c_str();
-}
-
-template <MimoForm F, std::size_t... Row>
-std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>) {
-    using C = MimoFleetClass<F>;
-    std::vector<PyMethodDef> table;
-    auto add = [&]<std::size_t R>(std::integral_constant<std::size_t, R>) {
-        if constexpr (kMimoFields[R].kind != FieldKind::Count) {
-            table.push_back(one_arg_method<&C::template set_field<R>>(C::name, setter_name(R), kMimoFields[R].arg));
-        }
-    };
-    (add(std::integral_constant<std::size_t, Row>()), ...);
-    return table;
-}
-
 template <MimoForm F>
 PyMethodDef* methods() {
     using C = MimoFleetClass<F>;
@@ -58,7 +35,11 @@ PyMethodDef* methods() {
         method("reset", C::reset, "reset($self)\n--\n\nResets every member as its controller's reset() does."),
         method("get_phi", C::get_phi, kGetPhiDoc),
         one_arg_method<&C::set_phi_hat>(C::name, "set_phi_hat", "phi", kSetPhiDoc),
-        field_setters<F>(std::make_index_sequence<kMimoFields.size()>()), from,
+        field_setters<kMimoFields>(
+            std::make_index_sequence<kMimoFields.size()>(), [](const auto& f) { return mimo_key(f.arg); },
+            []<std::size_t R>(const char* name) {
+                return one_arg_method<&C::template set_field<R>>(C::name, name, kMimoFields[R].arg);
+            }), from,
         method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
         method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
         method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));
