@@ -1,6 +1,6 @@
 // class_def.hpp — what the definitions of the fleet classes, SISO and MIMO, share: the
 // qualified name, the summary that opens the docstring, a setter per field of the
-// parameter table, and the slots of the ClassDef.
+// parameter table, the pickling methods, and the slots of the ClassDef.
 #pragma once
 
 #include <array>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "python/binding/binding.hpp"
+#include "python/binding/methods.hpp"
 #include "python/fleet/sequence.hpp"
 
 namespace vorn::py::fleet {
@@ -38,6 +39,14 @@ std::vector<PyMethodDef> field_setters(std::index_sequence<Row...>, Key key, Mak
     };
     (add(std::integral_constant<std::size_t, Row>()), ...);
     return table;
+}
+
+// The pickling methods of fleet class C.
+template <class C>
+std::vector<PyMethodDef> pickling_methods() {
+    return {method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
+            method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
+            method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n")};
 }
 
 // The definition of fleet class C over cores of type Core; the strings must outlive it.

@@ -56,9 +56,7 @@ PyMethodDef* methods() {
                 return one_arg_method<&C::template setter<&C::template store_field<R>>>(Kind::name, name,
                                                                                         kSisoFields[R].arg);
             }), rho_vector, from,
-        method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
-        method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
-        method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));
+        pickling_methods<C>());
 }
 
 // Made on first use, at the module's execution, after every table above is initialised.

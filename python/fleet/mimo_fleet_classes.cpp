@@ -40,9 +40,7 @@ PyMethodDef* methods() {
             []<std::size_t R>(const char* name) {
                 return one_arg_method<&C::template set_field<R>>(C::name, name, kMimoFields[R].arg);
             }), from,
-        method("__getnewargs__", C::getnewargs, "__getnewargs__($self)\n--\n\n"),
-        method("__getstate__", C::getstate, "__getstate__($self)\n--\n\n"),
-        method("__setstate__", C::setstate, "__setstate__($self, state)\n--\n\n"));
+        pickling_methods<C>());
 }
 
 template <MimoForm F>
