@@ -22,6 +22,7 @@ behind one `act` by `closed_loop`.
 
 from __future__ import annotations
 
+import inspect
 from dataclasses import dataclass
 from typing import Any, Callable, Sequence
 
@@ -169,6 +170,15 @@ def _outputs(value: Any, k: int, what: str) -> np.ndarray:
     return y
 
 
+def _writes_into(bank: Any) -> bool:
+    """Whether the bank's update takes `out=` (the fleets and the PID do): its inputs are then
+    written straight into the loop's row of inputs, with no array made per call."""
+    try:
+        return "out" in inspect.signature(bank.update).parameters
+    except (TypeError, ValueError):
+        return False
+
+
 def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndarray | None = None,
                 label: str = "candidates", start: str | None = "plant") -> Run:
     """Runs the members of `banks` (sizes adding up to yd's columns) on `plant` for yd's rows,
@@ -181,12 +191,15 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
         raise ValueError(f"the banks hold {sum(sizes)} members, the set point {n}")
-    slices = [(bank.update, slice(a, b)) for bank, a, b in zip(banks, np.cumsum([0] + sizes)[:-1].tolist(),
-                                                                  np.cumsum(sizes).tolist())]
+    slices = [(bank.update, slice(a, b), _writes_into(bank))
+              for bank, a, b in zip(banks, np.cumsum([0] + sizes)[:-1].tolist(), np.cumsum(sizes).tolist())]
 
     def act(seen: np.ndarray, k: int, u: np.ndarray) -> None:
-        for update, part in slices:
-            u[part] = update(seen[part], yd[k, part])
+        for update, part, into in slices:
+            if into:
+                update(seen[part], yd[k, part], out=u[part])
+            else:
+                u[part] = update(seen[part], yd[k, part])
 
     def outputs(value: Any, k: int, what: str) -> np.ndarray:
         y = _outputs(value, k, what)
@@ -196,7 +209,7 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
         return y
 
     def begin(y: np.ndarray) -> None:
-        for bank, (_, part) in zip(banks, slices):
+        for bank, (_, part, _) in zip(banks, slices):
             start_at_plant(bank, y[part])
 
     loop = run_loop(act, _Noted(plant), yd, shape, outputs, limit=DIVERGED, freeze=True, noise=noise,
