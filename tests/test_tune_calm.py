@@ -13,6 +13,7 @@ from tests.running import LONG, vorn_command
 from vorn.loop import metrics
 from vorn.tuning import calm
 from vorn.tuning.objective import Objective, check_objective, objective_costs
+from vorn.tuning.search import cma_search
 from vorn.tuning.space import build_space
 from vorn.tuning.stress import ExtraDelay, ScaledGain
 
@@ -104,6 +105,24 @@ def test_the_default_rule_prefers_a_calm_loop_within_a_few_percent(cost, variati
 def test_the_calm_search_costs_an_input_above_the_limit_by_the_square_of_its_excess():
     costs = calm.capped(np.array([1.0, 1.0, 2.0]), np.array([5.0, 20.0, 30.0]), 10.0)
     assert costs.tolist() == [1.0, 4.0, 18.0]
+
+
+@pytest.mark.parametrize("local", [True, False])
+def test_a_local_search_restarts_where_it_is_best(local):
+    """On a flat cost every run stalls; a local search's restarts stay around its start, where
+    a calm loop near the winner is to be found, while a global one jumps to random points."""
+    space = build_space("pfdl", {"eta": (0.1, 1.0), "mu": (0.1, 1.0), "rho": 0.5, "lambda_": 0.5,
+                                 "initial_phi": 1.0}, l_u=1)
+    start = np.full(space.size, 0.2)
+    seen = []
+
+    def flat(candidates):
+        seen.extend(space.encode(c) for c in candidates)
+        return np.ones(len(candidates))
+
+    cma_search(space, flat, budget=np.inf, seed=3, x0=start, sigma=0.05, local=local, max_evaluations=4000)
+    farthest = float(np.max(np.abs(np.array(seen) - start)))
+    assert (farthest < 0.35) == local
 
 
 def test_a_chattering_winner_is_replaced_or_named_and_the_budget_still_holds():

@@ -35,6 +35,8 @@ POPSIZE = 16
 STALL = 30
 PROGRESS = 1e-3
 MAX_POPSIZE = 256
+# The shortest first step of a local search's restart.
+LOCAL_SIGMA_MIN = 1e-3
 
 
 @dataclass
@@ -108,11 +110,13 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                max_generations: int | None = None, max_evaluations: int | None = None,
                progress: Callable[[Progress], None] | None = None,
                on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = (),
-               strict_budget: bool = False, sigma: float = SIGMA0) -> SearchResult:
+               strict_budget: bool = False, sigma: float = SIGMA0, local: bool = False) -> SearchResult:
     """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
     The points `inject` join the first generation, so the result is never worse than they
     are. With no dimension to search, the fixed parameters are costed once. `sigma` is the
-    first run's step size in the unit cube (a restart takes SIGMA0).
+    first run's step size in the unit cube (a restart takes SIGMA0). A `local` search stays
+    where it began: a restart begins at the best point so far, with half the last step and
+    the same population.
 
     The first generation always runs; a later one only when, at the last one's pace (scaled
     to its population), it ends within `budget`. With `strict_budget`, a first generation
@@ -132,7 +136,7 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
         with _deferred_interrupts(on_interrupt == "return") as interrupted:
             return _generations(space, cost, cma, rng, best, mean, popsize, start, budget, stage,
                                 max_generations, max_evaluations, progress, inject, interrupted,
-                                strict_budget, sigma)
+                                strict_budget, sigma, local)
     except KeyboardInterrupt:
         if on_interrupt != "return" or not best.generations:
             raise
@@ -145,7 +149,7 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
                  start: float, budget: float, stage: str, max_generations: int | None,
                  max_evaluations: int | None, progress: Callable[[Progress], None] | None,
                  inject: Sequence[dict[str, Any]], interrupted: list[bool],
-                 strict_budget: bool, sigma: float) -> SearchResult:
+                 strict_budget: bool, sigma: float, local: bool) -> SearchResult:
     """The restarts and generations of one search, recorded in `best`."""
     last, last_size = 0.0, popsize
     while True:
@@ -194,6 +198,10 @@ def _generations(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], 
                                   time.monotonic() - start, budget))
             if interrupted[0]:
                 raise KeyboardInterrupt
+        if local:  # converged or stalled: again from the best point, with a shorter step
+            mean = np.clip(space.encode(best.params), 0.0, 1.0)
+            sigma = max(sigma / 2.0, LOCAL_SIGMA_MIN)
+            continue
         # Converged or stalled: restart from a random point with twice the population.
         mean = rng.uniform(0.0, 1.0, space.size)
         popsize = min(2 * popsize, MAX_POPSIZE)

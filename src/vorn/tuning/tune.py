@@ -388,7 +388,7 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
     less one such loop, for the measurement of its result. A winner that is calm already is
-    polished instead: the same search, from it with a shorter step, may only improve on it.
+    polished instead: the same local search, from it, may only improve on it.
     A chattering winner's calm search starts from the best calm loop among `runners_up`
     (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
     them are measured, in the same loop as the winner and the PID)."""
@@ -417,7 +417,8 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
                             budget=deadline - took - time.monotonic(), x0=space.encode(picked),
                             inject=[found.params] if start == 0 else [found.params, picked],
                             stage=f"{space.form} {'calm' if chatters else 'polish'}",
-                            sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, **{**common, **counts})
+                            sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, local=True,
+                            **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
     if not chatters:
