@@ -7,12 +7,14 @@ both searches, the input's total variation Σ|Δu| of the winner and of the tune
 same runs, and:
 
 - spends the rest of the adaptive controller's share (CALM_SHARE of it, set aside for this)
-  on a local search, from the winner or the cheapest calm loop the search met, in which a
-  variation above CALM_RATIO (1.5) times the PID's multiplies the cost by
-  (variation / limit)² (`capped`). It is local because a calm loop near a good one is
-  what it looks for: a step of 5 % of the unit cube (a factor of about 2.5 in `lambda_`,
-  whose range spans eight decades) already leaves the valley such a loop sits in, and a
-  restart begins at the best point so far with half the step, not at a random one;
+  on a search in which a variation above CALM_RATIO (1.5) times the PID's multiplies the
+  cost by (variation / limit)² (`capped`). It is local when it starts from a calm loop
+  (the winner, or the cheapest calm loop the adaptive search met): what it looks for then
+  is a better calm loop near that one, and a step of 5 % of the unit cube (a factor of about
+  2.5 in `lambda_`, whose range spans eight decades) already leaves the valley such a loop
+  sits in, so a restart begins at the best point so far with half the step, not at a random
+  one. From a chattering winner with no calm loop beside it, it is a search of the usual
+  kind, which must leave the winner's valley;
 - a winner within that limit is calm: the search polishes it (a shorter first step), and
   its result replaces the winner only when it is calm too and costs less;
 - a winner above it chatters: the search's result replaces it when it is calm and costs at
@@ -37,10 +39,12 @@ CALM_SLACK = 0.10
 # The part of the adaptive controller's share of the budget that the calm search may take
 # (with counts instead of a budget: CALM_SHARE / (1 - CALM_SHARE) of the search's count).
 CALM_SHARE = 0.2
-# The first step of the calm search from a chattering winner, and of the polish of a calm
-# one; both searches are local (their restarts begin at their best point).
+# The first step of the local searches: the calm search from a calm loop beside a
+# chattering winner, and the polish of a calm winner (their restarts begin at their best
+# point). From a chattering winner with no calm loop beside it the calm search takes the
+# optimiser's usual step, and its restarts go to random points, to leave the winner's valley.
 CALM_SIGMA = 0.05
-POLISH_SIGMA = 0.05
+LEAVE_SIGMA = 0.3
 # The best candidates of this many of the adaptive search's generations (the cheapest) are
 # measured for a calm loop to start the calm search from: one closed loop of as many members.
 RUNNERS_UP = 256

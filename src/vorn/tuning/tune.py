@@ -388,7 +388,8 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
     less one such loop, for the measurement of its result. A winner that is calm already is
-    polished instead: the same local search, from it, may only improve on it.
+    polished instead: the same local search, from it, may only improve on it. A chattering
+    winner with no calm loop among them is left by a search of the usual kind.
     A chattering winner's calm search starts from the best calm loop among `runners_up`
     (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
     them are measured, in the same loop as the winner and the PID)."""
@@ -405,6 +406,8 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     calm_ones = [i for i in range(1, len(costs)) if variations[i] <= limit]
     start = min(calm_ones, key=lambda i: costs[i]) if chatters and calm_ones else 0
     picked = found.params if start == 0 else others[start - 1]
+    # A chattering winner with no calm loop beside it: the calm search must leave its valley.
+    leave = chatters and start == 0
     if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
         if not chatters:
             return []
@@ -417,7 +420,7 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
                             budget=deadline - took - time.monotonic(), x0=space.encode(picked),
                             inject=[found.params] if start == 0 else [found.params, picked],
                             stage=f"{space.form} {'calm' if chatters else 'polish'}",
-                            sigma=calm.CALM_SIGMA if chatters else calm.POLISH_SIGMA, local=True,
+                            sigma=calm.LEAVE_SIGMA if leave else calm.CALM_SIGMA, local=not leave,
                             **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
