@@ -388,11 +388,11 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
     less one such loop, for the measurement of its result. A winner that is calm already is
-    polished instead: the same local search, from it, may only improve on it. A chattering
-    winner with no calm loop among them is left by a search of the usual kind.
+    polished instead: the same local search, from it, may only improve on it.
     A chattering winner's calm search starts from the best calm loop among `runners_up`
     (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
-    them are measured, in the same loop as the winner and the PID)."""
+    them are measured, in the same loop as the winner and the PID), locally; with no calm
+    loop among them it leaves the winner by a search of the usual kind."""
     began = time.monotonic()
     others = [params for _, params in sorted(runners_up, key=lambda pair: pair[0])[:calm.RUNNERS_UP]]
     costs, variations, pid_variation = evaluate.costs_and_variations(problem, [found.params, *others], pid)
