@@ -3,7 +3,9 @@
 The scalar path (one controller, one built-in plant) is compared with the demo's loop as it
 was written before `simulate` existed: a Python loop of object calls around a Python plant.
 The batch path (a fleet and a NumPy plant) is reported per member and sample, next to the
-same loop over single controllers and Python plants.
+same loop over single controllers and Python plants. The tuner's loop (a generation of
+candidates, one fleet per pair of pseudo-orders) is reported per sample, next to the same
+loop whose one bank only holds its input.
 """
 
 from __future__ import annotations
@@ -105,3 +107,24 @@ def add(cases: list[Case], cmps: list[Comparison], size: int) -> None:
         alone = f"PFDLFleet({size}).update alone, per member"
         ns["y_row"], ns["u_row"] = np.full(size, 0.3), np.empty(size)
         cases.append(Case(alone, "loop", "fleet.update(y_row, 0.5, out=u_row)", ns, per=size))
+
+    if hasattr(vorn, "FFDLFleet"):
+        _add_generation(cases, cmps, ns)
+
+
+def _add_generation(cases: list[Case], cmps: list[Comparison], ns: dict) -> None:
+    """A tuner's generation of 16 full-form candidates over 8 pairs of pseudo-orders, on the
+    built-in plant with dead time, with the set point broadcast along the members as the
+    tuner gives it."""
+    from vorn.loop.engine import closed_loop
+
+    ns["closed_loop"], ns["np"] = closed_loop, np
+    ns["plant"] = vorn.plants.make("dead-time", STEPS, rng=np.random.default_rng(0))
+    ns["common"] = np.broadcast_to(vorn.loop.simulate.schedule("dead-time", STEPS)[:, None], (STEPS, 16))
+    ns["generation"] = lambda: [vorn.FFDLFleet(2, l_y=i % 4, l_u=1 + i // 4, u_min=-3.0, u_max=3.0)
+                                for i in range(8)]
+    tuner = "closed loop: the tuner's generation, 16 FFDL candidates in 8 fleets, per sample"
+    floor = "closed loop: the tuner's loop, 16 members held by one bank, per sample"
+    cases.append(Case(tuner, "loop", "closed_loop(generation(), plant, common)", ns, per=STEPS))
+    cases.append(Case(floor, "loop", "closed_loop([Hold(16)], plant, common)", ns | {"Hold": Hold}, per=STEPS))
+    cmps.append(Comparison(tuner, floor, "ratio"))

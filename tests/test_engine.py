@@ -77,6 +77,26 @@ def test_the_tuners_face_equals_simulate_for_one_fleet():
     assert tuned.u.tobytes() == np.ascontiguousarray(run.u).tobytes()
 
 
+def _banks():
+    """A fleet, a vectorised PID and a row of single controllers: 7 members, two that diverge."""
+    return [vorn.PFDLFleet(3, rho=[0.5, 0.5, 1.0], initial_phi=[0.5, 0.3, -0.5]),
+            vorn.PID(kp=[0.2, 40.0], ki=0.1, kd=0.0, n=2), Singles([vorn.CFDLController(), vorn.FFDLController()])]
+
+
+@pytest.mark.parametrize("noise", [None, 0.01])
+def test_a_set_point_common_to_every_member_runs_as_one_given_per_member(noise):
+    """The tuner's set point is broadcast along the members: its banks then get one value per
+    sample, and every bank's run is the one it has with a column per member."""
+    steps = 300
+    yd = vorn.loop.simulate.schedule("nonlinear", steps)
+    common = np.broadcast_to(yd[:, None], (steps, 7))
+    hiss = None if noise is None else noise * np.random.default_rng(3).standard_normal((steps, 7))
+    runs = [closed_loop(_banks(), vorn.plants.make("nonlinear", steps, rng=np.random.default_rng(0)), points, hiss)
+            for points in (common, common.copy())]
+    assert runs[0].diverged.tolist() == runs[1].diverged.tolist() == [False, False, True, False, True, False, False]
+    assert runs[0].u.tobytes() == runs[1].u.tobytes() and runs[0].y.tobytes() == runs[1].y.tobytes()
+
+
 def test_a_plant_breaking_the_protocol_is_a_plant_error_and_its_own_errors_name_the_sample():
     class Short(Runaway):
         def step(self, u):

@@ -133,14 +133,20 @@ def test_a_member_that_runs_away_stops_alone():
 def test_the_tuners_loop_runs_a_mimo_fleet_as_its_single_controllers(form):
     """The freezing loop over (steps, members, dim): a row of single controllers and the fleet
     agree bit for bit, a diverged member held at its set point included."""
-    fleet = FLEETS[form](3, 2, rho=[0.5, 1.0, 0.6], lambda_=[0.5, 1e-4, 0.6], initial_phi=[0.5, 0.01, 0.5],
-                         eta=[0.5, 0.01, 0.5])
+    def make():
+        return FLEETS[form](3, 2, rho=[0.5, 1.0, 0.6], lambda_=[0.5, 1e-4, 0.6], initial_phi=[0.5, 0.01, 0.5],
+                            eta=[0.5, 0.01, 0.5])
+    fleet = make()
     singles = Singles([fleet[i] for i in range(3)])
-    yd = np.broadcast_to(vorn.loop.simulate.schedule("coupled", STEPS)[:, None, :], (STEPS, 3, 2)).copy()
+    common = np.broadcast_to(vorn.loop.simulate.schedule("coupled", STEPS)[:, None, :], (STEPS, 3, 2))
+    yd = common.copy()
     a = closed_loop([fleet], builtin.make("coupled"), yd)
     b = closed_loop([singles], builtin.make("coupled"), yd)
     assert a.y.shape == (STEPS, 3, 2) and a.diverged[1] and not a.diverged[[0, 2]].any()
     assert a.y.tobytes() == b.y.tobytes() and a.u.tobytes() == b.u.tobytes()
+    # A set point common to the members reaches them as one row of channels per sample.
+    for bank in (make(), Singles([make()[i] for i in range(3)])):
+        assert closed_loop([bank], builtin.make("coupled"), common).u.tobytes() == a.u.tobytes()
     assert np.isfinite(a.u).all() and (a.u[a.samples[1]:, 1] == 0.0).all()  # frozen: input held at 0
 
 

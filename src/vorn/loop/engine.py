@@ -23,6 +23,7 @@ behind one `act` by `closed_loop`.
 from __future__ import annotations
 
 import inspect
+import itertools
 from dataclasses import dataclass
 from typing import Any, Callable, Sequence
 
@@ -59,11 +60,17 @@ def _bad_members(bad: np.ndarray) -> np.ndarray:
 def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outputs: Outputs, *,
              limit: float, freeze: bool = False, noise: np.ndarray | None = None,
              note: Callable[[int], str] | None = None,
-             begin: Callable[[np.ndarray], None] | None = None) -> Loop:
+             begin: Callable[[np.ndarray], None] | None = None,
+             buffers: tuple[np.ndarray, np.ndarray] | None = None) -> Loop:
     """Runs the loop described in the module's docstring for len(yd) samples; `yd` is indexed
     by sample and, when freezing, broadcasts against the members' outputs. `begin`, if given,
     is called with the plant's initial output before the first sample (to start the
-    controllers there); `note(k)` is added to an error raised at sample k."""
+    controllers there); `note(k)` is added to an error raised at sample k.
+
+    By default `act` is handed a fresh array of measurements at every sample, which it may
+    keep. With `buffers` (two float64 arrays of `shape`), it is handed those two instead,
+    overwritten at every sample: the measurements and the row its inputs go into. That is
+    for an act that keeps neither and has made its views of them beforehand."""
     steps = len(yd)
     n = shape[0]
     Y = np.empty((steps, *shape)) if freeze else np.zeros((steps, *shape))
@@ -88,17 +95,24 @@ def run_loop(act: Act, plant: Any, yd: np.ndarray, shape: tuple[int, ...], outpu
                 if frozen:
                     y = np.where(held, yd[k], y)
                 Y[k] = y
-                seen = Y[k].copy() if noise is None else Y[k] + noise[k]
+                if buffers is None:
+                    seen, row = (Y[k].copy() if noise is None else Y[k] + noise[k]), U[k]
+                else:
+                    seen, row = buffers
+                    if noise is None:
+                        np.copyto(seen, y)
+                    else:
+                        np.add(y, noise[k], out=seen)
                 if frozen:
-                    seen = np.where(held, yd[k], seen)
-                act(seen, k, U[k])
-                if freeze:
-                    bad = _bad_members(~np.isfinite(U[k]))
-                    if bad.any():
-                        frozen = _freeze(bad & ~diverged, diverged, samples, k)
-                    if frozen:
-                        U[k] = np.where(held, 0.0, U[k])
-                y = outputs(plant.step(U[k].copy()), k, "step")
+                    np.copyto(seen, yd[k], where=held)
+                act(seen, k, row)
+                if freeze and not np.isfinite(row).all():
+                    frozen = _freeze(_bad_members(~np.isfinite(row)) & ~diverged, diverged, samples, k)
+                if frozen:
+                    np.copyto(row, 0.0, where=held)
+                if buffers is not None:
+                    U[k] = row
+                y = outputs(plant.step(row.copy()), k, "step")
                 np.less_equal(np.abs(y, out=magnitude), limit, out=inside)
                 if inside.all():
                     continue
@@ -151,9 +165,13 @@ class Singles:
     def __len__(self) -> int:
         return len(self.controllers)
 
-    def update(self, y: np.ndarray, yd: np.ndarray) -> np.ndarray:
+    def update(self, y: np.ndarray, yd: Any) -> np.ndarray:
+        """The inputs from the outputs and the set points: one per member, or one (a scalar,
+        or a MIMO member's row of channels) for all."""
         u = np.empty(y.shape)
-        for i, (c, yi, ri) in enumerate(zip(self.controllers, y.tolist(), yd.tolist())):
+        points = np.asarray(yd, dtype=float)
+        each = points.tolist() if points.shape == y.shape else itertools.repeat(points.tolist())
+        for i, (c, yi, ri) in enumerate(zip(self.controllers, y.tolist(), each)):
             r = c.update(yi, ri)
             u[i] = r[0] if isinstance(r, tuple) else r
         return u
@@ -191,15 +209,24 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
     sizes = [len(b) for b in banks]
     if sum(sizes) != n:
         raise ValueError(f"the banks hold {sum(sizes)} members, the set point {n}")
-    slices = [(bank.update, slice(a, b), _writes_into(bank))
-              for bank, a, b in zip(banks, np.cumsum([0] + sizes)[:-1].tolist(), np.cumsum(sizes).tolist())]
+    parts = [slice(a, b) for a, b in zip(np.cumsum([0] + sizes)[:-1].tolist(), np.cumsum(sizes).tolist())]
+    # The loop hands act the same two rows at every sample, so each bank's views of them are
+    # made once. A set point common to every member (broadcast along the members' axis, as
+    # the tuner's is) reaches the banks as one value per sample: a scalar, or a MIMO
+    # member's row of channels.
+    seen_row, u_row = np.empty(shape), np.empty(shape)
+    common = n > 0 and yd.strides[1] == 0
+    targets: Any = (yd[:, 0].tolist() if yd.ndim == 2 else list(yd[:, 0])) if common else yd
+    views = [(bank.update, seen_row[part], u_row[part], part, _writes_into(bank)) for bank, part in zip(banks, parts)]
 
     def act(seen: np.ndarray, k: int, u: np.ndarray) -> None:
-        for update, part, into in slices:
+        target = targets[k]
+        for update, y_part, u_part, part, into in views:
+            point = target if common else target[part]
             if into:
-                update(seen[part], yd[k, part], out=u[part])
+                update(y_part, point, out=u_part)
             else:
-                u[part] = update(seen[part], yd[k, part])
+                u_part[...] = update(y_part, point)
 
     def outputs(value: Any, k: int, what: str) -> np.ndarray:
         y = _outputs(value, k, what)
@@ -209,11 +236,11 @@ def closed_loop(banks: Sequence[Any], plant: Any, yd: np.ndarray, noise: np.ndar
         return y
 
     def begin(y: np.ndarray) -> None:
-        for bank, (_, part, _) in zip(banks, slices):
+        for bank, part in zip(banks, parts):
             start_at_plant(bank, y[part])
 
     loop = run_loop(act, _Noted(plant), yd, shape, outputs, limit=DIVERGED, freeze=True, noise=noise,
-                    begin=begin if start == "plant" else None)
+                    begin=begin if start == "plant" else None, buffers=(seen_row, u_row))
     plant_name = getattr(plant, "name", type(plant).__name__)
     return Run(label, plant_name, yd, loop.y, loop.u, loop.samples, loop.samples < steps)
 

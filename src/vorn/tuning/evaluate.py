@@ -139,7 +139,10 @@ class ChannelLoops:
         return self.members
 
     def update(self, y: np.ndarray, yd: np.ndarray) -> np.ndarray:
-        u: np.ndarray = self.pid.update(y.reshape(-1), yd.reshape(-1))
+        """The inputs (members, dim) from the outputs (members, dim) and the set points, one
+        row per member or one row of channels for all."""
+        points = np.broadcast_to(yd, (self.members, self.dim)).reshape(-1)
+        u: np.ndarray = self.pid.update(y.reshape(-1), points)
         return u.reshape(self.members, self.dim)
 
 

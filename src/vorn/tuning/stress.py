@@ -137,7 +137,7 @@ def _iae_of(form: str, params: dict[str, Any], plant: Any, yd: np.ndarray, noise
     """The mean IAE over the noise draws (one run without noise); inf when any diverged."""
     draws = 1 if noise is None else noise.shape[1]
     banks = controllers(form, [params], draws)
-    run = closed_loop(banks, plant, np.repeat(yd[:, None], draws, axis=1), noise, start=start)
+    run = closed_loop(banks, plant, np.broadcast_to(yd[:, None], (len(yd), draws)), noise, start=start)
     if (run.samples < len(yd)).any():
         return math.inf
     return float(np.mean(tracking("iae", run.yd, run.y)))
