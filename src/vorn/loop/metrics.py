@@ -157,7 +157,7 @@ def _block(yd: np.ndarray, y: np.ndarray, u: np.ndarray, hold: int) -> dict[str,
     return {
         "iae": absolute_sum(ae),
         "ise": np.sum(sq, axis=0),
-        "itae": k @ ae,
+        "itae": np.sum(k[:, None] * ae, axis=0),  # summed as the tuner sums it, not by BLAS
         "overshoot": overshoot,
         "settling": settled_from(e, last_start, steps, width),
         "final_error": e[-1],
