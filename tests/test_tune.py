@@ -102,6 +102,12 @@ def test_the_winner_beats_the_defaults_and_its_cost_is_the_runs_iae():
     assert type(t.controller()) is vorn.PFDLController
 
 
+@pytest.mark.parametrize("objective", ["iae", "ise", "itae"])
+def test_a_tuned_cost_is_its_runs_measure_to_the_last_bit(objective):
+    t = vorn.tune("pfdl", "dead-time", STEPS, objective=objective, max_generations=2, seed=0, pid=False)
+    assert t.cost == float(getattr(t.run().metrics, objective)[0])
+
+
 @pytest.mark.parametrize("objective", ["ise", "itae", ("iae", "worst")])
 def test_objectives_and_scenarios(objective):
     t = vorn.tune("cfdl", "dead-time", STEPS, objective=objective, scenarios=3, noise=0.01, seed=2, **SMALL)
@@ -346,10 +352,12 @@ def returning(garbage):
     (ResultRaises, "ResultRaises failed to cost a generation: ConnectionError: worker lost"),
     (returning(lambda r: None), "returned NoneType .* not their costs"),
     (returning(lambda r: r[0]), "returned ndarray"),
-    (returning(lambda r: (r[0][:1], r[1])), "not their costs"),
-    (returning(lambda r: (r[0].astype(int), r[1])), "not their costs"),
-    (returning(lambda r: (np.full_like(r[0], np.nan), r[1])), "not their costs"),
-    (returning(lambda r: (r[0], 42)), "not their costs"),
+    (returning(lambda r: (r[0][:1], r[1], r[2])), "not their costs"),
+    (returning(lambda r: (r[0].astype(int), r[1], r[2])), "not their costs"),
+    (returning(lambda r: (np.full_like(r[0], np.nan), r[1], r[2])), "not their costs"),
+    (returning(lambda r: (r[0], r[1][:, :0], r[2])), "not their costs"),
+    (returning(lambda r: (r[0], r[2])), "not their costs"),
+    (returning(lambda r: (r[0], r[1], 42)), "not their costs"),
 ])
 def test_a_broken_executor_is_an_error_naming_it_never_a_quiet_local_fallback(executor, message):
     with executor(2) as pool:

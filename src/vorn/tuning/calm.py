@@ -9,7 +9,9 @@ same runs, and:
 - spends the rest of the adaptive controller's share (CALM_SHARE of it, set aside for this)
   on a search in which a variation above CALM_RATIO (1.5) times the PID's multiplies the
   cost by (variation / limit)² (`capped`). It is local when it starts from a calm loop
-  (the winner, or the cheapest calm loop the adaptive search met): what it looks for then
+  or one near the limit (the winner, or the cheapest loop under that capped cost among all
+  the adaptive search met: its `Front` keeps, for every variation, the cheapest candidate
+  costed at that variation or less): what it looks for then
   is a better calm loop near that one, and a step of 5 % of the unit cube (a factor of about
   2.5 in `lambda_`, whose range spans eight decades) already leaves the valley such a loop
   sits in, so a restart begins at the best point so far with half the step, not at a random
@@ -32,6 +34,8 @@ is chosen for it here.
 
 from __future__ import annotations
 
+from typing import Any, Sequence
+
 import numpy as np
 
 CALM_RATIO = 1.5
@@ -45,9 +49,7 @@ CALM_SHARE = 0.2
 # optimiser's usual step, and its restarts go to random points, to leave the winner's valley.
 CALM_SIGMA = 0.05
 LEAVE_SIGMA = 0.3
-# The best candidates of this many of the adaptive search's generations (the cheapest) are
-# measured for a calm loop to start the calm search from: one closed loop of as many members.
-RUNNERS_UP = 256
+CALM_POPSIZE = 16
 
 
 def capped(costs: np.ndarray, variation: np.ndarray, limit: float) -> np.ndarray:
@@ -55,6 +57,37 @@ def capped(costs: np.ndarray, variation: np.ndarray, limit: float) -> np.ndarray
     square of the excess."""
     with np.errstate(all="ignore"):
         return np.where(variation > limit, costs * (variation / limit) ** 2, costs)
+
+
+class Front:
+    """The candidates a search costed that no other beats on both cost and input variation:
+    for every variation, the cheapest candidate costed at that variation or less. Sorted by
+    variation, so costs fall along it."""
+
+    def __init__(self) -> None:
+        self.points: list[tuple[float, float, dict[str, Any]]] = []  # (variation, cost, candidate)
+
+    def add(self, costs: np.ndarray, variations: np.ndarray, candidates: Sequence[dict[str, Any]],
+            below: float) -> None:
+        """Takes in a generation's candidates whose cost is below `below` (the diverged ones
+        are not loops to start from)."""
+        fresh = [(float(v), float(c), candidates[i]) for i, (c, v) in enumerate(zip(costs.tolist(), variations.tolist()))
+                 if c < below and np.isfinite(v)]
+        if not fresh:
+            return
+        merged = sorted(self.points + fresh, key=lambda point: (point[0], point[1]))
+        kept: list[tuple[float, float, dict[str, Any]]] = []
+        for point in merged:
+            if not kept or point[1] < kept[-1][1]:
+                kept.append(point)
+        self.points = kept
+
+    def cheapest(self, limit: float) -> tuple[float, float, dict[str, Any]] | None:
+        """The point of least capped cost (`capped` at `limit`), or None when it is empty."""
+        if not self.points:
+            return None
+        variation, cost = (np.array([p[i] for p in self.points]) for i in (0, 1))
+        return self.points[int(np.argmin(capped(cost, variation, limit)))]
 
 
 def verdict(measure: str, cost: float, variation: float, pid_variation: float,

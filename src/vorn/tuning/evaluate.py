@@ -189,9 +189,11 @@ def _orders(candidate: Mapping[str, Any]) -> tuple[Any, ...]:
     return tuple(candidate.get(k) for k in ORDER_KEYS)
 
 
-def member_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> np.ndarray:
-    """(candidates, scenarios) costs of one closed loop of all their members."""
-    return _member_matrices(problem, candidates)[0]
+def member_matrices(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> tuple[np.ndarray, np.ndarray]:
+    """(candidates, scenarios) costs and input variations Σ|Δu| of one closed loop of all
+    their members."""
+    costs, variations, _ = _member_matrices(problem, candidates)
+    return costs, variations
 
 
 def costs_and_variations(problem: Problem, candidates: Sequence[Mapping[str, Any]],
@@ -256,26 +258,29 @@ def _channel_sums(values: np.ndarray, dim: int) -> np.ndarray:
     return total
 
 
-def guarded_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) -> tuple[np.ndarray, str | None]:
-    """member_cost_matrix, and when the loop raised inside the plant, each candidate costed
-    alone so that only those that make the plant raise cost RAISED_COST; with the last such
-    error ("Type: message"), or None. A plant that breaks the protocol still raises."""
+def guarded_cost_matrix(problem: Problem, candidates: Sequence[Mapping[str, Any]]) \
+        -> tuple[np.ndarray, np.ndarray, str | None]:
+    """member_matrices, and when the loop raised inside the plant, each candidate costed
+    alone so that only those that make the plant raise cost RAISED_COST (and an infinite
+    variation); with the last such error ("Type: message"), or None. A plant that breaks the
+    protocol still raises."""
     try:
-        return member_cost_matrix(problem, candidates), None
+        return (*member_matrices(problem, candidates), None)
     except (PlantError, CandidateRefused, KeyboardInterrupt):
         raise
     except Exception as first:
         error = first
     out = np.empty((len(candidates), problem.scenarios))
+    varied = np.empty_like(out)
     for i, candidate in enumerate(candidates):
         try:
-            out[i] = member_cost_matrix(problem, [candidate])[0]
+            (out[i],), (varied[i],) = member_matrices(problem, [candidate])
         except (PlantError, CandidateRefused):
             raise
         except Exception as each:
             error = each
-            out[i] = RAISED_COST
-    return out, f"{type(error).__name__}: {error}"
+            out[i], varied[i] = RAISED_COST, np.inf
+    return out, varied, f"{type(error).__name__}: {error}"
 
 
 class ExecutorError(RuntimeError):
@@ -284,14 +289,15 @@ class ExecutorError(RuntimeError):
 
 
 def costs(problem: Problem, candidates: Sequence[Mapping[str, Any]], executor: Executor | None = None,
-          workers: int = 1) -> tuple[np.ndarray, str | None]:
-    """The cost of every candidate (its members' costs, averaged over scenarios, or the worst)
-    and the error of the plant's last raise, if any. With an executor, the plant's own errors
-    are caught in the worker as they are here; whatever else goes wrong in the executor is an
-    ExecutorError naming it, never a silent fallback to costing here."""
+          workers: int = 1) -> tuple[np.ndarray, np.ndarray, str | None]:
+    """The cost of every candidate (its members' costs, averaged over scenarios, or the worst),
+    its input's variation Σ|Δu| (the mean over scenarios) and the error of the plant's last
+    raise, if any. With an executor, the plant's own errors are caught in the worker as they
+    are here; whatever else goes wrong in the executor is an ExecutorError naming it, never a
+    silent fallback to costing here."""
     if executor is None or workers <= 1 or len(candidates) < 2:
-        matrix, error = guarded_cost_matrix(problem, candidates)
-        return aggregate(matrix, problem.how), error
+        matrix, variations, error = guarded_cost_matrix(problem, candidates)
+        return aggregate(matrix, problem.how), variations.mean(axis=1), error
     size = math.ceil(len(candidates) / min(workers, len(candidates)))
     chunks = [list(candidates[i:i + size]) for i in range(0, len(candidates), size)]
     name = type(executor).__name__
@@ -304,19 +310,26 @@ def costs(problem: Problem, candidates: Sequence[Mapping[str, Any]], executor: E
     except Exception as error:
         raise ExecutorError(f"the executor {name} failed to cost a generation: "
                             f"{type(error).__name__}: {error}") from error
-    matrices, errors = [], []
+    matrices: list[np.ndarray] = []
+    varieds: list[np.ndarray] = []
+    errors = []
     for chunk, result in zip(chunks, results):
-        matrices.append(_checked_result(result, (len(chunk), problem.scenarios), name))
-        errors.append(result[1])
+        matrix, varied = _checked_result(result, (len(chunk), problem.scenarios), name)
+        matrices.append(matrix)
+        varieds.append(varied)
+        errors.append(result[2])
     raised = [e for e in errors if e is not None]
-    return aggregate(np.concatenate(matrices), problem.how), (raised[-1] if raised else None)
+    return (aggregate(np.concatenate(matrices), problem.how), np.concatenate(varieds).mean(axis=1),
+            (raised[-1] if raised else None))
 
 
-def _checked_result(result: Any, shape: tuple[int, int], name: str) -> np.ndarray:
-    """A worker's (costs, error) pair, checked: costs of `shape`, real, none of them NaN."""
-    matrix = result[0] if isinstance(result, tuple) and len(result) == 2 else None
+def _checked_result(result: Any, shape: tuple[int, int], name: str) -> tuple[np.ndarray, np.ndarray]:
+    """A worker's (costs, variations, error), checked: costs and variations of `shape`, real,
+    no cost NaN."""
+    matrix, varied = result[:2] if isinstance(result, tuple) and len(result) == 3 else (None, None)
     if not (isinstance(matrix, np.ndarray) and matrix.dtype == np.float64 and matrix.shape == shape
-            and not np.isnan(matrix).any() and (result[1] is None or isinstance(result[1], str))):
+            and not np.isnan(matrix).any() and isinstance(varied, np.ndarray) and varied.dtype == np.float64
+            and varied.shape == shape and (result[2] is None or isinstance(result[2], str))):
         raise ExecutorError(f"the executor {name} returned {type(result).__name__} for a chunk of "
-                            f"{shape[0]} candidates, not their costs (a float64 array of shape {shape})")
-    return matrix
+                            f"{shape[0]} candidates, not their costs (float64 arrays of shape {shape})")
+    return matrix, varied

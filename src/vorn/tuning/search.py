@@ -110,11 +110,13 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
                max_generations: int | None = None, max_evaluations: int | None = None,
                progress: Callable[[Progress], None] | None = None,
                on_interrupt: str = "raise", inject: Sequence[dict[str, Any]] = (),
-               strict_budget: bool = False, sigma: float = SIGMA0, local: bool = False) -> SearchResult:
+               strict_budget: bool = False, sigma: float = SIGMA0, local: bool = False,
+               popsize: int = POPSIZE) -> SearchResult:
     """Minimises `cost` (a generation's parameter dicts in, their costs out) over `space`.
     The points `inject` join the first generation, so the result is never worse than they
     are. With no dimension to search, the fixed parameters are costed once. `sigma` is the
-    first run's step size in the unit cube (a restart takes SIGMA0). A `local` search stays
+    first run's step size in the unit cube (a restart takes SIGMA0), `popsize` its population
+    (a restart doubles it, up to MAX_POPSIZE). A `local` search stays
     where it began: a restart begins at the best point so far, with half the last step and
     the same population.
 
@@ -131,7 +133,6 @@ def cma_search(space: SearchSpace, cost: Callable[[Sequence[dict[str, Any]]], np
     rng = np.random.default_rng(np.random.SeedSequence(seed))
     best = SearchResult(space.decode(x0 if x0 is not None else np.full(space.size, 0.5)), np.inf)
     mean = np.full(space.size, 0.5) if x0 is None else np.clip(np.asarray(x0, dtype=float), 0.0, 1.0)
-    popsize = POPSIZE
     try:
         with _deferred_interrupts(on_interrupt == "return") as interrupted:
             return _generations(space, cost, cma, rng, best, mean, popsize, start, budget, stage,

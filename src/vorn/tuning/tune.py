@@ -192,8 +192,8 @@ class _Coster:
     the plant raise cost RAISED_COST (see evaluate.costs); a tuning where every candidate of
     the first generation raised, or diverged, stops with an error. Points given as `extra`
     ride along in the first generation's closed loop (their costs land in `extra_costs`), so
-    that costing them takes no time of its own. `runners_up` keeps the best candidate of
-    every generation (the calm rule looks among them for a calm loop)."""
+    that costing them takes no time of its own. `front` keeps, for every input variation,
+    the cheapest candidate met (the calm rule looks there for a calm loop)."""
 
     def __init__(self, problem: evaluate.Problem, executor: Executor | None, workers: int,
                  extra: Sequence[dict[str, Any]] = ()) -> None:
@@ -203,19 +203,18 @@ class _Coster:
         self.generations = 0
         self.extra = list(extra)
         self.extra_costs: np.ndarray | None = None
-        self.runners_up: list[tuple[float, dict[str, Any]]] = []
+        self.front = calm.Front()
 
     def __call__(self, candidates: Sequence[dict[str, Any]]) -> np.ndarray:
         extra, self.extra = self.extra, []
-        values, error = evaluate.costs(self.problem, [*candidates, *extra], self.executor, self.workers)
+        values, variations, error = evaluate.costs(self.problem, [*candidates, *extra], self.executor,
+                                                   self.workers)
         if extra:
             values, self.extra_costs = values[:len(candidates)], values[len(candidates):]
         self.generations += 1
         if self.generations == 1:
             self._check_first(values, error)
-        best = int(np.argmin(values))
-        if values[best] < DIVERGED_COST:
-            self.runners_up.append((float(values[best]), candidates[best]))
+        self.front.add(values, variations[:len(candidates)], candidates, DIVERGED_COST)
         return values
 
     def _check_first(self, values: np.ndarray, error: str | None) -> None:
@@ -345,7 +344,7 @@ def tune(form: str, plant: Any, setpoint: Any, *, budget: float | None = None, s
         if calm_rule and not found.interrupted and pid_found.cost < DIVERGED_COST:
             try:
                 notes = _calm(problem, space, found, pid_found.params, executor, began + budget, common,
-                              coster.runners_up)
+                              coster.front)
             except KeyboardInterrupt:
                 if on_interrupt != "return":
                     raise
@@ -384,44 +383,48 @@ def _siso_setup(form: str, plant: Any, setpoint: Any, bounds: Mapping[str, Any] 
 
 def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pid: Mapping[str, Any],
           executor: Executor | None, deadline: float, common: dict[str, Any],
-          runners_up: Sequence[tuple[float, dict[str, Any]]] = ()) -> list[str]:
+          front: calm.Front | None = None) -> list[str]:
     """The calm-loop rule (vorn.tuning.calm) applied to `found`, which it may change; its notes.
     Each measurement is one closed loop here; the calm search gets the time up to `deadline`
     less one such loop, for the measurement of its result. A winner that is calm already is
     polished instead: the same local search, from it, may only improve on it.
-    A chattering winner's calm search starts from the best calm loop among `runners_up`
-    (the best candidates of the adaptive search's generations: the cheapest RUNNERS_UP of
-    them are measured, in the same loop as the winner and the PID), locally; with no calm
-    loop among them it leaves the winner by a search of the usual kind."""
+    A chattering winner's calm search starts, locally, from the point of `front` (the
+    adaptive search's cheapest candidate at every input variation) of least capped cost,
+    which is calm or near it; when that is the winner itself, it leaves the winner by a
+    search of the usual kind."""
     began = time.monotonic()
-    others = [params for _, params in sorted(runners_up, key=lambda pair: pair[0])[:calm.RUNNERS_UP]]
-    costs, variations, pid_variation = evaluate.costs_and_variations(problem, [found.params, *others], pid)
-    variation = float(variations[0])
+    _, (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
+    variation = float(variation)
     assert pid_variation is not None
     took = time.monotonic() - began
     if found.cost >= DIVERGED_COST:
         return []
     limit = calm.CALM_RATIO * pid_variation
     chatters = variation > limit
-    calm_ones = [i for i in range(1, len(costs)) if variations[i] <= limit]
-    start = min(calm_ones, key=lambda i: costs[i]) if chatters and calm_ones else 0
-    picked = found.params if start == 0 else others[start - 1]
-    # A chattering winner with no calm loop beside it: the calm search must leave its valley.
-    leave = chatters and start == 0
+    point = front.cheapest(limit) if chatters and front is not None else None
+    start = point if point is not None and point[0] < variation else None
+    picked = found.params if start is None else start[2]
+    # A chattering winner with no calmer loop beside it: the calm search must leave its valley.
+    leave = chatters and start is None
     if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
         if not chatters:
             return []
-        return calm.verdict(problem.objective, found.cost, variation, pid_variation,
-                            float(costs[start]) if start else None, float(variations[start]) if start else None)[1]
+        calm_one = start if start is not None and start[0] <= limit else None
+        chosen, notes = calm.verdict(problem.objective, found.cost, variation, pid_variation,
+                                     None if calm_one is None else calm_one[1],
+                                     None if calm_one is None else calm_one[0])
+        if chosen and calm_one is not None:
+            found.params, found.cost = calm_one[2], calm_one[1]
+        return notes
     capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
     counts = {key: None if common[key] is None else max(low, common[key] // 4)
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
     calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
                             budget=deadline - took - time.monotonic(), x0=space.encode(picked),
-                            inject=[found.params] if start == 0 else [found.params, picked],
+                            inject=[found.params] if start is None else [found.params, picked],
                             stage=f"{space.form} {'calm' if chatters else 'polish'}",
                             sigma=calm.LEAVE_SIGMA if leave else calm.CALM_SIGMA, local=not leave,
-                            **{**common, **counts})
+                            popsize=calm.CALM_POPSIZE, **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
     (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
     if not chatters:
@@ -469,7 +472,7 @@ def _held_out_cost(problem: evaluate.Problem, params: Mapping[str, Any], noise: 
         coefficients = None if drawn is None else {k: v[1:] for k, v in drawn.items()}
     fresh = evaluate.Problem(**{**problem.__dict__, "noise": fresh_noise, "coefficients": coefficients,
                                 "scenarios": count})
-    values, _ = evaluate.costs(fresh, [dict(params)], executor, 1)
+    values, _, _ = evaluate.costs(fresh, [dict(params)], executor, 1)
     return float(values[0])
 
 
