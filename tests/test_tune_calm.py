@@ -107,6 +107,42 @@ def test_the_calm_search_costs_an_input_above_the_limit_by_the_square_of_its_exc
     assert costs.tolist() == [1.0, 4.0, 18.0]
 
 
+def test_the_front_keeps_the_cheapest_loop_at_every_variation():
+    front = calm.Front()
+    names = [{"i": i} for i in range(5)]
+    # (cost, variation): 0 dominates 1; 2 is calmer and dearer; 3 diverged; 4 is not finite.
+    front.add(np.array([10.0, 12.0, 15.0, 1e9, 11.0]), np.array([5.0, 6.0, 1.0, 0.1, np.nan]), names, below=1e8)
+    assert [p[2]["i"] for p in front.points] == [2, 0]
+    front.add(np.array([9.0, 20.0]), np.array([5.0, 0.5]), [{"i": 5}, {"i": 6}], below=1e8)
+    assert [(p[0], p[1], p[2]["i"]) for p in front.points] == [(0.5, 20.0, 6), (1.0, 15.0, 2), (5.0, 9.0, 5)]
+    # Under the cap at 2, point 5 costs 9·(5/2)² = 56.25: the calm 2 (15) is the cheapest.
+    assert front.cheapest(2.0)[2]["i"] == 2
+    assert front.cheapest(4.9)[2]["i"] == 5  # 9·(5/4.9)² = 9.37
+    assert calm.Front().cheapest(1.0) is None
+
+
+@pytest.mark.parametrize("measured, front_point, chosen", [
+    ([(9.0, 10.5, "result")], (8.0, 10.8, "front"), "result"),   # the calm result, the cheapest
+    ([(12.0, 10.1, "result")], (8.0, 10.8, "front"), "front"),   # the result chatters: the front's calm loop
+    ([(12.0, 10.1, "result"), (9.5, 10.6, "passed")], (8.0, 10.8, "front"), "passed"),
+    ([(12.0, 10.1, "result")], (8.0, 11.5, "front"), None),      # 15 % dearer: the winner stays, named
+    ([], None, None),
+])
+def test_a_chattering_winner_gives_way_to_the_cheapest_calm_loop_costed(measured, front_point, chosen):
+    from vorn.tuning.search import SearchResult
+    from vorn.tuning.tune import _calm_choice
+
+    found = SearchResult({"name": "winner"}, 10.0)
+    front = calm.Front()
+    if front_point is not None:
+        front.add(np.array([front_point[1]]), np.array([front_point[0]]), [{"name": front_point[2]}], below=1e8)
+    limit = 10.0  # the PID's variation times 1.5
+    notes = _calm_choice("iae", found, 30.0, limit, limit / calm.CALM_RATIO, front,
+                         [(v, c, {"name": name}) for v, c, name in measured])
+    assert found.params["name"] == (chosen or "winner") and len(notes) == 1
+    assert notes[0].startswith("chose a calmer loop" if chosen else "the input's total variation")
+
+
 @pytest.mark.parametrize("local", [True, False])
 def test_a_local_search_restarts_where_it_is_best(local):
     """On a flat cost every run stalls; a local search's restarts stay around its start, where

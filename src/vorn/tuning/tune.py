@@ -391,7 +391,8 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     A chattering winner's calm search starts, locally, from the point of `front` (the
     adaptive search's cheapest candidate at every input variation) of least capped cost,
     which is calm or near it; when that is the winner itself, it leaves the winner by a
-    search of the usual kind."""
+    search of the usual kind. The verdict then weighs the cheapest calm loop costed
+    (`_calm_choice`)."""
     began = time.monotonic()
     _, (variation,), pid_variation = evaluate.costs_and_variations(problem, [found.params], pid)
     variation = float(variation)
@@ -407,34 +408,48 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     # A chattering winner with no calmer loop beside it: the calm search must leave its valley.
     leave = chatters and start is None
     if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
-        if not chatters:
-            return []
-        calm_one = start if start is not None and start[0] <= limit else None
-        chosen, notes = calm.verdict(problem.objective, found.cost, variation, pid_variation,
-                                     None if calm_one is None else calm_one[1],
-                                     None if calm_one is None else calm_one[0])
-        if chosen and calm_one is not None:
-            found.params, found.cost = calm_one[2], calm_one[1]
-        return notes
+        return _calm_choice(problem.objective, found, variation, limit, pid_variation, front) if chatters else []
     capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
     counts = {key: None if common[key] is None else max(low, common[key] // 4)
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
-    calm_found = cma_search(space, _Coster(capped, executor, _workers(executor)),
+    calm_coster = _Coster(capped, executor, _workers(executor))
+    calm_found = cma_search(space, calm_coster,
                             budget=deadline - took - time.monotonic(), x0=space.encode(picked),
                             inject=[found.params] if start is None else [found.params, picked],
                             stage=f"{space.form} {'calm' if chatters else 'polish'}",
                             sigma=calm.LEAVE_SIGMA if leave else calm.CALM_SIGMA, local=not leave,
                             popsize=calm.CALM_POPSIZE, **{**common, **counts})
     found.interrupted = calm_found.interrupted  # its counts are its own: `generations` is the search's
-    (calm_cost,), (calm_variation,), _ = evaluate.costs_and_variations(problem, [calm_found.params])
+    # Under the capped cost a loop a little above the limit can beat a calm one, so the calm
+    # search's result may chatter where it passed calm loops: its cheapest calm one is
+    # measured beside it, under the plain cost.
+    passed = calm_coster.front.calmest(limit) if chatters else None
+    tried = [calm_found.params] + ([passed[2]] if passed is not None else [])
+    tried_costs, tried_variations, _ = evaluate.costs_and_variations(problem, tried)
+    calm_cost, calm_variation = float(tried_costs[0]), float(tried_variations[0])
     if not chatters:
         if calm_variation <= limit and calm_cost < found.cost:
             found.params, found.cost = calm_found.params, float(calm_cost)
         return []
-    chosen, notes = calm.verdict(problem.objective, found.cost, variation, pid_variation,
-                                 float(calm_cost), float(calm_variation))
-    if chosen:
-        found.params, found.cost = calm_found.params, float(calm_cost)
+    return _calm_choice(problem.objective, found, variation, limit, pid_variation, front,
+                        [(float(v), float(c), params) for v, c, params in zip(tried_variations, tried_costs, tried)])
+
+
+def _calm_choice(measure: str, found: SearchResult, variation: float, limit: float, pid_variation: float,
+                 front: calm.Front | None, measured: Sequence[tuple[float, float, dict[str, Any]]] = ()) -> list[str]:
+    """The verdict on a chattering winner against the cheapest calm loop costed under the
+    plain cost: the adaptive search's `front` within `limit`, and the calm search's loops
+    `measured` (variation, cost, params) that are within it; `found` becomes that loop when
+    the verdict chooses it. Its notes."""
+    calm_ones = [point for point in measured if point[0] <= limit]
+    point = front.calmest(limit) if front is not None else None
+    if point is not None:
+        calm_ones.append(point)
+    best = min(calm_ones, key=lambda point: point[1], default=None)
+    chosen, notes = calm.verdict(measure, found.cost, variation, pid_variation,
+                                 None if best is None else best[1], None if best is None else best[0])
+    if chosen and best is not None:
+        found.params, found.cost = best[2], best[1]
     return notes
 
 
