@@ -137,7 +137,7 @@ def test_a_chattering_winner_gives_way_to_the_cheapest_calm_loop_costed(measured
     if front_point is not None:
         front.add(np.array([front_point[1]]), np.array([front_point[0]]), [{"name": front_point[2]}], below=1e8)
     limit = 10.0  # the PID's variation times 1.5
-    notes = _calm_choice("iae", found, 30.0, limit, limit / calm.CALM_RATIO, front,
+    notes = _calm_choice("iae", found, 30.0, limit / calm.CALM_RATIO, front,
                          [(v, c, {"name": name}) for v, c, name in measured])
     assert found.params["name"] == (chosen or "winner") and len(notes) == 1
     assert notes[0].startswith("chose a calmer loop" if chosen else "the input's total variation")

@@ -44,7 +44,8 @@ import numpy as np
 CALM_RATIO = 1.5
 CALM_SLACK = 0.10
 # The part of the adaptive controller's share of the budget that the calm search may take
-# (with counts instead of a budget: CALM_SHARE / (1 - CALM_SHARE) of the search's count).
+# (with counts instead of a budget: CALM_SHARE / (1 - CALM_SHARE) of the search's count,
+# a quarter at 0.2).
 CALM_SHARE = 0.2
 # The first step of the local searches: the calm search from a calm loop beside a
 # chattering winner, and the polish of a calm winner (their restarts begin at their best

@@ -408,9 +408,12 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
     # A chattering winner with no calmer loop beside it: the calm search must leave its valley.
     leave = chatters and start is None
     if deadline - time.monotonic() < 2.0 * took:  # no time for a generation and its measurement
-        return _calm_choice(problem.objective, found, variation, limit, pid_variation, front) if chatters else []
+        return _calm_choice(problem.objective, found, variation, pid_variation, front) if chatters else []
     capped = evaluate.Problem(**{**problem.__dict__, "variation_cap": limit})
-    counts = {key: None if common[key] is None else max(low, common[key] // 4)
+    # With counts instead of a budget, the calm search's count stands to the search's as its
+    # share of the time would: CALM_SHARE / (1 - CALM_SHARE) of it.
+    part = calm.CALM_SHARE / (1.0 - calm.CALM_SHARE)
+    counts = {key: None if common[key] is None else max(low, int(common[key] * part))
               for key, low in (("max_generations", 1), ("max_evaluations", POPSIZE))}
     calm_coster = _Coster(capped, executor, _workers(executor))
     calm_found = cma_search(space, calm_coster,
@@ -431,16 +434,17 @@ def _calm(problem: evaluate.Problem, space: SearchSpace, found: SearchResult, pi
         if calm_variation <= limit and calm_cost < found.cost:
             found.params, found.cost = calm_found.params, float(calm_cost)
         return []
-    return _calm_choice(problem.objective, found, variation, limit, pid_variation, front,
+    return _calm_choice(problem.objective, found, variation, pid_variation, front,
                         [(float(v), float(c), params) for v, c, params in zip(tried_variations, tried_costs, tried)])
 
 
-def _calm_choice(measure: str, found: SearchResult, variation: float, limit: float, pid_variation: float,
+def _calm_choice(measure: str, found: SearchResult, variation: float, pid_variation: float,
                  front: calm.Front | None, measured: Sequence[tuple[float, float, dict[str, Any]]] = ()) -> list[str]:
     """The verdict on a chattering winner against the cheapest calm loop costed under the
-    plain cost: the adaptive search's `front` within `limit`, and the calm search's loops
-    `measured` (variation, cost, params) that are within it; `found` becomes that loop when
-    the verdict chooses it. Its notes."""
+    plain cost: the adaptive search's `front` within the calm limit (CALM_RATIO times the
+    PID's variation), and the calm search's loops `measured` (variation, cost, params) that
+    are within it; `found` becomes that loop when the verdict chooses it. Its notes."""
+    limit = calm.CALM_RATIO * pid_variation
     calm_ones = [point for point in measured if point[0] <= limit]
     point = front.calmest(limit) if front is not None else None
     if point is not None:
